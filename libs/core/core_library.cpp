@@ -1,0 +1,53 @@
+// The core library's descriptor and notify function.
+#include "libs/core/core_library.h"
+
+#include <atomic>
+
+namespace core {
+namespace {
+
+std::atomic<rt::NotifySystemFn> g_system{nullptr};
+rt::SmallBlockPool g_pool{false};
+
+constexpr int kDataTypeCount = 51;  // window component types; their records stay empty here
+const unsigned char kDataTypes[kDataTypeCount * rt::kDataTypeRecordSize] = {};
+
+const rt::CommandEntry kCommands[] = {
+    GetRunDirectory, ReadFileBytes, ToText, SplitText,
+    ToInteger,       StandardOutput, StandardInput, Delay,
+};
+
+std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
+    switch (code) {
+    case rt::kLibStart:
+        g_system.store(reinterpret_cast<rt::NotifySystemFn>(first));
+        return 0;
+    case 2: case 10: case 11: case 12: case 13:
+        return 0;  // window runtime messages: a console program has no windows to act on
+    default:
+        return -1;
+    }
+}
+
+}  // namespace
+
+rt::NotifySystemFn System() { return g_system.load(); }
+
+void* AllocValue(std::int32_t size) {
+    return reinterpret_cast<void*>(System()(rt::kSysAlloc, static_cast<std::uint32_t>(size), 0));
+}
+
+rt::SmallBlockPool& Pool() { return g_pool; }
+
+const rt::LibraryDescriptor kCoreLibrary = {
+    rt::kLibraryFormatVersion,
+    "5F9E3C7A1B2D4E6F8091A2B3C4D5E6F7",
+    5, 3, 64, {3, 7, 3, 7},
+    "\xCF\xB5\xCD\xB3\xBA\xCB\xD0\xC4\xD6\xA7\xB3\xD6\xBF\xE2",  // 系统核心支持库
+    1, 0, 0xC0000001, {},
+    kDataTypeCount, kDataTypes, {},
+    sizeof kCommands / sizeof kCommands[0], 0, kCommands, {},
+    Notify, {},
+};
+
+}  // namespace core

@@ -1,0 +1,65 @@
+// SplitText: cuts a text at every occurrence of a delimiter, aware of GBK double-byte characters.
+#include <cstring>
+
+#include "libs/core/core_library.h"
+
+namespace core {
+
+using namespace rt;
+
+void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
+    // All three records are read whatever the count: callers pass omitted ones as zeros.
+    const char* text = ArgPtr<const char>(args[0]);
+    const char* delimiter = args[1].tag == kTagNone ? "," : ArgPtr<const char>(args[1]);
+    const bool limited = args[2].tag != kTagNone;
+    std::int32_t left = limited ? ArgInt(args[2]) : 0;
+    if (left < 0) left = 0;
+
+    const std::size_t len = text ? std::strlen(text) : 0;
+    const std::size_t dlen = delimiter ? std::strlen(delimiter) : 0;
+    ByteBuffer pieces(Pool());  // one word per piece
+    auto add = [&](const char* from, std::size_t n) {
+        std::uintptr_t piece = reinterpret_cast<std::uintptr_t>(NewText(from, n, AllocValue));
+        pieces.Append(&piece, static_cast<std::int32_t>(kWord));
+    };
+
+    if (len > 0 && !(limited && left == 0)) {
+        if (dlen == 0) {
+            add(text, len);
+        } else {
+            const char* start = text;
+            const char* p = text;
+            std::size_t r = len;
+            bool used = false;
+            while (r >= dlen) {
+                if (std::memcmp(p, delimiter, dlen) == 0) {
+                    add(start, static_cast<std::size_t>(p - start));
+                    p += dlen;
+                    r -= dlen;
+                    start = p;
+                    if (limited && --left == 0) {
+                        used = true;
+                        break;
+                    }
+                } else if (static_cast<unsigned char>(*p) >= 0x80) {
+                    if (p[1] == '\0') break;
+                    p += 2;
+                    r -= 2;
+                } else {
+                    ++p;
+                    --r;
+                }
+            }
+            if (!used && *start != '\0') add(start, std::strlen(start));
+        }
+    }
+
+    const std::int32_t n = pieces.size() / static_cast<std::int32_t>(kWord);
+    auto* array = static_cast<unsigned char*>(AllocValue(static_cast<std::int32_t>(kWord) * n + 8));
+    WriteInt32(array, 1);
+    WriteInt32(array + 4, n);
+    if (n > 0) std::memcpy(array + 8, pieces.data(), static_cast<std::size_t>(pieces.size()));
+    SetArgPtr(*result, array);
+}
+
+}  // namespace core

@@ -1,0 +1,60 @@
+// HttpReadFile, the library state and the internet library's notify function.
+#include "libs/internet/internet_library.h"
+
+#include <atomic>
+
+namespace inet {
+namespace {
+
+std::atomic<rt::NotifySystemFn> g_system{nullptr};
+rt::SmallBlockPool g_pool{true};
+
+const rt::CommandEntry kCommands[] = {HttpReadFile};
+
+void* AllocValue(std::int32_t size) {
+    return reinterpret_cast<void*>(
+        g_system.load()(rt::kSysAlloc, static_cast<std::uint32_t>(size), 0));
+}
+
+}  // namespace
+
+InternetLibraryState::InternetLibraryState() { winsockStarted = plat::WsaStartup11(); }
+
+InternetLibraryState& State() {
+    // Built on first use and never destroyed: the process ends without static destructors,
+    // and the worker may be inside a fetch when it does. The session handle ends with it.
+    static InternetLibraryState* state = new InternetLibraryState();
+    return *state;
+}
+
+rt::SmallBlockPool& Pool() { return g_pool; }
+
+// Built at load, as the library's state is, before the runtime starts.
+[[maybe_unused]] const InternetLibraryState& g_builtAtLoad = State();
+
+void HttpReadFile(rt::ArgInfo* result, std::int32_t, rt::ArgInfo* args) {
+    rt::ByteBuffer body(g_pool);
+    State().http.Fetch(rt::ArgPtr<const char>(args[0]), body);  // what arrived is the content
+    rt::SetArgPtr(*result, rt::NewBin(body.data(), body.size(), AllocValue));
+}
+
+std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
+    if (code == rt::kLibStart) {
+        g_system.store(reinterpret_cast<rt::NotifySystemFn>(first));
+        return 0;
+    }
+    return -1;  // the end message included: the session lives until the process ends
+}
+
+const rt::LibraryDescriptor kInternetLibrary = {
+    rt::kLibraryFormatVersion,
+    "3C8D2E7F9A1B4C6D8E0F1A2B3C4D5E60",
+    2, 0, 0, {3, 0, 3, 0},
+    "\xBB\xA5\xC1\xAA\xCD\xF8\xD6\xA7\xB3\xD6\xBF\xE2",  // 互联网支持库
+    1, 0, 0, {},
+    0, nullptr, {},
+    1, 0, kCommands, {},
+    Notify, {},
+};
+
+}  // namespace inet

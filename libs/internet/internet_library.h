@@ -1,0 +1,32 @@
+// The internet library: HttpReadFile, the library's state and its descriptor.
+//
+// Invariants:
+//  1. One InternetLibraryState per process, built at static initialisation; its session is used
+//     by one thread at a time (the monitor's worker).
+//  2. The pool switch is on: bodies of up to 512 bytes stay in the library's small-block pool.
+#pragma once
+
+#include <cstdint>
+
+#include "libs/internet/http_session.h"
+#include "runtime/byte_buffer.h"
+#include "runtime/registry.h"
+#include "runtime/value.h"
+
+namespace inet {
+
+extern const rt::LibraryDescriptor kInternetLibrary;
+
+void HttpReadFile(rt::ArgInfo* result, std::int32_t count, rt::ArgInfo* args);
+std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t second);
+
+struct InternetLibraryState {
+    HttpSession http;
+    bool winsockStarted = false;   // the start-up at load succeeded (version 1.1)
+    InternetLibraryState();
+};
+
+InternetLibraryState& State();
+rt::SmallBlockPool& Pool();
+
+}  // namespace inet

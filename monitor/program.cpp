@@ -1,0 +1,149 @@
+// The program's header and constants, ProgramEntry and the start-up routine.
+#include "monitor/program.h"
+
+#include <cstring>
+
+#include "libs/core/core_library.h"
+#include "libs/internet/internet_library.h"
+#include "libs/thread/thread_library.h"
+#include "runtime/service_table.h"
+
+namespace monitor {
+
+using namespace rt;
+
+namespace {
+
+template <std::size_t N> constexpr Text<N> T(const char (&literal)[N]) {
+    Text<N> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = literal[i];
+    return out;
+}
+
+const LibraryDescriptor* const kLibraries[] = {&core::kCoreLibrary, &inet::kInternetLibrary,
+                                               &threadlib::kThreadLibrary};
+constexpr std::int32_t kThreadPosition = 2;  // 0-based place in the header's library list
+const std::uint32_t kNoWindows = 0;            // window definitions: a count of 0
+
+ArgInfo Core(CommandEntry entry, std::int32_t count, ArgInfo* args) {
+    return kServices.callCoreCommand(entry, count, args);
+}
+
+// Prints one text on standard output (direction omitted).
+void Print(const char* text) {
+    ArgInfo args[] = {NoArg(), TextArg(text)};
+    Core(core::StandardOutput, 2, args);
+}
+
+// Line 1 of UrlLines as an integer (index-checked).
+std::int32_t FirstLineNumber() {
+    ArgInfo args[] = {TextArg(CheckedTextElement(UrlLines, 1))};
+    const char* line = ArgPtr<const char>(args[0]);
+    if (!line) args[0] = TextArg(EmptyText());
+    return ArgInt(Core(core::ToInteger, 1, args));
+}
+
+}  // namespace
+
+constinit const ConstantBlock kConstants = {
+    T(""), {1, 0}, T(text::kWebTxt), T(text::kLineBreak), T(text::kBanner1),
+    T(text::kBanner2), T(text::kEmptyFile), T(text::kUsage), T(text::kFaild),
+    T(text::kSuccess), T(text::kEmptyLine), T(text::kAccomplished),
+};
+
+const ProgramHeader kProgramHeader = {
+    3, 0, 0x0001001E, reinterpret_cast<const void*>(&ProgramEntry),
+    &kConstants, sizeof kConstants,
+    &kNoWindows, sizeof kNoWindows,
+    3, kLibraries,
+    0, nullptr, nullptr,
+};
+
+TextValue FileText = nullptr;
+ArrayValue UrlLines = nullptr;
+std::int32_t LineCount = 0;
+std::int32_t PassNumber = 0;
+std::int32_t Period = 0;
+std::int32_t LineIndex = 0;
+std::atomic<bool> WorkerStarted{false};
+
+std::int32_t ProgramEntry() {
+    kServices.notify(kNotifyInitRuntime, 0, 0, 0, 0);
+    InitGlobals();
+    kServices.notify(kNotifyCleanup, reinterpret_cast<std::uintptr_t>(&CleanupGlobals), 0, 0, 0);
+    StartupRoutine();
+    kServices.endProgram();
+    return 0;
+}
+
+void InitGlobals() {
+    auto* array = static_cast<unsigned char*>(kServices.alloc(8));
+    std::memcpy(array, EmptyBin(), 8);
+    UrlLines = array;
+}
+
+void CleanupGlobals() {
+    // The worker reads FileText and UrlLines in every pass and is never stopped: once it has
+    // started, they stay until the process ends a moment later.
+    if (WorkerStarted.load()) return;
+    kServices.free(FileText);
+    FileText = nullptr;
+    FreeArray(kTagText, UrlLines);
+    UrlLines = nullptr;
+}
+
+std::int32_t StartupRoutine() {
+    ArgInfo none[1] = {};
+    TextValue directory = ArgPtr<char>(Core(core::GetRunDirectory, 0, none));
+    TextValue path = Concat(directory, kConstants.webTxt.data());
+    kServices.free(directory);
+
+    ArgInfo readArgs[] = {TextArg(path)};
+    BinValue bytes = ArgPtr<void>(Core(core::ReadFileBytes, 1, readArgs));
+    kServices.free(path);
+
+    ArgInfo textArgs[] = {BinArg(bytes ? bytes : EmptyBin())};
+    TextValue text = ArgPtr<char>(Core(core::ToText, 1, textArgs));
+    kServices.free(bytes);
+    kServices.free(FileText);
+    FileText = text;
+
+    if (CompareTexts(FileText, EmptyText()) == 0) {
+        Print(kConstants.emptyFile.data());
+    } else {
+        ArgInfo splitArgs[] = {TextArg(FileText), TextArg(kConstants.lineBreak.data()), NoArg()};
+        ArrayValue lines = ArgPtr<void>(Core(core::SplitText, 3, splitArgs));
+        FreeArray(kTagText, UrlLines);
+        UrlLines = lines;
+        LineCount = ArrayElementCount(UrlLines);
+        PassNumber = 1;
+        Period = FirstLineNumber() <= 0 ? kDefaultPeriod : FirstLineNumber();
+
+        ArgInfo periodArgs[] = {IntArg(Period)};
+        TextValue digits = ArgPtr<char>(Core(core::ToText, 1, periodArgs));
+        TextValue banner = Concat(kConstants.banner1.data(), digits,
+                                  kConstants.banner2.data());
+        kServices.free(digits);
+        Print(banner);
+        kServices.free(banner);
+
+        WorkerStarted.store(true);
+        ArgInfo threadArgs[] = {PtrArg(kTagSubroutine, reinterpret_cast<const void*>(
+                                                           &WorkerThreadEntry)),
+                                NoArg(), NoArg()};
+        kServices.callLibraryCommand(threadlib::StartThread, 3, threadArgs, kThreadPosition);
+    }
+
+    for (;;) {
+        ArgInfo inputArgs[] = {NoArg()};
+        TextValue line = ArgPtr<char>(Core(core::StandardInput, 1, inputArgs));
+        const bool empty = CompareTexts(line, EmptyText()) == 0;
+        kServices.free(line);
+        if (empty) return 0;
+        Print(kConstants.usage.data());
+    }
+}
+
+std::uint32_t WorkerThreadEntry(std::uintptr_t) { WorkerRoutine(); }
+
+}  // namespace monitor

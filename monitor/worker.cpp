@@ -1,0 +1,74 @@
+// The worker loop: request every address once per pass, report, wait.
+#include "libs/core/core_library.h"
+#include "libs/internet/internet_library.h"
+#include "monitor/program.h"
+#include "runtime/service_table.h"
+
+namespace monitor {
+
+using namespace rt;
+
+namespace {
+
+constexpr std::int32_t kInternetPosition = 1;
+
+ArgInfo Core(CommandEntry entry, std::int32_t count, ArgInfo* args) {
+    return kServices.callCoreCommand(entry, count, args);
+}
+
+void Print(const char* text) {
+    ArgInfo args[] = {NoArg(), TextArg(text)};
+    Core(core::StandardOutput, 2, args);
+}
+
+const char* OrEmpty(const char* text) { return text ? text : EmptyText(); }
+
+}  // namespace
+
+std::int32_t PeriodToMilliseconds(std::int32_t seconds) {
+    const std::int64_t ms = TruncateToInt64(static_cast<double>(seconds) * 1000.0);
+    if (ms > INT32_MAX) return INT32_MAX;
+    if (ms < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(ms);
+}
+
+void WorkerRoutine() {
+    Period = PeriodToMilliseconds(Period);
+    for (;;) {
+        ArgInfo firstArgs[] = {TextArg(OrEmpty(CheckedTextElement(UrlLines, 1)))};
+        LineIndex = ArgInt(Core(core::ToInteger, 1, firstArgs)) > 0 ? 2 : 1;
+        while (LineIndex <= LineCount) {
+            const char* line = CheckedTextElement(UrlLines, LineIndex);
+            if (CompareTexts(line, EmptyText()) == 0) {
+                Print(kConstants.emptyLine.data());
+            } else {
+                ArgInfo fetchArgs[] = {TextArg(line)};
+                BinValue body = ArgPtr<void>(kServices.callLibraryCommand(
+                    inet::HttpReadFile, 1, fetchArgs, kInternetPosition));
+                ArgInfo textArgs[] = {BinArg(body ? body : EmptyBin())};
+                TextValue content = ArgPtr<char>(Core(core::ToText, 1, textArgs));
+                kServices.free(body);
+                const bool failed = CompareTexts(content, EmptyText()) == 0;
+                kServices.free(content);
+                TextValue result = Concat(
+                    failed ? kConstants.faild.data() : kConstants.success.data(), line,
+                    kConstants.lineBreak.data());
+                Print(result);
+                kServices.free(result);
+            }
+            ++LineIndex;
+        }
+        ArgInfo passArgs[] = {IntArg(PassNumber)};
+        TextValue digits = ArgPtr<char>(Core(core::ToText, 1, passArgs));
+        TextValue closing = Concat(kConstants.accomplished.data(),
+                                   digits, kConstants.lineBreak.data());
+        kServices.free(digits);
+        Print(closing);
+        kServices.free(closing);
+        ++PassNumber;
+        ArgInfo delayArgs[] = {IntArg(Period)};
+        Core(core::Delay, 1, delayArgs);
+    }
+}
+
+}  // namespace monitor

@@ -1,0 +1,221 @@
+// The platform layer: everything webmon asks of the operating system, in one narrow interface.
+//
+// Two implementations stand behind it: platform/win32/ (the real Win32, WinINet, OLE and Windows
+// Sockets calls) and platform/posix/ (stand-ins on POSIX and libcurl that keep what the runtime
+// relies on). Nothing outside platform/ includes a system header.
+//
+// Invariants:
+//  1. Paths and texts crossing this interface are GBK / ANSI bytes in Windows form ("C:\a\b");
+//     the POSIX stand-ins turn '\' into '/' where they touch the file system.
+//  2. Every function may be called from any thread unless its comment says otherwise.
+//  3. Handles are opaque; null (nullptr / 0) is never a valid handle.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// ---- Process ---------------------------------------------------------------------------------
+
+// The executable's full path in Windows form (D:\dir\webmon.exe; on Linux \home\u\webmon).
+// Windows: GetModuleFileNameA into a 260-byte buffer. Linux: the whole real path.
+std::string ExecutablePath();
+
+// Makes path (Windows form) the current directory. False when that fails (the empty path fails).
+bool SetCurrentDirectory(const char* path);
+
+std::uint32_t CurrentThreadId();
+
+// Ends the process at once with code: standard streams flushed, no static destructors, no
+// library clean-up, other threads stopped where they stand.
+[[noreturn]] void ExitProcess(std::int32_t code);
+
+// Called once by main() before anything else: binary standard output and error on Windows,
+// SIGPIPE ignored and the console character set read on Linux.
+void InitProcess();
+
+// True when lead is the first byte of a double-byte character in file names. GBK on Windows;
+// never on Linux, whose file names are UTF-8 and never carry 0x5C inside a character.
+bool IsPathLeadByte(unsigned char lead);
+
+// ---- Heap ------------------------------------------------------------------------------------
+// The process heap. Blocks are not zero-filled. Sizes are unsigned 32-bit, as the heap sees them.
+
+using HeapHandle = void*;
+HeapHandle GetProcessHeap();
+void* HeapAlloc(HeapHandle heap, std::uint32_t size);                     // null on failure
+void* HeapReAlloc(HeapHandle heap, void* block, std::uint32_t size);      // null: block kept
+void HeapFree(HeapHandle heap, void* block);
+
+// ---- Modules ---------------------------------------------------------------------------------
+
+using ModuleHandle = void*;
+ModuleHandle LoadLibrary(const char* fileName);
+// name: an export name, or null to look up by ordinal.
+void* GetProcAddress(ModuleHandle module, const char* name, std::uint16_t ordinal);
+void FreeLibrary(ModuleHandle module);
+// The system libraries that a DLL command without a library file name is searched in.
+// Windows: Kernel32, Gdi32, User32, Advapi32, Mpr, Shell32. Linux: the C library only.
+const char* const* SystemLibraryNames();
+
+// ---- Directory search ------------------------------------------------------------------------
+
+enum : std::uint32_t { kAttrDirectory = 0x10 };
+struct FindEntry {
+    std::uint32_t attributes;   // FILE_ATTRIBUTE_* bits
+    std::string name;           // the entry's file name, no directory
+};
+using FindHandle = void*;
+FindHandle FindFirstFile(const char* pattern, FindEntry* out);  // null when nothing matches
+bool FindNextFile(FindHandle search, FindEntry* out);
+void FindClose(FindHandle search);
+
+// ---- Files -----------------------------------------------------------------------------------
+
+using FileHandle = void*;
+// Opens an existing file for reading; others may read it too but not write it. Null on failure,
+// also while another process holds the file open for writing, and for a directory.
+FileHandle OpenFileForReading(const char* path);
+// The file's length as a signed 32-bit count (2 GB or more reads as negative); false on failure.
+bool FileLength(FileHandle file, std::int32_t* length);
+// One read of up to count bytes; false on failure.
+bool ReadFile(FileHandle file, void* into, std::uint32_t count, std::uint32_t* got);
+void CloseFile(FileHandle file);
+
+// ---- Console ---------------------------------------------------------------------------------
+
+enum class Stream { Output, Error };
+// Writes the zero-terminated GBK text with one locked stream call; the stream is flushed when it
+// is not a terminal, so a log holds every line as soon as the call returns.
+void ConsoleWrite(Stream stream, const char* text);
+// One fgets of standard input into buffer (size bytes). False at end of input or on error.
+bool ConsoleReadLine(char* buffer, int size);
+// Waits for one key of the console's own keyboard and returns its byte, unechoed; Enter is 0x0D.
+// -1 when there is no console keyboard.
+int ConsoleReadKey();
+
+// ---- Time and threads ------------------------------------------------------------------------
+
+void Sleep(std::uint32_t milliseconds);
+
+using ThreadHandle = void*;
+using ThreadRoutine = std::uint32_t (*)(std::uintptr_t parameter);
+// Starts routine(parameter) on a new thread at once; null when it cannot be created.
+ThreadHandle CreateThread(ThreadRoutine routine, std::uintptr_t parameter);
+void CloseThreadHandle(ThreadHandle thread);
+// Waits for the thread to end; false after timeoutMs. (The handle stays open.)
+bool WaitThread(ThreadHandle thread, std::uint32_t timeoutMs);
+
+// A critical section in caller-provided storage (it may live in a malloc'ed block).
+struct CriticalSection {
+    alignas(8) unsigned char storage[64];
+};
+void InitializeCriticalSection(CriticalSection* section);
+void DeleteCriticalSection(CriticalSection* section);
+void EnterCriticalSection(CriticalSection* section);
+void LeaveCriticalSection(CriticalSection* section);
+
+// ---- User interface ---------------------------------------------------------------------------
+
+// Shows the fatal error box (MB_ICONERROR, one OK button, no owner) and waits until it is closed.
+// Linux: the text is written to standard error. Tests can see the text through SetErrorBoxSeam.
+void ShowErrorBox(const char* text, const char* caption);
+using ErrorBoxSeam = void (*)(const char* text, const char* caption);
+void SetErrorBoxSeam(ErrorBoxSeam seam);   // test builds only; null restores the real box
+
+// The hidden owner window, created on the main thread. The exit request message carries an exit
+// code to the main thread; handler runs there with it.
+using WindowHandle = void*;
+using ExitRequestHandler = void (*)(std::int32_t code);
+WindowHandle CreateHiddenOwnerWindow(ExitRequestHandler handler);
+void DestroyHiddenOwnerWindow(WindowHandle window);
+// Hands code to the main thread through window. Returns true when the main thread handled it
+// (it then never returns, the process has ended); false when the main thread is not retrieving
+// window messages, which a console program's main thread never does while it reads its console.
+bool SendExitRequest(WindowHandle window, std::int32_t code);
+
+// ---- COM and Windows Sockets (nothing on Linux) -----------------------------------------------
+
+bool OleInitialize();
+void OleUninitialize();
+bool WsaStartup11();   // requests version 1.1; false when another version was granted or failed
+void WsaCleanup();
+
+// ---- Last error ------------------------------------------------------------------------------
+
+enum : std::uint32_t { kErrorInsufficientBuffer = 122 };
+std::uint32_t GetLastError();
+
+// ---- HTTP client: WinINet's ANSI entry points -------------------------------------------------
+// Windows: the real WinINet. Linux: a stand-in on libcurl with WinINet's behaviour where the
+// internet library relies on it (pull reads, HTTP/1.0, redirects, time-outs, proxy, TLS).
+
+using InetHandle = void*;
+
+enum : std::uint32_t {
+    kInternetOpenTypeDirect = 1,
+    kInternetServiceFtp = 1,
+    kInternetServiceGopher = 2,
+    kInternetServiceHttp = 3,
+    kIcuNoEncode = 0x20000000,
+    kFlagReload = 0x80000000,
+    kFlagNoCacheWrite = 0x04000000,
+    kFlagSecure = 0x00800000,
+    kOptionConnectTimeout = 2,
+    kOptionSendTimeout = 5,
+    kOptionReceiveTimeout = 6,
+    kOptionProxy = 38,
+    kOptionProxyUsername = 43,
+    kOptionProxyPassword = 44,
+    kQueryContentLength = 5,
+};
+
+enum InternetScheme : std::int32_t {
+    kSchemeUnknown = -1, kSchemeDefault = 0, kSchemeFtp = 1, kSchemeGopher = 2, kSchemeHttp = 3,
+    kSchemeHttps = 4, kSchemeFile = 5, kSchemeNews = 6, kSchemeMailto = 7,
+};
+
+// URL_COMPONENTSA, field for field; 60 bytes on the 32-bit build.
+struct UrlComponents {
+    std::uint32_t dwStructSize;
+    char* lpszScheme;           std::uint32_t dwSchemeLength;
+    std::int32_t nScheme;       // InternetScheme
+    char* lpszHostName;         std::uint32_t dwHostNameLength;
+    std::uint16_t nPort;
+    char* lpszUserName;         std::uint32_t dwUserNameLength;
+    char* lpszPassword;         std::uint32_t dwPasswordLength;
+    char* lpszUrlPath;          std::uint32_t dwUrlPathLength;
+    char* lpszExtraInfo;        std::uint32_t dwExtraInfoLength;
+};
+
+// INTERNET_PROXY_INFO; 12 bytes on the 32-bit build.
+struct ProxyInfo {
+    std::uint32_t dwAccessType;
+    const char* lpszProxy;
+    const char* lpszProxyBypass;
+};
+
+InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char* proxy,
+                         const char* bypass, std::uint32_t flags);
+bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buffer,
+                        std::uint32_t length);
+bool InternetCanonicalizeUrlA(const char* url, char* buffer, std::uint32_t* length,
+                              std::uint32_t flags);
+bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t flags,
+                       UrlComponents* components);
+InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t port,
+                            const char* user, const char* password, std::uint32_t service,
+                            std::uint32_t flags, std::uintptr_t context);
+InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
+                            const char* version, const char* referrer, const char** acceptTypes,
+                            std::uint32_t flags, std::uintptr_t context);
+bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t headersLength,
+                      const void* body, std::uint32_t bodyLength);
+bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,
+                    std::uint32_t* index);
+bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std::uint32_t* got);
+bool InternetCloseHandle(InetHandle handle);
+
+}  // namespace plat

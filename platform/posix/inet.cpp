@@ -1,0 +1,601 @@
+// WinINet's entry points on libcurl, keeping what the internet library relies on:
+//
+//  1. HttpSendRequestA returns once the final response's headers are in; InternetReadFile then
+//     pulls the body: at most the asked count per call, 0 at its end, false when the connection
+//     breaks. libcurl's multi interface runs the transfer; its write callback pauses the
+//     transfer while unread data is waiting, so memory stays bounded whatever the body's size.
+//  2. HTTP/1.0, the agent text, one "Accept: */*", no cache, no content decoding.
+//  3. http and https only, also for redirects (301, 302, 303, 307, 308; at most 10; never from
+//     https down to http). Addresses with control bytes, and hosts that are not ASCII, fail.
+//  4. Certificates verified (the system store, or SSL_CERT_FILE / SSL_CERT_DIR when set); the
+//     proxy from the environment once the caller asks for the configured proxy.
+//  5. Connect, send and receive time-outs from the session's options: a transfer that brings
+//     nothing for the receive time-out fails.
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+namespace plat {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// WinINet's error numbers, as GetLastError reports them.
+enum : std::uint32_t {
+    kErrTimeout = 12002,
+    kErrInvalidUrl = 12005,
+    kErrUnrecognizedScheme = 12006,
+    kErrNameNotResolved = 12007,
+    kErrInvalidOperation = 12016,
+    kErrIncorrectHandleType = 12018,
+    kErrCannotConnect = 12029,
+    kErrConnectionAborted = 12030,
+    kErrRedirectFailed = 12156,
+    kErrHeaderNotFound = 12150,
+    kErrSecureFailure = 12175,
+};
+
+constexpr int kMaxRedirects = 10;
+constexpr std::size_t kPauseAt = 256 * 1024;  // unread bytes held before the transfer pauses
+
+bool Fail(std::uint32_t error) {
+    posix::SetLastError(error);
+    return false;
+}
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+enum class Kind { Session, Connection, Request };
+
+struct Handle {
+    explicit Handle(Kind k) : kind(k) {}
+    virtual ~Handle() = default;
+    Kind kind;
+};
+
+struct Session : Handle {
+    Session() : Handle(Kind::Session) {}
+    std::string agent;
+    bool environmentProxy = false;  // the configured proxy was asked for
+    long connectMs = 60000;
+    long sendMs = 30000;
+    long receiveMs = 30000;
+};
+
+struct Connection : Handle {
+    Connection() : Handle(Kind::Connection) {}
+    Session* session = nullptr;
+    std::string host;
+    std::uint16_t port = 0;
+    std::string user;
+    std::string password;
+};
+
+struct Request : Handle {
+    Request() : Handle(Kind::Request) {}
+    ~Request() override { StopTransfer(); }
+
+    Connection* connection = nullptr;
+    std::string object;          // path and query, as given
+    bool secure = false;
+    std::vector<std::string> headers;  // extra request headers, "Name: value"
+
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    curl_slist* headerList = nullptr;
+    char curlError[CURL_ERROR_SIZE] = "";
+
+    long status = 0;             // status of the response being received
+    bool headersDone = false;    // the final response's headers are in
+    std::string contentLength;   // its Content-Length value; empty when none
+    bool hasContentLength = false;
+    std::string pending;         // body bytes received and not yet handed out
+    std::size_t pendingAt = 0;   // first unread byte of pending
+    bool paused = false;
+    bool finished = false;       // the transfer ended
+    CURLcode result = CURLE_OK;  // how it ended
+    Clock::time_point lastActivity;
+
+    void StopTransfer() {
+        if (easy) {
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_cleanup(easy);
+        }
+        if (multi) curl_multi_cleanup(multi);
+        if (headerList) curl_slist_free_all(headerList);
+        easy = nullptr;
+        multi = nullptr;
+        headerList = nullptr;
+    }
+};
+
+template <class T> T* As(InetHandle h, Kind kind) {
+    auto* handle = static_cast<Handle*>(h);
+    return handle && handle->kind == kind ? static_cast<T*>(handle) : nullptr;
+}
+
+// ---- Address parsing ------------------------------------------------------------------------
+
+struct SchemeInfo {
+    const char* name;
+    InternetScheme scheme;
+    std::uint16_t port;
+};
+constexpr SchemeInfo kSchemes[] = {
+    {"http", kSchemeHttp, 80},    {"https", kSchemeHttps, 443}, {"ftp", kSchemeFtp, 21},
+    {"gopher", kSchemeGopher, 70}, {"file", kSchemeFile, 0},    {"news", kSchemeNews, 0},
+    {"mailto", kSchemeMailto, 0},
+};
+
+bool HasControlByte(const char* text) {
+    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p < 0x20 || *p == 0x7F) return true;
+    }
+    return false;
+}
+
+bool IsAscii(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+    });
+}
+
+// Copies part into a caller's component buffer; a null buffer with a length asks for nothing.
+bool Put(const std::string& part, char* buffer, std::uint32_t* length) {
+    if (!buffer) return true;
+    if (part.size() + 1 > *length) return Fail(kErrorInsufficientBuffer);
+    std::memcpy(buffer, part.c_str(), part.size() + 1);
+    *length = static_cast<std::uint32_t>(part.size());
+    return true;
+}
+
+// Percent-encodes the bytes that cannot stand in a request target: spaces and 0x80 and above.
+std::string EncodeTarget(const std::string& object) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    if (object.empty() || object[0] != '/') out.push_back('/');
+    for (unsigned char c : object) {
+        if (c == ' ' || c >= 0x80) {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+// ---- The transfer ---------------------------------------------------------------------------
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
+    auto* r = static_cast<Request*>(user);
+    const std::size_t bytes = size * n;
+    std::string line(data, bytes);
+    r->lastActivity = Clock::now();
+    if (line.rfind("HTTP/", 0) == 0) {  // a new response begins (1xx responses come first)
+        r->status = std::strtol(line.c_str() + line.find(' ') + 1, nullptr, 10);
+        r->hasContentLength = false;
+        r->contentLength.clear();
+        return bytes;
+    }
+    if (line == "\r\n" || line == "\n") {
+        if (r->status >= 200) r->headersDone = true;
+        return bytes;
+    }
+    auto colon = line.find(':');
+    if (colon != std::string::npos) {
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (name == "content-length") {
+            std::string value = line.substr(colon + 1);
+            auto first = value.find_first_not_of(" \t");
+            auto last = value.find_last_not_of(" \t\r\n");
+            r->contentLength = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+            r->hasContentLength = true;
+        }
+    }
+    return bytes;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) {
+    auto* r = static_cast<Request*>(user);
+    const std::size_t bytes = size * n;
+    if (r->pending.size() - r->pendingAt >= kPauseAt) {
+        r->paused = true;
+        return CURL_WRITEFUNC_PAUSE;  // the reader is behind: hold the rest in the socket
+    }
+    if (r->pendingAt > 0 && r->pendingAt >= r->pending.size() / 2) {
+        r->pending.erase(0, r->pendingAt);
+        r->pendingAt = 0;
+    }
+    r->pending.append(data, bytes);
+    r->lastActivity = Clock::now();
+    return bytes;
+}
+
+bool StartTransfer(Request* r, const std::string& url) {
+    r->StopTransfer();
+    r->status = 0;
+    r->headersDone = false;
+    r->hasContentLength = false;
+    r->contentLength.clear();
+    r->pending.clear();
+    r->pendingAt = 0;
+    r->paused = false;
+    r->finished = false;
+    r->result = CURLE_OK;
+    r->lastActivity = Clock::now();
+
+    const Connection* c = r->connection;
+    const Session* s = c->session;
+    r->multi = curl_multi_init();
+    r->easy = curl_easy_init();
+    if (!r->multi || !r->easy) return Fail(kErrCannotConnect);
+    CURL* e = r->easy;
+    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);  // redirects are followed by hand
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(e, CURLOPT_USERAGENT, s->agent.c_str());
+    curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, s->connectMs);
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r->curlError);
+    if (!s->environmentProxy) curl_easy_setopt(e, CURLOPT_PROXY, "");
+    if (const char* file = std::getenv("SSL_CERT_FILE")) curl_easy_setopt(e, CURLOPT_CAINFO, file);
+    if (const char* dir = std::getenv("SSL_CERT_DIR")) curl_easy_setopt(e, CURLOPT_CAPATH, dir);
+    if (!c->user.empty()) {
+        curl_easy_setopt(e, CURLOPT_USERNAME, c->user.c_str());
+        curl_easy_setopt(e, CURLOPT_PASSWORD, c->password.c_str());
+    }
+    for (const std::string& h : r->headers) r->headerList = curl_slist_append(r->headerList, h.c_str());
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->headerList);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, r);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, r);
+    if (curl_multi_add_handle(r->multi, e) != CURLM_OK) return Fail(kErrCannotConnect);
+    return true;
+}
+
+// Runs the transfer a little: until something arrived, it ended, or a short wait passed.
+void Pump(Request* r) {
+    int running = 0;
+    curl_multi_perform(r->multi, &running);
+    while (CURLMsg* m = curl_multi_info_read(r->multi, &running)) {
+        if (m->msg == CURLMSG_DONE) {
+            r->finished = true;
+            r->result = m->data.result;
+        }
+    }
+    if (r->finished) return;
+    const long limit = r->headersDone ? r->connection->session->receiveMs
+                                      : std::max(r->connection->session->sendMs,
+                                                 r->connection->session->receiveMs);
+    if (!r->paused && Clock::now() - r->lastActivity > std::chrono::milliseconds(limit)) {
+        r->finished = true;
+        r->result = CURLE_OPERATION_TIMEDOUT;
+        return;
+    }
+    curl_multi_poll(r->multi, nullptr, 0, 100, nullptr);
+}
+
+std::uint32_t ErrorFor(CURLcode code) {
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT: return kErrTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return kErrNameNotResolved;
+    case CURLE_COULDNT_CONNECT: return kErrCannotConnect;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE: return kErrSecureFailure;
+    case CURLE_UNSUPPORTED_PROTOCOL: return kErrUnrecognizedScheme;
+    default: return kErrConnectionAborted;
+    }
+}
+
+// Waits for the headers of the response to the current transfer.
+bool AwaitHeaders(Request* r) {
+    while (!r->headersDone && !r->finished) Pump(r);
+    if (r->headersDone) return true;
+    // Ended before any final header: a failure, unless an empty response ended cleanly.
+    if (r->result == CURLE_OK && r->status >= 200) return true;
+    return Fail(ErrorFor(r->result == CURLE_OK ? CURLE_RECV_ERROR : r->result));
+}
+
+bool IsRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
+// ---- Entry points -----------------------------------------------------------------------------
+
+InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char*, const char*,
+                         std::uint32_t) {
+    GlobalInit();
+    auto* s = new Session();
+    s->agent = agent ? agent : "";
+    s->environmentProxy = accessType == 0;  // the configured proxy
+    return s;
+}
+
+bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buffer,
+                        std::uint32_t length) {
+    auto* h = static_cast<Handle*>(handle);
+    if (!h || !buffer) return Fail(kErrInvalidOperation);
+    if (option == kOptionProxyUsername || option == kOptionProxyPassword) return true;
+    auto* s = As<Session>(handle, Kind::Session);
+    if (!s) return Fail(kErrIncorrectHandleType);
+    switch (option) {
+    case kOptionConnectTimeout:
+    case kOptionSendTimeout:
+    case kOptionReceiveTimeout: {
+        if (length < 4) return Fail(kErrorInsufficientBuffer);
+        std::uint32_t ms;
+        std::memcpy(&ms, buffer, 4);
+        long value = ms == 0 || ms > 0x7FFFFFFFu ? 0x7FFFFFFFL : static_cast<long>(ms);
+        if (option == kOptionConnectTimeout) s->connectMs = value;
+        if (option == kOptionSendTimeout) s->sendMs = value;
+        if (option == kOptionReceiveTimeout) s->receiveMs = value;
+        return true;
+    }
+    case kOptionProxy: {
+        if (length < sizeof(ProxyInfo)) return Fail(kErrorInsufficientBuffer);
+        const auto* info = static_cast<const ProxyInfo*>(buffer);
+        s->environmentProxy = info->dwAccessType == 0;
+        return true;
+    }
+    default: return Fail(kErrInvalidOperation);
+    }
+}
+
+bool InternetCanonicalizeUrlA(const char* url, char* buffer, std::uint32_t* length,
+                              std::uint32_t) {
+    if (!url || HasControlByte(url)) return Fail(kErrInvalidUrl);
+    const std::size_t n = std::strlen(url);
+    if (*length < n + 1) {
+        *length = static_cast<std::uint32_t>(n + 1);
+        return Fail(kErrorInsufficientBuffer);
+    }
+    std::memcpy(buffer, url, n + 1);
+    *length = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t,
+                       UrlComponents* parts) {
+    std::string text = urlLength ? std::string(url, urlLength) : std::string(url);
+    auto colon = text.find(':');
+    if (colon == std::string::npos || colon == 0) return Fail(kErrUnrecognizedScheme);
+    std::string scheme = text.substr(0, colon);
+    for (char& ch : scheme) {
+        if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '+' && ch != '-' && ch != '.') {
+            return Fail(kErrUnrecognizedScheme);
+        }
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    parts->nScheme = kSchemeUnknown;
+    std::uint16_t port = 0;
+    for (const SchemeInfo& s : kSchemes) {
+        if (scheme == s.name) {
+            parts->nScheme = s.scheme;
+            port = s.port;
+        }
+    }
+    std::string rest = text.substr(colon + 1);
+    std::string user, password, host, path;
+    if (rest.rfind("//", 0) == 0) {
+        rest.erase(0, 2);
+        auto end = rest.find_first_of("/?#");
+        std::string authority = rest.substr(0, end);
+        path = end == std::string::npos ? "" : rest.substr(end);
+        auto at = authority.rfind('@');
+        if (at != std::string::npos) {
+            std::string credentials = authority.substr(0, at);
+            authority.erase(0, at + 1);
+            auto sep = credentials.find(':');
+            user = credentials.substr(0, sep);
+            if (sep != std::string::npos) password = credentials.substr(sep + 1);
+        }
+        std::string portText;
+        if (!authority.empty() && authority[0] == '[') {
+            auto close = authority.find(']');
+            if (close == std::string::npos) return Fail(kErrInvalidUrl);
+            host = authority.substr(0, close + 1);
+            if (close + 1 < authority.size()) {
+                if (authority[close + 1] != ':') return Fail(kErrInvalidUrl);
+                portText = authority.substr(close + 2);
+            }
+        } else {
+            auto sep = authority.rfind(':');
+            host = authority.substr(0, sep);
+            if (sep != std::string::npos) portText = authority.substr(sep + 1);
+        }
+        if (!portText.empty()) {
+            if (portText.size() > 5 ||
+                !std::all_of(portText.begin(), portText.end(),
+                             [](char ch) { return ch >= '0' && ch <= '9'; })) {
+                return Fail(kErrInvalidUrl);
+            }
+            long value = std::strtol(portText.c_str(), nullptr, 10);
+            if (value > 65535) return Fail(kErrInvalidUrl);
+            port = static_cast<std::uint16_t>(value);
+        }
+    } else {
+        path = rest;  // mailto:, news: and the like have no authority
+    }
+    parts->nPort = port;
+    if (!Put(scheme, parts->lpszScheme, &parts->dwSchemeLength)) return false;
+    if (!Put(host, parts->lpszHostName, &parts->dwHostNameLength)) return false;
+    if (!Put(user, parts->lpszUserName, &parts->dwUserNameLength)) return false;
+    if (!Put(password, parts->lpszPassword, &parts->dwPasswordLength)) return false;
+    if (!Put(path, parts->lpszUrlPath, &parts->dwUrlPathLength)) return false;
+    return Put("", parts->lpszExtraInfo, &parts->dwExtraInfoLength);
+}
+
+InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t port,
+                            const char* user, const char* password, std::uint32_t service,
+                            std::uint32_t, std::uintptr_t) {
+    auto* s = As<Session>(session, Kind::Session);
+    if (!s) return Fail(kErrIncorrectHandleType), nullptr;
+    // Only HTTP: no other protocol is ever reached from here.
+    if (service != kInternetServiceHttp) return Fail(kErrInvalidOperation), nullptr;
+    auto* c = new Connection();
+    c->session = s;
+    c->host = host ? host : "";
+    c->port = port;
+    c->user = user ? user : "";
+    c->password = password ? password : "";
+    return c;
+}
+
+InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
+                            const char*, const char*, const char** acceptTypes,
+                            std::uint32_t flags, std::uintptr_t) {
+    auto* c = As<Connection>(connection, Kind::Connection);
+    if (!c) return Fail(kErrIncorrectHandleType), nullptr;
+    if (verb && std::strcmp(verb, "GET") != 0) return Fail(kErrInvalidOperation), nullptr;
+    auto* r = new Request();
+    r->connection = c;
+    r->object = object ? object : "";
+    r->secure = (flags & kFlagSecure) != 0;
+    // Accept types are values of one Accept header; a type that carries its own "Accept:" and
+    // line break is taken for its value, so that no blank line can get into the request.
+    std::string accept;
+    for (const char** t = acceptTypes; t && *t; ++t) {
+        std::string value = *t;
+        if (value.rfind("Accept:", 0) == 0) value.erase(0, 7);
+        auto first = value.find_first_not_of(" \t\r\n");
+        auto last = value.find_last_not_of(" \t\r\n");
+        if (first == std::string::npos) continue;
+        if (!accept.empty()) accept += ", ";
+        accept += value.substr(first, last - first + 1);
+    }
+    r->headers.push_back("Accept: " + (accept.empty() ? std::string("*/*") : accept));
+    return r;
+}
+
+bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t headersLength,
+                      const void*, std::uint32_t) {
+    auto* r = As<Request>(request, Kind::Request);
+    if (!r) return Fail(kErrIncorrectHandleType);
+    // Extra headers: one per line; an empty line ends them; a header replaces one of its name.
+    std::string extra = headers ? std::string(headers, headersLength ? headersLength
+                                                                     : std::strlen(headers))
+                                : std::string();
+    std::size_t at = 0;
+    while (at < extra.size()) {
+        auto end = extra.find('\n', at);
+        std::string line = extra.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? extra.size() : end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty()) break;
+        auto colon = line.find(':');
+        if (colon == std::string::npos || HasControlByte(line.c_str())) continue;
+        std::string name = line.substr(0, colon + 1);
+        r->headers.erase(std::remove_if(r->headers.begin(), r->headers.end(),
+                                        [&](const std::string& h) {
+                                            return strncasecmp(h.c_str(), name.c_str(),
+                                                               name.size()) == 0;
+                                        }),
+                         r->headers.end());
+        r->headers.push_back(line);
+    }
+
+    const Connection* c = r->connection;
+    if (c->host.empty() || !IsAscii(c->host)) return Fail(kErrNameNotResolved);
+    std::string url = std::string(r->secure ? "https://" : "http://") + c->host + ":" +
+                      std::to_string(c->port) + EncodeTarget(r->object);
+    for (int redirects = 0;; ++redirects) {
+        if (!StartTransfer(r, url) || !AwaitHeaders(r)) return false;
+        char* location = nullptr;
+        if (!IsRedirect(r->status) ||
+            curl_easy_getinfo(r->easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
+            !location) {
+            return true;
+        }
+        if (redirects == kMaxRedirects) return Fail(kErrRedirectFailed);
+        std::string next = location;
+        const bool toHttps = strncasecmp(next.c_str(), "https://", 8) == 0;
+        const bool toHttp = strncasecmp(next.c_str(), "http://", 7) == 0;
+        if (!toHttps && !toHttp) return Fail(kErrRedirectFailed);
+        if (r->secure && toHttp) return Fail(kErrRedirectFailed);  // never down from https
+        std::string host = next.substr(toHttps ? 8 : 7);
+        host = host.substr(0, host.find_first_of("/?#:"));
+        if (!IsAscii(host) || HasControlByte(next.c_str())) return Fail(kErrRedirectFailed);
+        r->secure = toHttps;
+        url = next;
+    }
+}
+
+bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,
+                    std::uint32_t*) {
+    auto* r = As<Request>(request, Kind::Request);
+    if (!r) return Fail(kErrIncorrectHandleType);
+    if (level != kQueryContentLength || !r->hasContentLength) return Fail(kErrHeaderNotFound);
+    const std::string& value = r->contentLength;
+    if (*length < value.size() + 1) {
+        *length = static_cast<std::uint32_t>(value.size() + 1);
+        return Fail(kErrorInsufficientBuffer);
+    }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *length = static_cast<std::uint32_t>(value.size());
+    return true;
+}
+
+bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std::uint32_t* got) {
+    auto* r = As<Request>(request, Kind::Request);
+    *got = 0;
+    if (!r || !r->easy) return Fail(kErrIncorrectHandleType);
+    for (;;) {
+        const std::size_t unread = r->pending.size() - r->pendingAt;
+        if (unread > 0) {
+            const std::size_t n = std::min<std::size_t>(unread, count);
+            std::memcpy(buffer, r->pending.data() + r->pendingAt, n);
+            r->pendingAt += n;
+            *got = static_cast<std::uint32_t>(n);
+            return true;
+        }
+        r->pending.clear();
+        r->pendingAt = 0;
+        if (r->finished) {
+            if (r->result == CURLE_OK) return true;  // the end of the body: 0 bytes
+            return Fail(ErrorFor(r->result));
+        }
+        if (r->paused) {
+            r->paused = false;
+            r->lastActivity = Clock::now();
+            curl_easy_pause(r->easy, CURLPAUSE_CONT);
+        }
+        Pump(r);
+    }
+}
+
+bool InternetCloseHandle(InetHandle handle) {
+    auto* h = static_cast<Handle*>(handle);
+    if (!h) return Fail(kErrIncorrectHandleType);
+    delete h;
+    return true;
+}
+
+}  // namespace plat

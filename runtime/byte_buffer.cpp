@@ -1,0 +1,124 @@
+// ByteBuffer and SmallBlockPool.
+#include "runtime/byte_buffer.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace rt {
+namespace {
+
+plat::HeapHandle ProcessHeap() {
+    static plat::HeapHandle heap = plat::GetProcessHeap();  // looked up on first need
+    return heap;
+}
+
+}  // namespace
+
+bool SmallBlockPool::Owns(const void* block) const {
+    const auto* p = static_cast<const unsigned char*>(block);
+    return p >= &slots_[0][0] && p < &slots_[0][0] + sizeof slots_;
+}
+
+void* SmallBlockPool::Take() {
+    if (used_ >= kSlots) return nullptr;
+    for (int i = 0; i < kSlots; ++i) {
+        if (!inUse_[i]) {
+            inUse_[i] = 1;
+            ++used_;
+            return slots_[i];
+        }
+    }
+    return nullptr;
+}
+
+void SmallBlockPool::Give(void* block) {
+    auto index = (static_cast<unsigned char*>(block) - &slots_[0][0]) / kSlotSize;
+    if (inUse_[index]) {
+        inUse_[index] = 0;
+        --used_;
+    }
+}
+
+unsigned char* ByteBuffer::HeapBlock(std::int32_t n) {
+    if (n > INT32_MAX - kHeapSpare) return nullptr;
+    return static_cast<unsigned char*>(
+        plat::HeapAlloc(ProcessHeap(), static_cast<std::uint32_t>(n + kHeapSpare)));
+}
+
+unsigned char* ByteBuffer::Allocate(std::int32_t n) {
+    if (data_) return Resize(n);
+    if (n <= 0) return nullptr;
+    if (pool_->slotsOn() && n <= SmallBlockPool::kSlotSize) {
+        if (void* slot = pool_->Take()) {
+            data_ = static_cast<unsigned char*>(slot);
+            capacity_ = SmallBlockPool::kSlotSize;
+            size_ = n;
+            return data_;
+        }
+    }
+    data_ = HeapBlock(n);
+    capacity_ = data_ ? n + kHeapSpare : 0;
+    size_ = data_ ? n : 0;
+    return data_;
+}
+
+unsigned char* ByteBuffer::Resize(std::int32_t n) {
+    if (n <= 0) {
+        Free();
+        return nullptr;
+    }
+    if (!data_) return Allocate(n);
+    const bool slot = pool_->Owns(data_);
+    if (capacity_ >= n && (slot || capacity_ - n <= kMaxUnused)) {
+        size_ = n;
+        return data_;
+    }
+    if (n > INT32_MAX - kHeapSpare) return nullptr;
+    if (slot) {
+        unsigned char* block = HeapBlock(n);
+        if (!block) return nullptr;
+        std::memcpy(block, data_, static_cast<std::size_t>(n < size_ ? n : size_));
+        Release(data_);
+        data_ = block;
+    } else {
+        void* moved = plat::HeapReAlloc(ProcessHeap(), data_,
+                                        static_cast<std::uint32_t>(n + kHeapSpare));
+        if (!moved) return nullptr;
+        data_ = static_cast<unsigned char*>(moved);
+    }
+    capacity_ = n + kHeapSpare;
+    size_ = n;
+    return data_;
+}
+
+bool ByteBuffer::Append(const void* source, std::int32_t n) {
+    if (n <= 0) return true;
+    const std::int32_t old = size_;
+    if (n > INT32_MAX - old) return false;  // the size is a signed 32-bit count
+    if (!Resize(old + n)) return false;
+    if (source) {
+        std::memcpy(data_ + old, source, static_cast<std::size_t>(n));
+    } else {
+        std::memset(data_ + old, 0, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void ByteBuffer::Release(void* block) {
+    if (!block) return;
+    if (pool_->Owns(block)) {
+        pool_->Give(block);
+    } else {
+        plat::HeapFree(ProcessHeap(), block);
+    }
+}
+
+void ByteBuffer::Free() {
+    Release(data_);
+    data_ = nullptr;
+    size_ = 0;
+    capacity_ = 0;
+}
+
+}  // namespace rt

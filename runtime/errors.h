@@ -1,0 +1,53 @@
+// Runtime errors and memory: the one heap of all values, and the one way the program dies.
+//
+// Invariants:
+//  1. SvcAlloc and SvcRealloc never return null: an exhausted heap is a fatal error.
+//  2. SvcFree ignores null and every address inside the ConstantPool; SvcRealloc copies such a
+//     block instead of resizing it. Two address comparisons decide; no block header is read.
+//  3. A fatal error shows one box, discards the cleanup routines and ends the process with -1.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rt {
+
+// ---- Memory services -------------------------------------------------------------------------
+
+void* SvcAlloc(std::int32_t size);
+void* SvcRealloc(void* block, std::int32_t size);
+void SvcFree(void* block);
+
+// ---- Runtime errors --------------------------------------------------------------------------
+
+enum RuntimeErrorCode : std::int32_t {
+    kErrIndexOutOfRange = 1,
+    kErrNumberExpected = 2,
+    kErrDimensionMismatch = 3,
+    kErrIndexBelowOne = 4,
+    kErrTypeMismatch = 5,
+    kErrDllStack = 6,
+    kErrSubStatementNoData = 7,
+    kErrOnlyEquality = 8,
+    kErrChoiceIndex = 9,
+    kErrRedimBounds = 10,
+    kErrArgumentType = 11,
+};
+// The message of code 1-11; null for any other code.
+const char* RuntimeErrorMessage(std::int32_t code);
+
+[[noreturn]] void SvcReportError(std::int32_t code);
+
+// Shows the fatal error box for text (null or empty allowed) and code (0: no code), then ends
+// the process with -1 after discarding the cleanup routines.
+[[noreturn]] void ReportFatalError(const char* text, std::int32_t code);
+[[noreturn]] void ReportAllocFailure(std::int32_t size);
+
+// The box text: "运行时出错!\r\n\r\n", then the code part and the message part when present.
+std::string FatalErrorText(const char* text, std::int32_t code);
+
+// An error hook answers non-zero when it has dealt with the error, so that no box is shown.
+using ErrorHook = std::int32_t (*)(std::int32_t code, const char* text);
+void SetErrorHook(ErrorHook hook);
+
+}  // namespace rt

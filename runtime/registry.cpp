@@ -1,0 +1,150 @@
+// The runtime's side of the library registry: registration, the end pass and NotifySystem.
+#include "runtime/registry.h"
+
+#include <cstring>
+
+#include "runtime/context.h"
+#include "runtime/errors.h"
+
+namespace rt {
+namespace {
+
+// 欲转换数据类型不是数值
+constexpr char kNotANumber[] =
+    "\xD3\xFB\xD7\xAA\xBB\xBB\xCA\xFD\xBE\xDD\xC0\xE0\xD0\xCD\xB2\xBB\xCA\xC7\xCA\xFD\xD6\xB5";
+
+// IUnknown's interface identifier, 00000000-0000-0000-C000-000000000046, in memory order.
+constexpr unsigned char kIUnknownId[16] = {0, 0, 0, 0, 0, 0, 0, 0,
+                                           0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+constexpr TypeTag kIUnknownTag = 0x00010030;
+constexpr int kTypeRecordFlags = 12;  // byte offset of the flags word in a data-type record
+
+// A library data type: non-zero, top bits 00 or 11.
+bool IsLibraryTypeTag(TypeTag tag) {
+    std::uint32_t top = tag & 0xC0000000u;
+    return tag != 0 && (top == 0 || top == 0xC0000000u);
+}
+
+std::int32_t NumberToInt32(const ArgInfo& arg) {
+    switch (arg.tag) {
+    case kTagByte: return static_cast<std::int32_t>(ArgLow(arg) & 0xFFu);
+    case kTagShort: return static_cast<std::int16_t>(ArgLow(arg) & 0xFFFFu);
+    case kTagInt:
+    case kTagLong: return ArgInt(arg);
+    case kTagFloat: return static_cast<std::int32_t>(TruncateToInt64(ArgFloat(arg)));
+    case kTagDouble: return static_cast<std::int32_t>(TruncateToInt64(ArgDouble(arg)));
+    default: ReportFatalError(kNotANumber, 0);
+    }
+}
+
+void WritePathInto(std::uintptr_t selector, char* buffer) {
+    const RuntimeContext& ctx = Context();
+    if (selector == 1 || selector == 2001) {
+        std::strcpy(buffer, ctx.programDirectory ? ctx.programDirectory : "");
+        std::strcat(buffer, "\\");
+    } else if (selector == 2002) {
+        std::strcpy(buffer, ctx.programFileName ? ctx.programFileName : "");
+    } else {
+        buffer[0] = '\0';
+    }
+}
+
+}  // namespace
+
+const unsigned char* LookupDataType(TypeTag tag) {
+    if (!IsLibraryTypeTag(tag)) return nullptr;
+    const RuntimeContext& ctx = Context();
+    std::uint32_t library = tag >> 16, type = tag & 0xFFFFu;
+    if (library == 0 || library > ctx.libraries.size()) return nullptr;
+    const LibraryDescriptor* d = ctx.libraries[library - 1];
+    if (!d || type == 0 || static_cast<std::intptr_t>(type) > d->dataTypeCount) return nullptr;
+    return d->dataTypes + (type - 1) * kDataTypeRecordSize;
+}
+
+std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr_t second) {
+    RuntimeContext& ctx = Context();
+    switch (code) {
+    case kSysLookupType:
+        return reinterpret_cast<std::intptr_t>(LookupDataType(static_cast<TypeTag>(first)));
+    case kSysVersion: return 0x00030005;
+    case kSysWindowRuntimeIsConsole: return 1;
+    case kSysPathInto:
+        WritePathInto(first, reinterpret_cast<char*>(second));
+        return 0;
+    case kSysToInteger: return NumberToInt32(*reinterpret_cast<const ArgInfo*>(first));
+    case kSysProgramDirectory: return reinterpret_cast<std::intptr_t>(ctx.programDirectory);
+    case kSysProgramFileName: return reinterpret_cast<std::intptr_t>(ctx.programFileName);
+    case kSysSuppressEvents:
+        ctx.eventSuppression.fetch_add(1);  // no window messages are pending in a console
+        return 0;
+    case kSysAllowEvents: {
+        std::int32_t n = ctx.eventSuppression.load();
+        while (n > 0 && !ctx.eventSuppression.compare_exchange_weak(n, n - 1)) {}
+        return 0;
+    }
+    case kSysPumpMessages: return 0;
+    case kSysFreeArray:
+        FreeArray(static_cast<TypeTag>(first), reinterpret_cast<void*>(second));
+        return 0;
+    case kSysAlloc: {
+        auto size = static_cast<std::int32_t>(first);
+        if (second == 0) return reinterpret_cast<std::intptr_t>(SvcAlloc(size));
+        plat::HeapHandle heap = ctx.heap ? ctx.heap : plat::GetProcessHeap();
+        return reinterpret_cast<std::intptr_t>(
+            plat::HeapAlloc(heap, static_cast<std::uint32_t>(size)));
+    }
+    case kSysFree:
+        SvcFree(reinterpret_cast<void*>(first));
+        return 0;
+    case kSysRealloc:
+        return reinterpret_cast<std::intptr_t>(
+            SvcRealloc(reinterpret_cast<void*>(first), static_cast<std::int32_t>(second)));
+    case kSysFatalError: ReportFatalError(reinterpret_cast<const char*>(first), 0);
+    case kSysExit: SvcExit(static_cast<std::int32_t>(first));
+    case kSysTypeFlags: {
+        const unsigned char* record = LookupDataType(static_cast<TypeTag>(first));
+        if (!record) return 0;
+        std::uint32_t flags = static_cast<std::uint32_t>(ReadInt32(record + kTypeRecordFlags));
+        return (flags & 0x04) ? 2 : (flags & 0x40) ? 1 : 0;
+    }
+    case kSysProgramKind: return ctx.programKind;
+    case kSysInterfaceId: {
+        auto tag = static_cast<TypeTag>(first);
+        if (tag == kIUnknownTag) {
+            std::memcpy(reinterpret_cast<void*>(second), kIUnknownId, sizeof kIUnknownId);
+            return 1;
+        }
+        if (!IsLibraryTypeTag(tag)) return 0;
+        std::uint32_t library = tag >> 16;
+        if (library == 0 || library > ctx.libraries.size()) return 0;
+        const LibraryDescriptor* d = ctx.libraries[library - 1];
+        if (!d || !d->notify) return 0;
+        return d->notify(kLibTypeQuery, (tag & 0xFFFFu) - 1, second);
+    }
+    default: return 0;  // window runtime requests and unknown codes
+    }
+}
+
+void RegisterLibraries(const LibraryDescriptor* const* list, std::int32_t count) {
+    RuntimeContext& ctx = Context();
+    for (std::int32_t i = 0; i < count; ++i) {
+        const LibraryDescriptor* d = list[i];
+        if (d && d->notify) {
+            d->notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem), 0);
+        }
+    }
+    ctx.libraries.assign(list, list + (count > 0 ? count : 0));
+    ctx.libraryStates.assign(ctx.libraries.size(), 0);
+}
+
+void EndLibraries() {
+    RuntimeContext& ctx = Context();
+    for (std::size_t i = 0; i < ctx.libraries.size(); ++i) {
+        const LibraryDescriptor* d = ctx.libraries[i];
+        if (d && d->notify) d->notify(kLibEnd, ctx.libraryStates[i], 0);
+    }
+    ctx.libraries.clear();
+    ctx.libraryStates.clear();
+}
+
+}  // namespace rt

@@ -1,0 +1,71 @@
+// The service table: the thirteen fixed entry points through which program code reaches the
+// runtime, and the rule for calling a command.
+//
+// Slots (numbers never change):
+//   0 SvcReportError   1 SvcCallDllCommand   2 SvcCallLibraryCommand   3 SvcCallCoreCommand
+//   4 SvcGetUnitProperty   5 SvcSetUnitProperty   6 SvcAlloc   7 SvcRealloc   8 SvcFree
+//   9 SvcExit   10 SvcEndProgram   11 SvcLoadWindow   12 SvcNotify
+//
+// Invariants:
+//  1. A command is entered with a zeroed result record; the call service adds no check of its own.
+//  2. Every slot may be called from any thread; the command slots keep no state.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "runtime/registry.h"
+#include "runtime/value.h"
+
+namespace rt {
+
+// SvcNotify codes.
+enum NotifyCode : std::int32_t {
+    kNotifyFindEntry = 0,       // pattern, attribute mask, files-only flag, &search handle
+    kNotifyFindClose = 1,       // search handle
+    kNotifyPrivateArray = 2,    // element size, &array pointer
+    kNotifyCleanup = 3,         // routine
+    kNotifyGetProperty = 4,     // window runtime
+    kNotifySetProperty = 5,     // window runtime
+    kNotifyInitRuntime = 6,
+};
+
+struct ServiceTable {
+    [[noreturn]] void (*reportError)(std::int32_t code);                               // 0
+    void* (*callDllCommand)(std::int32_t index);                                        // 1
+    ArgInfo (*callLibraryCommand)(CommandEntry, std::int32_t count, ArgInfo* args,
+                                  std::int32_t libraryPosition);                        // 2
+    ArgInfo (*callCoreCommand)(CommandEntry, std::int32_t count, ArgInfo* args);        // 3
+    std::uint64_t (*getUnitProperty)(std::uint32_t, std::uint32_t, std::uint32_t,
+                                     std::uint32_t);                                    // 4
+    void (*setUnitProperty)(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                            std::uint32_t, std::uint32_t);                              // 5
+    void* (*alloc)(std::int32_t size);                                                  // 6
+    void* (*realloc)(void* block, std::int32_t size);                                   // 7
+    void (*free)(void* block);                                                          // 8
+    [[noreturn]] void (*exit)(std::int32_t code);                                       // 9
+    void (*endProgram)();                                                               // 10
+    void (*loadWindow)(std::uint32_t windowId);                                         // 11
+    std::uint64_t (*notify)(std::int32_t code, std::uintptr_t, std::uintptr_t,
+                            std::uintptr_t, std::uintptr_t);                            // 12
+};
+
+// The program's copy of the table.
+extern const ServiceTable kServices;
+
+// Slot 1: resolves DLL command index (loading its library on first use) and returns the
+// function's address; the caller's thunk then calls it with its own arguments untouched.
+// An unresolvable command is a fatal error.
+void* SvcCallDllCommand(std::int32_t index);
+// Slot 12.
+std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a = 0, std::uintptr_t b = 0,
+                        std::uintptr_t c = 0, std::uintptr_t d = 0);
+
+// The runtime's own copy has a fourteenth entry: a subroutine in an external package.
+[[noreturn]] void SvcCallExternalPackage();
+
+// Finds the next directory entry (notification code 0). Returns a new heap text or null.
+TextValue FindEntry(const char* pattern, std::uint32_t attributeMask, std::uint32_t filesOnly,
+                    plat::FindHandle* search);
+
+}  // namespace rt

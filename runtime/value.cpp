@@ -1,0 +1,149 @@
+// Value operations that program code performs itself, and the value constructors.
+#include "runtime/value.h"
+
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+
+#include "runtime/errors.h"
+
+namespace rt {
+
+int TypeTagWidth(TypeTag tag) {
+    switch (tag) {
+    case kTagByte: return 1;
+    case kTagShort: return 2;
+    case kTagInt:
+    case kTagFloat: return 4;
+    case kTagLong:
+    case kTagDouble: return 8;
+    default: return 0;
+    }
+}
+
+ArgInfo DoubleArg(double v) {
+    std::uint64_t bits; std::memcpy(&bits, &v, 8); return MakeArg(kTagDouble, bits);
+}
+ArgInfo FloatArg(float v) {
+    std::uint32_t bits; std::memcpy(&bits, &v, 4); return MakeArg(kTagFloat, bits);
+}
+ArgInfo LongArg(std::int64_t v) { return MakeArg(kTagLong, static_cast<std::uint64_t>(v)); }
+
+std::int32_t TextLength(const char* text) {
+    return text ? static_cast<std::int32_t>(std::strlen(text)) : 0;
+}
+
+TextValue ConcatTexts(int n, const char* const* parts) {
+    // Lengths are measured once; a small list stays on the stack.
+    std::int32_t small[8];
+    std::int32_t* lengths = n <= 8 ? small : static_cast<std::int32_t*>(SvcAlloc(4 * n));
+    std::int64_t total = 1;
+    for (int i = 0; i < n; ++i) {
+        lengths[i] = TextLength(parts[i]);
+        total += lengths[i];
+    }
+    if (total > INT32_MAX) ReportAllocFailure(static_cast<std::int32_t>(total));
+    char* out = static_cast<char*>(SvcAlloc(static_cast<std::int32_t>(total)));
+    char* at = out;
+    for (int i = 0; i < n; ++i) {
+        std::memcpy(at, parts[i] ? parts[i] : "", static_cast<std::size_t>(lengths[i]));
+        at += lengths[i];
+    }
+    *at = '\0';
+    if (lengths != small) SvcFree(lengths);
+    return out;
+}
+
+std::int32_t CompareTexts(const char* a, const char* b) {
+    if (!a) return (!b || b[0] == '\0') ? 0 : -1;
+    if (!b) return a[0] == '\0' ? 0 : 1;
+    const auto* x = reinterpret_cast<const unsigned char*>(a);
+    const auto* y = reinterpret_cast<const unsigned char*>(b);
+    while (*x == *y && *x != 0) { ++x; ++y; }
+    if (*x == *y) return 0;
+    return *x < *y ? -1 : 1;
+}
+
+std::int32_t BinLength(const void* bin) { return bin ? ReadInt32(static_cast<const char*>(bin) + 4) : 0; }
+const unsigned char* BinBytes(const void* bin) {
+    return static_cast<const unsigned char*>(bin) + 8;
+}
+
+std::int32_t ArrayElementCount(const void* array) {
+    const auto* p = static_cast<const unsigned char*>(array);
+    std::int32_t dims = ReadInt32(p);
+    if (dims == 0) return 0;
+    std::uint32_t count = 1;  // 32-bit arithmetic, wrapping as the program's would
+    for (std::int32_t i = 0; i < dims; ++i) {
+        count *= static_cast<std::uint32_t>(ReadInt32(p + 4 + 4 * i));
+    }
+    return static_cast<std::int32_t>(count);
+}
+
+ElementSpan ArrayElements(const void* array) {
+    if (!array) return {nullptr, 0};
+    auto* p = static_cast<unsigned char*>(const_cast<void*>(array));
+    std::int32_t dims = ReadInt32(p);
+    return {p + 4 + 4 * static_cast<std::size_t>(dims < 0 ? 0 : dims), ArrayElementCount(array)};
+}
+
+const char* CheckedTextElement(const void* array, std::int32_t index) {
+    ElementSpan span = ArrayElements(array);
+    if (index < 1) SvcReportError(kErrIndexBelowOne);
+    if (index > span.count) SvcReportError(kErrIndexOutOfRange);
+    return reinterpret_cast<const char*>(ArrayWordAt(span, index - 1));
+}
+
+std::int64_t TruncateToInt64(double value) {
+    // The conversion itself truncates in C++; the mode is pinned anyway so that a caller's
+    // rounding mode can never leak in (x87 code paths on the 32-bit build honour it).
+    const int previous = std::fegetround();
+    std::fesetround(FE_TOWARDZERO);
+    std::int64_t result;
+    if (std::isnan(value) || value >= 9223372036854775808.0 || value < -9223372036854775808.0) {
+        result = INT64_MIN;  // the hardware's "integer indefinite" answer
+    } else {
+        result = static_cast<std::int64_t>(value);
+    }
+    std::fesetround(previous);
+    return result;
+}
+
+void* RuntimeAlloc(std::int32_t size) { return SvcAlloc(size); }
+
+TextValue NewText(const char* bytes, std::size_t n, Allocator alloc) {
+    if (n == 0) return nullptr;
+    if (n >= static_cast<std::size_t>(INT32_MAX)) ReportAllocFailure(INT32_MAX);
+    char* out = static_cast<char*>(alloc(static_cast<std::int32_t>(n + 1)));
+    std::memcpy(out, bytes, n);
+    out[n] = '\0';
+    return out;
+}
+
+TextValue CopyText(const char* text, Allocator alloc) {
+    return NewText(text, text ? std::strlen(text) : 0, alloc);
+}
+
+BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc) {
+    if (n <= 0) return nullptr;
+    if (n > INT32_MAX - 8) ReportAllocFailure(n);
+    auto* out = static_cast<unsigned char*>(alloc(n + 8));
+    WriteInt32(out, 1);
+    WriteInt32(out + 4, n);
+    std::memcpy(out + 8, bytes, static_cast<std::size_t>(n));
+    return out;
+}
+
+void FreeArray(TypeTag elementTag, void* array) {
+    if (!array) return;
+    TypeTag base = BaseTag(elementTag);
+    if (base == kTagText || base == kTagBin) {
+        ElementSpan span = ArrayElements(array);
+        for (std::int32_t i = 0; i < span.count; ++i) {
+            SvcFree(reinterpret_cast<void*>(ArrayWordAt(span, i)));
+        }
+    }
+    SvcFree(array);
+}
+
+}  // namespace rt

@@ -1,0 +1,169 @@
+// The value model: type tags, argument records, texts, byte sets and arrays.
+//
+// Tag map (32 bits):
+//   0                  no value (an omitted argument)
+//   bits 31-30 = 10    a base type of the system (kTag* below)
+//   bits 31-30 = 01    a kind of its own, unused here
+//   otherwise          a library data type: high 16 bits library index, low 16 bits type index
+//   bit 29 (ArrayFlag) an array of the type given by the other bits
+//   a base type whose low byte is 0x01 is numeric; its second byte tells which
+//
+// Layouts (one heap block each; "word" is pointer-sized, 4 bytes on the 32-bit build):
+//   TextValue  GBK bytes ended by 0. Null is the empty text, and so is a lone 0 byte.
+//   BinValue   {int32 1, int32 length, length bytes}. Null is the empty byte set.
+//   ArrayValue {int32 dims, int32 size[dims], elements}. Texts and byte sets are stored as words
+//              that the array owns (each null or a heap block).
+//
+// Invariants:
+//  1. ArgInfo is 12 bytes on every build: an 8-byte value and the tag. An address sits in the
+//     value field whole (low word on 32-bit), read and written through the accessors only, since
+//     the field is not aligned for 8-byte access.
+//  2. A value returned by a command is a fresh block owned by the caller; arguments are lent.
+//  3. Values inside the ConstantPool are never freed and are copied when resized.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rt {
+
+// ---- Type tags -------------------------------------------------------------------------------
+
+using TypeTag = std::uint32_t;
+enum : TypeTag {
+    kTagNone = 0,
+    kTagLogical = 0x80000002,
+    kTagDateTime = 0x80000003,
+    kTagText = 0x80000004,
+    kTagBin = 0x80000005,
+    kTagSubroutine = 0x80000006,
+    kTagDllEightByte = 0x80000008,
+    kTagByte = 0x80000101,
+    kTagShort = 0x80000201,
+    kTagInt = 0x80000301,
+    kTagLong = 0x80000401,
+    kTagFloat = 0x80000501,
+    kTagDouble = 0x80000601,
+    kArrayFlag = 0x20000000,
+};
+
+inline TypeTag BaseTag(TypeTag tag) { return tag & ~static_cast<TypeTag>(kArrayFlag); }
+inline bool IsArrayTag(TypeTag tag) { return (tag & kArrayFlag) != 0; }
+// A base type of the system: top bits 10.
+inline bool IsSystemTag(TypeTag tag) { return (tag & 0xC0000000u) == 0x80000000u; }
+inline bool IsNumericTag(TypeTag tag) { return IsSystemTag(tag) && (tag & 0xFFu) == 0x01u; }
+// Width in bytes of a numeric type; 0 for every other tag.
+int TypeTagWidth(TypeTag tag);
+
+// ---- Argument records ------------------------------------------------------------------------
+
+#pragma pack(push, 1)
+struct ArgInfo {
+    unsigned char value[8];  // little-endian 8-byte value; an address fills it from the low end
+    TypeTag tag;             // kTagNone for an omitted argument
+};
+#pragma pack(pop)
+static_assert(sizeof(ArgInfo) == 12, "ArgInfo is 12 bytes on every build");
+
+inline std::uint32_t ArgLow(const ArgInfo& a) {
+    std::uint32_t v; std::memcpy(&v, a.value, 4); return v;
+}
+inline std::int32_t ArgInt(const ArgInfo& a) { return static_cast<std::int32_t>(ArgLow(a)); }
+inline std::int64_t ArgInt64(const ArgInfo& a) {
+    std::int64_t v; std::memcpy(&v, a.value, 8); return v;
+}
+inline std::uint64_t ArgBits(const ArgInfo& a) {
+    std::uint64_t v; std::memcpy(&v, a.value, 8); return v;
+}
+inline double ArgDouble(const ArgInfo& a) { double v; std::memcpy(&v, a.value, 8); return v; }
+inline float ArgFloat(const ArgInfo& a) { float v; std::memcpy(&v, a.value, 4); return v; }
+inline std::uintptr_t ArgWord(const ArgInfo& a) {
+    std::uintptr_t v; std::memcpy(&v, a.value, sizeof v); return v;
+}
+template <class T> T* ArgPtr(const ArgInfo& a) { return reinterpret_cast<T*>(ArgWord(a)); }
+
+inline void SetArgBits(ArgInfo& a, std::uint64_t bits) { std::memcpy(a.value, &bits, 8); }
+inline void SetArgInt(ArgInfo& a, std::int32_t v) {
+    SetArgBits(a, static_cast<std::uint32_t>(v));
+}
+inline void SetArgWord(ArgInfo& a, std::uintptr_t v) { SetArgBits(a, v); }
+inline void SetArgPtr(ArgInfo& a, const void* p) {
+    SetArgWord(a, reinterpret_cast<std::uintptr_t>(p));
+}
+
+inline ArgInfo MakeArg(TypeTag tag, std::uint64_t bits) {
+    ArgInfo a{}; SetArgBits(a, bits); a.tag = tag; return a;
+}
+inline ArgInfo NoArg() { return ArgInfo{}; }
+inline ArgInfo IntArg(std::int32_t v) { return MakeArg(kTagInt, static_cast<std::uint32_t>(v)); }
+inline ArgInfo PtrArg(TypeTag tag, const void* p) {
+    return MakeArg(tag, reinterpret_cast<std::uintptr_t>(p));
+}
+inline ArgInfo TextArg(const char* t) { return PtrArg(kTagText, t); }
+inline ArgInfo BinArg(const void* b) { return PtrArg(kTagBin, b); }
+ArgInfo DoubleArg(double v);
+ArgInfo FloatArg(float v);
+ArgInfo LongArg(std::int64_t v);
+
+// ---- Texts, byte sets, arrays ----------------------------------------------------------------
+
+using TextValue = char*;
+using BinValue = void*;
+using ArrayValue = void*;
+
+constexpr std::size_t kWord = sizeof(void*);   // size of an element pointer in an array
+
+std::int32_t TextLength(const char* text);
+// Joins n texts (null counts as empty) into one new heap text; never null. One allocation.
+TextValue ConcatTexts(int n, const char* const* parts);
+template <class... T> TextValue Concat(T... parts) {
+    const char* list[] = {static_cast<const char*>(parts)...};
+    return ConcatTexts(static_cast<int>(sizeof...(parts)), list);
+}
+// -1, 0 or 1; bytes compared unsigned; null equals the empty text.
+std::int32_t CompareTexts(const char* a, const char* b);
+
+// Reading the fixed words of a block (it may be unaligned for pointer access).
+inline std::int32_t ReadInt32(const void* at) {
+    std::int32_t v; std::memcpy(&v, at, 4); return v;
+}
+inline void WriteInt32(void* at, std::int32_t v) { std::memcpy(at, &v, 4); }
+inline std::uintptr_t ReadWord(const void* at) {
+    std::uintptr_t v; std::memcpy(&v, at, kWord); return v;
+}
+inline void WriteWord(void* at, std::uintptr_t v) { std::memcpy(at, &v, kWord); }
+
+std::int32_t BinLength(const void* bin);          // 0 for null
+const unsigned char* BinBytes(const void* bin);   // the bytes after the header
+
+// The product of the dimension sizes in 32-bit arithmetic; 0 for no dimensions.
+std::int32_t ArrayElementCount(const void* array);
+struct ElementSpan {
+    unsigned char* first;  // first element, right after the last size
+    std::int32_t count;
+};
+ElementSpan ArrayElements(const void* array);      // count 0 for null
+// Element i (storage position, 0-based) of an array of texts or byte sets.
+inline std::uintptr_t ArrayWordAt(ElementSpan span, std::int32_t i) {
+    return ReadWord(span.first + static_cast<std::size_t>(i) * kWord);
+}
+// Element `index` (1-based, as program code counts) of an array of texts. An index below 1
+// reports runtime error 4, one past the count error 1; neither returns.
+const char* CheckedTextElement(const void* array, std::int32_t index);
+
+// Rounds toward zero whatever the floating-point rounding mode in force.
+std::int64_t TruncateToInt64(double value);
+
+// Value constructors. The block comes from alloc: SvcAlloc for the runtime and program code,
+// a library's own NotifySystem request 2024 for library code. Both end the program when the
+// heap is exhausted, so the constructors never fail.
+using Allocator = void* (*)(std::int32_t size);
+void* RuntimeAlloc(std::int32_t size);                 // SvcAlloc
+TextValue NewText(const char* bytes, std::size_t n, Allocator alloc = RuntimeAlloc);  // null: n 0
+TextValue CopyText(const char* text, Allocator alloc = RuntimeAlloc);  // null for an empty text
+BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc = RuntimeAlloc);   // null: n 0
+// Frees an array value with its elements when they are texts or byte sets.
+void FreeArray(TypeTag elementTag, void* array);
+
+}  // namespace rt

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds webmon and runs every test: native, under address and undefined sanitizers, under the
+# thread sanitizer (the two-thread end-to-end tests), and the 32-bit Windows build under wine.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh || exit 1
+. scripts/wine-env.sh
+jobs=$(nproc)
+export LC_ALL=C
+
+failed=0
+summary=()
+run_suite() {  # name preset [ctest args...]
+  local name=$1 preset=$2; shift 2
+  echo "=== $name: build"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build "build/$preset" -j"$jobs"; then
+    summary+=("$name: BUILD FAILED"); failed=1; return
+  fi
+  echo "=== $name: test"
+  local log="build/$preset/ctest.log"
+  (cd "build/$preset" && ctest --output-on-failure -j"$jobs" "$@") | tee "$log"
+  if [ "${PIPESTATUS[0]}" -ne 0 ]; then failed=1; fi
+  summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1)")
+}
+
+wine_start
+run_suite "native" linux
+run_suite "sanitizers (address, undefined)" sanitize
+run_suite "thread sanitizer" tsan -L threads
+run_suite "windows under wine" win32
+wine_stop
+
+echo
+echo "=== summary"
+printf '%s\n' "${summary[@]}"
+total_pass=0; total_fail=0
+for line in "${summary[@]}"; do
+  if [[ $line =~ ([0-9]+)%\ tests\ passed,\ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    total_fail=$((total_fail + BASH_REMATCH[2]))
+    total_pass=$((total_pass + BASH_REMATCH[3] - BASH_REMATCH[2]))
+  fi
+done
+echo "$total_pass passed, $total_fail failed"
+exit $failed

@@ -1,0 +1,119 @@
+// ByteBuffer growth rules and the small-block pool.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "runtime/byte_buffer.h"
+
+namespace {
+
+using rt::ByteBuffer;
+using rt::SmallBlockPool;
+
+TEST(ByteBuffer, PoolSlotsUntilTheNinetySeventhBlock) {
+    auto pool = std::make_unique<SmallBlockPool>(true);
+    std::vector<std::unique_ptr<ByteBuffer>> live;
+    for (int i = 0; i < 96; ++i) {
+        live.push_back(std::make_unique<ByteBuffer>(*pool));
+        ASSERT_NE(live.back()->Allocate(512), nullptr);
+        EXPECT_TRUE(live.back()->inPool());
+        EXPECT_EQ(live.back()->capacity(), 512);
+    }
+    EXPECT_EQ(pool->usedCount(), 96);
+    ByteBuffer extra(*pool);
+    extra.Allocate(10);
+    EXPECT_FALSE(extra.inPool());
+    EXPECT_EQ(extra.capacity(), 138);
+    // A released slot is the next one handed out (the lowest free index).
+    unsigned char* third = live[2]->data();
+    live[2]->Free();
+    EXPECT_EQ(pool->usedCount(), 95);
+    ByteBuffer again(*pool);
+    EXPECT_EQ(again.Allocate(1), third);
+    live.clear();
+    again.Free();
+    EXPECT_EQ(pool->usedCount(), 0);
+}
+
+TEST(ByteBuffer, LargeBlocksAndSwitchedOffPoolsUseTheHeap) {
+    auto on = std::make_unique<SmallBlockPool>(true);
+    ByteBuffer big(*on);
+    big.Allocate(513);
+    EXPECT_FALSE(big.inPool());
+    EXPECT_EQ(big.capacity(), 641);
+    auto off = std::make_unique<SmallBlockPool>(false);
+    ByteBuffer small(*off);
+    small.Allocate(10);
+    EXPECT_FALSE(small.inPool());
+    EXPECT_EQ(small.capacity(), 138);
+    EXPECT_EQ(off->usedCount(), 0);
+    EXPECT_EQ(small.Allocate(0), nullptr) << "a second Allocate resizes: to nothing here";
+    EXPECT_EQ(small.data(), nullptr);
+}
+
+TEST(ByteBuffer, HeapBlocksShrinkOnlyWithMoreThan256Unused) {
+    SmallBlockPool pool(false);
+    ByteBuffer b(pool);
+    b.Allocate(1000);
+    ASSERT_EQ(b.capacity(), 1128);
+    std::memset(b.data(), 7, 1000);
+    b.Resize(900);
+    EXPECT_EQ(b.capacity(), 1128);
+    EXPECT_EQ(b.size(), 900);
+    b.Resize(800);
+    EXPECT_EQ(b.capacity(), 928);
+    EXPECT_EQ(b.data()[799], 7) << "contents survive the move";
+    EXPECT_EQ(b.Resize(0), nullptr);
+    EXPECT_EQ(b.data(), nullptr);
+    EXPECT_EQ(b.capacity(), 0);
+    EXPECT_EQ(b.size(), 0);
+}
+
+TEST(ByteBuffer, PoolSlotKeptWhenLargeEnoughAndMovedWhenNot) {
+    auto pool = std::make_unique<SmallBlockPool>(true);
+    ByteBuffer b(*pool);
+    b.Allocate(512);
+    std::memcpy(b.data(), "abcdef", 6);
+    b.Resize(100);
+    EXPECT_TRUE(b.inPool());
+    EXPECT_EQ(b.capacity(), 512);
+    b.Resize(600);
+    EXPECT_FALSE(b.inPool());
+    EXPECT_EQ(b.capacity(), 728);
+    EXPECT_EQ(std::memcmp(b.data(), "abcdef", 6), 0);
+    EXPECT_EQ(pool->usedCount(), 0) << "the slot went back";
+}
+
+TEST(ByteBuffer, AppendGrowsEveryThirtyTwoFourByteAppends) {
+    SmallBlockPool pool(false);
+    ByteBuffer b(pool);
+    EXPECT_TRUE(b.Append("x", 0));
+    EXPECT_EQ(b.data(), nullptr);
+    int moves = 0;
+    int capacity = 0;
+    for (int i = 0; i < 320; ++i) {
+        ASSERT_TRUE(b.Append(&i, 4));
+        if (b.capacity() != capacity) {
+            ++moves;
+            capacity = b.capacity();
+        }
+    }
+    EXPECT_EQ(moves, 10);  // 1280 bytes in blocks of 128 spare bytes
+    int last;
+    std::memcpy(&last, b.data() + 1276, 4);
+    EXPECT_EQ(last, 319);
+    ASSERT_TRUE(b.Append(nullptr, 4));
+    EXPECT_EQ(std::memcmp(b.data() + 1280, "\0\0\0\0", 4), 0);
+}
+
+TEST(ByteBuffer, AppendRefusesToPassTheSignedSize) {
+    SmallBlockPool pool(false);
+    ByteBuffer b(pool);
+    ASSERT_TRUE(b.Append("abc", 3));
+    EXPECT_FALSE(b.Append("x", INT32_MAX - 1));
+    EXPECT_EQ(b.size(), 3) << "a refused append leaves the buffer as it was";
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// The whole life of a program in a child process: start-up, commands through the service
+// table, cleanup routines, library end messages, exit codes, fatal errors on either thread.
+#include <gtest/gtest.h>
+
+#include "support/child.h"
+#include "support/platform_facts.h"
+
+namespace {
+
+using namespace testing_support;
+
+// GBK texts of the error box.
+const std::string kBoxHead = "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n";
+const std::string kCodePart = "\xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB\xA3\xBA";
+const std::string kTextPart = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3\xBA";
+const std::string kCaption = "[\xB4\xED\xCE\xF3]";
+const std::string kIndexBelowOne =
+    "\xCA\xFD\xD7\xE9\xB3\xC9\xD4\xB1\xD2\xFD\xD3\xC3\xCF\xC2\xB1\xEA\xB1\xD8\xD0\xEB\xB4\xF3"
+    "\xD3\xDA\xB5\xC8\xD3\xDA" "1";
+
+ChildResult RunProgram(const std::vector<std::string>& args, ChildOptions options = {}) {
+    return RunChild(LIFECYCLE_PROGRAM, args, options);
+}
+
+TEST(Lifecycle, NormalLifeRunsCommandsCleanupsAndLibraryEndsOnceThenExitsZero) {
+    ChildResult r = RunProgram({"life"});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out,
+              "library start\n"
+              "entry\n"
+              "twice 42 tag 0\n"
+              "greeting hello\n"
+              "nothing 0 0\n"
+              "constant words\n"
+              "directory set yes\n"
+              "cleanup A\n"      // registration order, the duplicate ignored
+              "cleanup B\n"
+              "library end 0\n"  // after the cleanups; the silent library gets nothing
+              "exit step 0\n"
+              "second shutdown done\n");  // the second shutdown repeats nothing
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Lifecycle, RuntimeErrorOnMainThreadShowsCodeAndMessageSkipsCleanupAndExitsMinusOne) {
+    ChildResult r = RunProgram({"error-main", "4"});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, kExitMinusOne);
+    EXPECT_EQ(r.err, kCaption + kBoxHead + kCodePart + "4\r\n\r\n" + kTextPart + kIndexBelowOne +
+                         "\r\n");
+    // Cleanup routines are discarded; the libraries are still told of the end.
+    EXPECT_EQ(r.out, "library start\nentry\nlibrary end 0\n");
+}
+
+TEST(Lifecycle, UnknownErrorCodeShowsTheBareBox) {
+    ChildResult r = RunProgram({"error-main", "12"});
+    EXPECT_EQ(r.exitCode, kExitMinusOne);
+    EXPECT_EQ(r.err, kCaption + kBoxHead);
+}
+
+TEST(Lifecycle, LibraryFatalErrorHasNoCodePart) {
+    ChildResult r = RunProgram({"fatal-text"});
+    EXPECT_EQ(r.exitCode, kExitMinusOne);
+    EXPECT_EQ(r.err, kCaption + kBoxHead + kTextPart + "library says no\r\n");
+}
+
+TEST(Lifecycle, ExhaustedHeapReportsTheSizeAndEnds) {
+    ChildResult r = RunProgram({"alloc-fail"});
+    EXPECT_EQ(r.exitCode, kExitMinusOne);
+    // 分配 -1 字节内存失败!
+    EXPECT_EQ(r.err, kCaption + kBoxHead + kTextPart +
+                         "\xB7\xD6\xC5\xE4 -1 \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!"
+                         "\r\n");
+}
+
+TEST(Lifecycle, ExitServiceRunsShutdownAndEndsWithItsCode) {
+    ChildResult r = RunProgram({"exit", "7"});
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(r.out, "library start\nentry\ncleanup A\ncleanup B\nlibrary end 0\n");
+}
+
+TEST(Lifecycle, RuntimeErrorOnAWorkerEndsTheProcessWhileMainBlocksOnInput) {
+    ChildOptions options;
+    options.holdInputOpen = true;
+    options.timeoutSeconds = 15;
+    ChildResult r = RunProgram({"error-worker", "1"}, options);
+    ASSERT_FALSE(r.timedOut) << "the process waited for the main thread";
+    EXPECT_EQ(r.exitCode, kExitMinusOne);
+    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_NE(r.err.find(kCodePart + "1\r\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("cleanup"), std::string::npos);
+    EXPECT_EQ(r.out.find("input ended"), std::string::npos);
+}
+
+#ifndef _WIN32
+TEST(Lifecycle, ErrorBoxGoesToStandardErrorOnLinux) {
+    ChildOptions options;
+    options.env = {"LC_ALL=C"};
+    ChildResult r = RunProgram({"error-main-real", "1"}, options);
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(r.err.rfind(kBoxHead + kCodePart + "1\r\n\r\n" + kTextPart, 0), 0u) << r.err;
+}
+
+TEST(Lifecycle, ErrorBoxIsUtf8InAUtf8Locale) {
+    ChildOptions options;
+    options.env = {"LC_ALL=C.UTF-8"};
+    ChildResult r = RunProgram({"error-main-real", "1"}, options);
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(r.err.rfind("运行时出错!\r\n\r\n错误代码：1\r\n", 0), 0u) << r.err;
+}
+#endif
+
+}  // namespace

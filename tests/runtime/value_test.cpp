@@ -1,0 +1,113 @@
+// Value operations: comparing, joining, counting, converting, and the argument record layout.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+
+#include "runtime/errors.h"
+#include "runtime/value.h"
+
+namespace {
+
+using namespace rt;
+
+TEST(Values, ArgInfoIsTwelveBytesAndHoldsAnAddressWhole) {
+    EXPECT_EQ(sizeof(ArgInfo), 12u);
+    static char target;
+    ArgInfo args[2] = {TextArg(&target), IntArg(-5)};  // adjacent: misaligned on 64-bit
+    EXPECT_EQ(ArgPtr<char>(args[0]), &target);
+    EXPECT_EQ(ArgInt(args[1]), -5);
+    EXPECT_EQ(ArgBits(args[1]) >> 32, 0u) << "a 32-bit value leaves the high word zero";
+    EXPECT_EQ(args[1].tag, kTagInt);
+}
+
+TEST(Values, CompareTextsTreatsNullAsEmptyAndComparesUnsignedBytes) {
+    EXPECT_EQ(CompareTexts(nullptr, ""), 0);
+    EXPECT_EQ(CompareTexts("", nullptr), 0);
+    EXPECT_EQ(CompareTexts(nullptr, nullptr), 0);
+    EXPECT_EQ(CompareTexts("a", nullptr), 1);
+    EXPECT_EQ(CompareTexts(nullptr, "a"), -1);
+    EXPECT_EQ(CompareTexts("ab", "abc"), -1);
+    EXPECT_EQ(CompareTexts("abc", "ab"), 1);
+    EXPECT_EQ(CompareTexts("\xB0\xA1", "z"), 1);  // a GBK lead byte is above every ASCII byte
+    EXPECT_EQ(CompareTexts("same", "same"), 0);
+    EXPECT_EQ(CompareTexts("a", "zz"), -1) << "only the sign, never the difference";
+}
+
+TEST(Values, ConcatTextsAlwaysReturnsOneFreshBlock) {
+    TextValue empty = Concat("", nullptr);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty[0], '\0');
+    SvcFree(empty);
+    TextValue joined = Concat("Success", nullptr, "http://x/", "\r\n");
+    EXPECT_STREQ(joined, "Successhttp://x/\r\n");
+    SvcFree(joined);
+    const char* many[10] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
+    TextValue ten = ConcatTexts(10, many);  // more parts than the stack list holds
+    EXPECT_STREQ(ten, "0123456789");
+    SvcFree(ten);
+}
+
+TEST(Values, ArrayElementCountMultipliesSizes) {
+    std::int32_t twoByThree[] = {2, 2, 3};
+    EXPECT_EQ(ArrayElementCount(twoByThree), 6);
+    std::int32_t emptyOne[] = {1, 0};
+    EXPECT_EQ(ArrayElementCount(emptyOne), 0);
+    std::int32_t noDims[] = {0};
+    EXPECT_EQ(ArrayElementCount(noDims), 0);
+    EXPECT_EQ(ArrayElements(nullptr).count, 0);
+    ElementSpan span = ArrayElements(twoByThree);
+    EXPECT_EQ(span.first, reinterpret_cast<unsigned char*>(twoByThree) + 12);
+}
+
+TEST(Values, TypeTagWidths) {
+    EXPECT_EQ(TypeTagWidth(kTagText), 0);
+    EXPECT_EQ(TypeTagWidth(kTagByte), 1);
+    EXPECT_EQ(TypeTagWidth(kTagShort), 2);
+    EXPECT_EQ(TypeTagWidth(kTagInt), 4);
+    EXPECT_EQ(TypeTagWidth(kTagFloat), 4);
+    EXPECT_EQ(TypeTagWidth(kTagLong), 8);
+    EXPECT_EQ(TypeTagWidth(kTagDouble), 8);
+    EXPECT_EQ(TypeTagWidth(kTagDateTime), 0);
+    EXPECT_EQ(TypeTagWidth(kTagInt | kArrayFlag), 0);
+}
+
+TEST(Values, TruncateToInt64RoundsTowardZeroInAnyRoundingMode) {
+    const int saved = std::fegetround();
+    for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD}) {
+        std::fesetround(mode);
+        EXPECT_EQ(TruncateToInt64(2.7), 2);
+        EXPECT_EQ(TruncateToInt64(-2.7), -2);
+        EXPECT_EQ(std::fegetround(), mode) << "the caller's mode is restored";
+    }
+    std::fesetround(saved);
+    EXPECT_EQ(TruncateToInt64(3000000000.0), 3000000000LL);
+    // Out of range and NaN do not invoke undefined behaviour; their low word is 0.
+    EXPECT_EQ(static_cast<std::uint32_t>(TruncateToInt64(1e300)), 0u);
+    EXPECT_EQ(static_cast<std::uint32_t>(TruncateToInt64(std::nan(""))), 0u);
+}
+
+TEST(Values, ConstructorsGiveNullForEmptyAndTheLayoutOtherwise) {
+    EXPECT_EQ(NewText("abc", 0), nullptr);
+    EXPECT_EQ(CopyText(""), nullptr);
+    EXPECT_EQ(CopyText(nullptr), nullptr);
+    EXPECT_EQ(NewBin("x", 0), nullptr);
+    BinValue bin = NewBin("a\0b", 3);
+    EXPECT_EQ(ReadInt32(bin), 1);
+    EXPECT_EQ(BinLength(bin), 3);
+    EXPECT_EQ(std::memcmp(BinBytes(bin), "a\0b", 3), 0);
+    SvcFree(bin);
+}
+
+TEST(Values, FreeArrayFreesTextElementsAndAcceptsNull) {
+    FreeArray(kTagText, nullptr);
+    auto* array = static_cast<unsigned char*>(SvcAlloc(8 + 2 * static_cast<int>(kWord)));
+    WriteInt32(array, 1);
+    WriteInt32(array + 4, 2);
+    WriteWord(array + 8, reinterpret_cast<std::uintptr_t>(CopyText("one")));
+    WriteWord(array + 8 + kWord, 0);  // a null element is skipped
+    FreeArray(kTagText | kArrayFlag, array);  // the sanitizer build reports a leak otherwise
+}
+
+}  // namespace

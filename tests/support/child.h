@@ -1,0 +1,35 @@
+// Runs a program in a child process with its standard streams redirected, for tests that
+// need a whole process: exit codes, console bytes, the end of input.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ChildResult {
+    int exitCode = -1000;      // as the parent sees it (255 for -1 on Linux, 0xFFFFFFFF as -1)
+    bool timedOut = false;
+    double seconds = 0;        // wall time until the child ended
+    std::string out;           // standard output bytes
+    std::string err;           // standard error bytes
+};
+
+struct ChildOptions {
+    std::string input;          // bytes on standard input
+    bool holdInputOpen = false; // true: input never ends while the child runs
+    double timeoutSeconds = 20;
+    std::vector<std::string> env;  // extra NAME=value entries
+    std::string workDir;        // empty: the parent's
+};
+
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                     const ChildOptions& options = {});
+
+// A fresh empty directory for one test; removed by the caller with RemoveTree.
+std::string MakeTempDir();
+void RemoveTree(const std::string& dir);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+}  // namespace testing_support
