@@ -1,0 +1,78 @@
+// Runs the console commands in a process of their own for console_test. argv[1] is the mode.
+#include <cstdio>
+#include <string>
+
+#include "libs/core/core_library.h"
+#include "platform/platform.h"
+#include "runtime/errors.h"
+#include "runtime/registry.h"
+
+namespace {
+
+using namespace rt;
+
+void Output(std::initializer_list<ArgInfo> args) {
+    ArgInfo list[8] = {};
+    int n = 0;
+    for (const ArgInfo& a : args) list[n++] = a;
+    ArgInfo result{};
+    core::StandardOutput(&result, n, list);
+}
+
+char* Input(int count, ArgInfo flag) {
+    ArgInfo result{};
+    core::StandardInput(&result, count, &flag);
+    return ArgPtr<char>(result);
+}
+
+std::string Hex(const char* text) {
+    std::string out;
+    char two[3];
+    for (const char* p = text ? text : ""; *p; ++p) {
+        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(*p));
+        out += two;
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    plat::InitProcess();
+    core::kCoreLibrary.notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem), 0);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "output") {
+        Output({NoArg(), TextArg("a"), IntArg(60), TextArg("b"), TextArg("\r\n")});
+        Output({IntArg(2), TextArg("to error"), IntArg(-5)});
+        Output({IntArg(0), TextArg("d0 ")});
+        Output({IntArg(1), TextArg("d1 ")});
+        Output({IntArg(3), TextArg("d3\r\n")});
+        Output({NoArg()});
+        Output({});
+        unsigned char bin[] = {1, 0, 0, 0, 1, 0, 0, 0, 'z'};
+        Output({NoArg(), DoubleArg(0.1), TextArg(" "), MakeArg(kTagLogical, 1),
+                MakeArg(kTagLogical, 0), BinArg(bin), TextArg(nullptr), TextArg("|\r\n")});
+    } else if (mode == "echo") {
+        // Every line as [text] and its bytes in hex, until the end of input; then two more reads.
+        for (;;) {
+            char* line = Input(1, NoArg());
+            if (!line) break;
+            Output({NoArg(), TextArg("["), TextArg(line), TextArg("] ")});
+            std::printf("%s\n", Hex(line).c_str());
+            std::fflush(stdout);
+            SvcFree(line);
+        }
+        char* again = Input(0, NoArg());
+        char* third = Input(1, MakeArg(kTagLogical, 1));
+        std::printf("end %s %s\n", again ? "text" : "null", third ? "text" : "null");
+    } else if (mode == "keys") {
+        char* line = Input(1, MakeArg(kTagLogical, 0));
+        std::printf("keys [%s] %s\n", line ? line : "", Hex(line).c_str());
+    } else if (mode == "hold") {
+        Output({NoArg(), TextArg("written before the end\r\n")});
+        char* line = Input(1, NoArg());  // input is held open: the test ends the process
+        SvcFree(line);
+    }
+    std::fflush(stdout);
+    plat::ExitProcess(0);
+}

@@ -1,0 +1,78 @@
+// StandardOutput and StandardInput in a child process with redirected streams.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/child.h"
+
+namespace {
+
+using namespace testing_support;
+
+ChildResult Console(const std::string& mode, ChildOptions options = {}) {
+    options.env.push_back("LC_ALL=C");
+    return RunChild(CONSOLE_PROGRAM, {mode}, options);
+}
+
+TEST(StandardOutput, ValuesWholeWithoutSeparatorsAndDirectionTwoToStandardError) {
+    ChildResult r = Console("output");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "a60b\r\nd0 d1 d3\r\n0.1 \xD5\xE6\xBC\xD9|\r\n");
+    EXPECT_EQ(r.err, "to error-5");
+}
+
+TEST(StandardInput, LinesTrimmedButNeverEmptiedAndEndOfInputEmptyEveryTime) {
+    ChildOptions options;
+    options.input = std::string("abc\n") + "ab\r\n" + "\t\n" + "\n" + "  x  \n" + "last";
+    ChildResult r = Console("echo", options);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out,
+              "[abc] 616263\n"
+              "[ab] 6162\n"
+              "[\t] 09\n"
+              "[\n] 0A\n"
+              "[  x  ] 2020782020\n"
+              "[last] 6C617374\n"
+              "end null null\n");
+}
+
+TEST(StandardInput, ALongLineComesInTwoReads) {
+    ChildOptions options;
+    options.input = std::string(3000, 'q') + "\n";
+    ChildResult r = Console("echo", options);
+    const std::string first = "[" + std::string(2048, 'q') + "] ";
+    const std::string second = "[" + std::string(952, 'q') + "] ";
+    ASSERT_EQ(r.out.find(first), 0u);
+    EXPECT_NE(r.out.find("\n" + second), std::string::npos);
+    EXPECT_NE(r.out.find("end null null\n"), std::string::npos);
+}
+
+TEST(StandardOutput, ALineIsInARedirectedOutputBeforeTheProcessEnds) {
+    ChildOptions options;
+    options.holdInputOpen = true;
+    options.timeoutSeconds = 2;  // the process is then killed, without any flush of its own
+    ChildResult r = Console("hold", options);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(r.out, "written before the end\r\n");
+}
+
+#ifndef _WIN32
+TEST(ConsoleUtf8, GbkIsWrittenAsUtf8AndUtf8IsReadAsGbk) {
+    ChildOptions options;
+    options.env = {"LC_ALL=C.UTF-8"};
+    options.input = "中文\n\xFF\xFE\n";  // the second line does not convert: bytes pass unchanged
+    ChildResult r = RunChild(CONSOLE_PROGRAM, {"echo"}, options);
+    EXPECT_EQ(r.out, "[中文] D6D0CEC4\n[\xFF\xFE] FFFE\nend null null\n");
+}
+
+TEST(StandardInput, KeyReadWithoutEchoEndsAtEnter) {
+    ChildResult r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "61620d",
+                                             CONSOLE_PROGRAM, "keys"});
+    EXPECT_NE(r.out.find("keys [ab] 6162"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("ab\r\nkeys"), std::string::npos) << "the keys are not echoed";
+    r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "0d", CONSOLE_PROGRAM, "keys"});
+    EXPECT_NE(r.out.find("keys [] \r\n"), std::string::npos) << "Enter alone: the empty text";
+}
+#endif
+
+}  // namespace

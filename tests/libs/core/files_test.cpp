@@ -1,0 +1,116 @@
+// GetRunDirectory, ReadFileBytes and Delay.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/platform.h"
+#include "runtime/context.h"
+#include "support/child.h"
+#include "tests/libs/core/core_fixture.h"
+
+namespace {
+
+using namespace rt;
+using namespace testing_support;
+using core_test::Call;
+using core_test::TakeText;
+
+// The bytes ReadFileBytes returned, freed; "<empty>" for the empty byte set.
+std::string Read(const std::string& path) {
+    ArgInfo r = Call(core::ReadFileBytes, {TextArg(path.c_str())});
+    void* bin = ArgPtr<void>(r);
+    if (!bin) return "<empty>";
+    EXPECT_EQ(ReadInt32(bin), 1);
+    std::string bytes(reinterpret_cast<const char*>(BinBytes(bin)),
+                      static_cast<std::size_t>(BinLength(bin)));
+    SvcFree(bin);
+    return bytes;
+}
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { RemoveTree(dir_); }
+    std::string dir_;
+};
+
+TEST_F(Files, EmptyMissingDirectoryAndZeroLengthAllGiveTheEmptyByteSet) {
+    EXPECT_EQ(Read(""), "<empty>");
+    EXPECT_EQ(Read(dir_ + "/missing.txt"), "<empty>");
+    EXPECT_EQ(Read(dir_), "<empty>");
+    WriteFile(dir_ + "/zero.txt", "");
+    EXPECT_EQ(Read(dir_ + "/zero.txt"), "<empty>");
+}
+
+TEST_F(Files, BytesComeBackExactly) {
+    const std::string bytes("a\0b\r\n", 5);
+    WriteFile(dir_ + "/five.txt", bytes);
+    EXPECT_EQ(Read(dir_ + "/five.txt"), bytes);
+    std::string big(300000, 'x');
+    big[123456] = '\0';
+    WriteFile(dir_ + "/big.txt", big);
+    EXPECT_EQ(Read(dir_ + "/big.txt"), big);
+}
+
+TEST_F(Files, BackslashPathsAndRelativePathsFromTheCurrentDirectory) {
+    WriteFile(dir_ + "/web.txt", "30\r\n");
+    std::string windowsForm = dir_;
+    for (char& c : windowsForm) {
+        if (c == '/') c = '\\';
+    }
+    EXPECT_EQ(Read(windowsForm + "\\web.txt"), "30\r\n");
+    const std::string saved = std::filesystem::current_path().string();
+    ASSERT_TRUE(plat::SetCurrentDirectory(windowsForm.c_str()));
+    EXPECT_EQ(Read("web.txt"), "30\r\n");
+    std::filesystem::current_path(saved);
+    EXPECT_FALSE(plat::SetCurrentDirectory(""));
+}
+
+#ifndef _WIN32
+// Another process holding the file open for writing keeps it from being read (Windows share
+// mode read-only); one holding it only for reading does not.
+TEST_F(Files, AFileOpenForWritingElsewhereReadsAsEmpty) {
+    const std::string path = dir_ + "/held.txt";
+    WriteFile(path, "content");
+    for (const char* mode : {"ab", "rb"}) {
+        std::thread holder([&] {
+            RunChild(WEBMON_PYTHON, {"-c", std::string("import time; f=open('") + path + "','" +
+                                               mode + "'); print('open', flush=True); "
+                                               "time.sleep(3)"});
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        EXPECT_EQ(Read(path), std::string(mode) == "ab" ? "<empty>" : "content") << mode;
+        holder.join();
+    }
+    EXPECT_EQ(Read(path), "content") << "readable again once the writer is gone";
+}
+#endif
+
+TEST(RunDirectory, CopiesTheRecordedDirectory) {
+    RuntimeContext& ctx = Context();
+    char* saved = ctx.programDirectory;
+    ctx.programDirectory = CopyText("C:\\a\\b");
+    EXPECT_EQ(TakeText(Call(core::GetRunDirectory, {})), "C:\\a\\b");
+    SvcFree(ctx.programDirectory);
+    ctx.programDirectory = CopyText("");
+    EXPECT_EQ(TakeText(Call(core::GetRunDirectory, {})), "<null>");
+    SvcFree(ctx.programDirectory);
+    ctx.programDirectory = saved;
+}
+
+TEST(Delay, NegativeAndZeroReturnAtOnceAndPositiveWaits) {
+    auto elapsed = [](std::int32_t ms) {
+        auto start = std::chrono::steady_clock::now();
+        Call(core::Delay, {IntArg(ms)});
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    EXPECT_LT(elapsed(-5), 100);
+    EXPECT_LT(elapsed(0), 100);
+    EXPECT_GE(elapsed(200), 190);
+}
+
+}  // namespace
