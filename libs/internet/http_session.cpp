@@ -136,6 +136,9 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     h.request = plat::HttpOpenRequestA(h.connection, "GET", target.path, "HTTP/1.0", nullptr,
                                        acceptTypes, flags, 0);
     if (!h.request) return false;
+    // Again on the request: some WinINet builds take a request's time-outs only from itself.
+    plat::InternetSetOptionA(h.request, plat::kOptionSendTimeout, &timeouts_.sendMs, 4);
+    plat::InternetSetOptionA(h.request, plat::kOptionReceiveTimeout, &timeouts_.receiveMs, 4);
     if (!plat::HttpSendRequestA(h.request, kHeaders, kHeadersLength, nullptr, 0)) return false;
 
     char lengthText[32];

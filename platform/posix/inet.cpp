@@ -102,6 +102,7 @@ struct Request : Handle {
     long status = 0;             // status of the response being received
     bool headersDone = false;    // the final response's headers are in
     std::string contentLength;   // its Content-Length value; empty when none
+    std::string location;        // its Location value; empty when none
     bool hasContentLength = false;
     std::string pending;         // body bytes received and not yet handed out
     std::size_t pendingAt = 0;   // first unread byte of pending
@@ -191,6 +192,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
         r->status = std::strtol(line.c_str() + line.find(' ') + 1, nullptr, 10);
         r->hasContentLength = false;
         r->contentLength.clear();
+        r->location.clear();
         return bytes;
     }
     if (line == "\r\n" || line == "\n") {
@@ -202,12 +204,15 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
         std::string name = line.substr(0, colon);
         std::transform(name.begin(), name.end(), name.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::string value = line.substr(colon + 1);
+        auto first = value.find_first_not_of(" \t");
+        auto last = value.find_last_not_of(" \t\r\n");
+        value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
         if (name == "content-length") {
-            std::string value = line.substr(colon + 1);
-            auto first = value.find_first_not_of(" \t");
-            auto last = value.find_last_not_of(" \t\r\n");
-            r->contentLength = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+            r->contentLength = value;
             r->hasContentLength = true;
+        } else if (name == "location") {
+            r->location = value;
         }
     }
     return bytes;
@@ -235,6 +240,7 @@ bool StartTransfer(Request* r, const std::string& url) {
     r->headersDone = false;
     r->hasContentLength = false;
     r->contentLength.clear();
+    r->location.clear();
     r->pending.clear();
     r->pendingAt = 0;
     r->paused = false;
@@ -320,6 +326,21 @@ bool AwaitHeaders(Request* r) {
     // Ended before any final header: a failure, unless an empty response ended cleanly.
     if (r->result == CURLE_OK && r->status >= 200) return true;
     return Fail(ErrorFor(r->result == CURLE_OK ? CURLE_RECV_ERROR : r->result));
+}
+
+// The absolute address of a Location value, relative ones resolved against base.
+bool Resolve(const std::string& base, const std::string& location, std::string* out) {
+    CURLU* u = curl_url();
+    if (!u) return false;
+    char* text = nullptr;
+    bool ok = curl_url_set(u, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+              curl_url_set(u, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
+                  CURLUE_OK &&
+              curl_url_get(u, CURLUPART_URL, &text, 0) == CURLUE_OK;
+    if (ok) *out = text;
+    curl_free(text);
+    curl_url_cleanup(u);
+    return ok;
 }
 
 bool IsRedirect(long status) {
@@ -528,20 +549,16 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
                       std::to_string(c->port) + EncodeTarget(r->object);
     for (int redirects = 0;; ++redirects) {
         if (!StartTransfer(r, url) || !AwaitHeaders(r)) return false;
-        char* location = nullptr;
-        if (!IsRedirect(r->status) ||
-            curl_easy_getinfo(r->easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK ||
-            !location) {
-            return true;
-        }
+        if (!IsRedirect(r->status) || r->location.empty()) return true;
         if (redirects == kMaxRedirects) return Fail(kErrRedirectFailed);
-        std::string next = location;
+        std::string next;
+        if (!Resolve(url, r->location, &next)) return Fail(kErrRedirectFailed);
         const bool toHttps = strncasecmp(next.c_str(), "https://", 8) == 0;
         const bool toHttp = strncasecmp(next.c_str(), "http://", 7) == 0;
         if (!toHttps && !toHttp) return Fail(kErrRedirectFailed);
         if (r->secure && toHttp) return Fail(kErrRedirectFailed);  // never down from https
         std::string host = next.substr(toHttps ? 8 : 7);
-        host = host.substr(0, host.find_first_of("/?#:"));
+        host = host.substr(0, host.find_first_of("/?#"));
         if (!IsAscii(host) || HasControlByte(next.c_str())) return Fail(kErrRedirectFailed);
         r->secure = toHttps;
         url = next;
