@@ -111,6 +111,12 @@ void HttpSession::Close() {
 bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     body.Resize(0);
     if (!address || address[0] == '\0') return false;
+    // A control byte (a lone CR or LF from a line of web.txt, say) could split the request
+    // line; such an address is refused on every platform, whatever its WinINet would do.
+    for (const char* p = address; *p; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte < 0x20 || byte == 0x7F) return false;
+    }
     Target target;
     if (!Parse(address, &target)) return false;
     std::uint32_t service = static_cast<std::uint32_t>(target.scheme);

@@ -51,6 +51,19 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+std::string HostPath(const std::string& path) {
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') {
+        std::string windows = "Z:" + path;
+        for (char& c : windows) {
+            if (c == '/') c = '\\';
+        }
+        return windows;
+    }
+#endif
+    return path;
+}
+
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const ChildOptions& options) {
     ChildResult result;
@@ -61,8 +74,9 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 #ifdef _WIN32
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE in = nullptr, inWrite = nullptr;
-    if (options.holdInputOpen) {
-        CreatePipe(&in, &inWrite, &inherit, 0);
+    const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
+    if (piped) {
+        CreatePipe(&in, &inWrite, &inherit, 1 << 16);
         SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     } else {
         in = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
@@ -72,13 +86,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
                              CREATE_ALWAYS, 0, nullptr);
     HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
-    std::string path = program;
-    if (!path.empty() && path[0] == '/') {  // a build path of the host, seen through drive Z:
-        path = "Z:" + path;
-        for (char& c : path) {
-            if (c == '/') c = '\\';
-        }
-    }
+    const std::string path = HostPath(program);
     std::string commandLine = "\"" + path + "\"";
     for (const std::string& a : args) commandLine += " \"" + a + "\"";
     std::string environment;
@@ -106,6 +114,14 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
+    if (ok && options.closeInputAfter > 0) {
+        DWORD written = 0;
+        ::WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()),
+                  &written, nullptr);
+        WaitForSingleObject(pi.hProcess, static_cast<DWORD>(options.closeInputAfter * 1000));
+        CloseHandle(inWrite);
+        inWrite = nullptr;
+    }
     if (ok) {
         DWORD waited = WaitForSingleObject(pi.hProcess,
                                            static_cast<DWORD>(options.timeoutSeconds * 1000));
@@ -125,7 +141,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     int inPipe[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (options.holdInputOpen) {
+    const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
+    if (piped) {
         if (pipe(inPipe) != 0) return result;
         posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
         posix_spawn_file_actions_addclose(&actions, inPipe[1]);
@@ -154,6 +171,24 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (inPipe[0] >= 0) close(inPipe[0]);
+    if (spawned == 0 && options.closeInputAfter > 0) {
+        signal(SIGPIPE, SIG_IGN);
+        if (write(inPipe[1], options.input.data(), options.input.size()) < 0) {}
+        const auto closeAt = start + std::chrono::duration<double>(options.closeInputAfter);
+        int status = 0;
+        while (std::chrono::steady_clock::now() < closeAt) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {  // ended before its input did
+                close(inPipe[1]);
+                inPipe[1] = -1;
+                result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                spawned = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (inPipe[1] >= 0) close(inPipe[1]);
+        inPipe[1] = -1;
+    }
     if (spawned == 0) {
         int status = 0;
         const auto limit = start + std::chrono::duration<double>(options.timeoutSeconds);

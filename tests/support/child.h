@@ -18,6 +18,7 @@ struct ChildResult {
 struct ChildOptions {
     std::string input;          // bytes on standard input
     bool holdInputOpen = false; // true: input never ends while the child runs
+    double closeInputAfter = 0; // > 0: input is written at once, its end comes after this long
     double timeoutSeconds = 20;
     std::vector<std::string> env;  // extra NAME=value entries
     std::string workDir;        // empty: the parent's
@@ -31,5 +32,7 @@ std::string MakeTempDir();
 void RemoveTree(const std::string& dir);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+// A path of the build host as this process sees it (drive Z: under wine).
+std::string HostPath(const std::string& path);
 
 }  // namespace testing_support

@@ -133,10 +133,10 @@ TEST_F(Internet, TheRequestOnTheWire) {
 }
 
 TEST_F(Internet, ControlBytesFailAndSpacesAreEncoded) {
-#ifndef _WIN32
-    EXPECT_EQ(Read(Http("/ok\x01")), "<empty>");  // wine's WinINet sends them as they are
+    EXPECT_EQ(Read(Http("/ok\x01")), "<empty>");
     EXPECT_EQ(Read(Http("/ok\x7F")), "<empty>");
-#endif
+    EXPECT_EQ(Read(Http("/ok\nhttp://x/")), "<empty>");
+    EXPECT_EQ(Read(Http("/ok\r")), "<empty>");
     EXPECT_EQ(Read(Http("/echo?q=a b")).rfind("GET /echo?q=a%20b HTTP/1.0", 0), 0u);
 }
 

@@ -1,0 +1,31 @@
+// The end of the process races the worker: input ends at random moments while the worker is
+// in a request or in its wait. Every run must end at once with code 0, without a crash, a hang
+// or a sanitizer report (this suite also runs under the address and thread sanitizers).
+#include <random>
+#include <string>
+
+#include "tests/monitor/webmon_fixture.h"
+
+namespace webmon_test {
+namespace {
+
+TEST_F(Webmon, EndingAtRandomMomentsIsAlwaysCleanAndImmediate) {
+    WebTxt("1\r\n" + Http("/ok") + "\r\n" + Http("/bytes/200000") + "\r\n" +
+           Http("/silent?seconds=3") + "\r\n" + Closed() + "\r\n" + Http("/empty") + "\r\n");
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<double> moment(0.05, 1.5);
+    for (int run = 0; run < 50; ++run) {
+        const double end = moment(rng);
+        ChildOptions options;
+        options.timeoutSeconds = 30;
+        ChildResult r = Run("line\n", end, options);
+        ASSERT_FALSE(r.timedOut) << "run " << run << " ending at " << end;
+        EXPECT_EQ(r.exitCode, 0) << "run " << run << " ending at " << end << "\n" << r.err;
+        EXPECT_LT(r.seconds, end + 3.0) << "run " << run;
+        EXPECT_EQ(r.err, "") << "run " << run;
+        EXPECT_EQ(r.out.rfind(Banner("1"), 0), 0u) << "run " << run;
+    }
+}
+
+}  // namespace
+}  // namespace webmon_test
