@@ -282,17 +282,23 @@ void Sleep(std::uint32_t milliseconds) {
 }
 
 namespace {
+// Shared by the thread and its handle; whichever lets go last frees it.
 struct Thread {
     pthread_t id;
     ThreadRoutine routine;
     std::uintptr_t parameter;
+    std::atomic<int> owners{2};   // the running thread and the handle
+    bool joined = false;          // WaitThread saw the end (only the handle's owner reads it)
 };
+
+void LetGo(Thread* t) {
+    if (t->owners.fetch_sub(1) == 1) delete t;
+}
 
 void* ThreadStart(void* p) {
     auto* t = static_cast<Thread*>(p);
-    ThreadRoutine routine = t->routine;
-    std::uintptr_t parameter = t->parameter;
-    routine(parameter);
+    t->routine(t->parameter);
+    LetGo(t);
     return nullptr;
 }
 }  // namespace
@@ -307,11 +313,14 @@ ThreadHandle CreateThread(ThreadRoutine routine, std::uintptr_t parameter) {
 }
 
 void CloseThreadHandle(ThreadHandle thread) {
-    // The record is left to the thread's life: it may still be reading it as it starts.
-    pthread_detach(static_cast<Thread*>(thread)->id);
+    auto* t = static_cast<Thread*>(thread);
+    if (!t->joined) pthread_detach(t->id);  // the thread runs on; only the handle goes
+    LetGo(t);
 }
 
 bool WaitThread(ThreadHandle thread, std::uint32_t timeoutMs) {
+    auto* t = static_cast<Thread*>(thread);
+    if (t->joined) return true;
     timespec until;
     clock_gettime(CLOCK_REALTIME, &until);
     until.tv_sec += timeoutMs / 1000;
@@ -320,7 +329,8 @@ bool WaitThread(ThreadHandle thread, std::uint32_t timeoutMs) {
         until.tv_sec += 1;
         until.tv_nsec -= 1000000000L;
     }
-    return pthread_timedjoin_np(static_cast<Thread*>(thread)->id, nullptr, &until) == 0;
+    t->joined = pthread_timedjoin_np(t->id, nullptr, &until) == 0;
+    return t->joined;
 }
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(CriticalSection::storage));
