@@ -62,6 +62,9 @@ const unsigned char* LookupDataType(TypeTag tag) {
 }
 
 std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr_t second) {
+    if (code == kSysAlloc && second == 0) {  // every value a library returns comes this way
+        return reinterpret_cast<std::intptr_t>(SvcAlloc(static_cast<std::int32_t>(first)));
+    }
     RuntimeContext& ctx = Context();
     switch (code) {
     case kSysLookupType:

@@ -222,34 +222,78 @@ void ValueToText(std::uint64_t bits, TypeTag tag, char* buffer) {
     }
 }
 
+unsigned char FoldPair(unsigned char lead, unsigned char trail) {
+    if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) return static_cast<unsigned char>(trail - 0x80);
+    if (lead == 0xA1) {
+        if (trail == 0xA1) return 0x20;  // the ideographic space
+        if (trail == 0xAB) return 0x7E;
+        if (trail == 0xEE || trail == 0xEF) return 0x2A;  // the white and black stars
+    }
+    return 0;
+}
+
 void FoldFullWidth(const char* text, ByteBuffer& into) {
     const auto* p = reinterpret_cast<const unsigned char*>(text ? text : "");
-    unsigned char folded[2];
-    for (; *p; ++p) {
-        if (*p < 0x80) {
-            into.Append(p, 1);
-            continue;
-        }
+    while (*p) {
+        const unsigned char* run = p;  // ASCII bytes are copied a run at a time
+        while (*p && *p < 0x80) ++p;
+        into.Append(run, static_cast<std::int32_t>(p - run));
+        if (!*p) break;
         if (p[1] == 0) break;  // a lone lead byte at the end is dropped
-        const unsigned char lead = p[0], trail = p[1];
-        int n = 1;
-        if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) {
-            folded[0] = static_cast<unsigned char>(trail - 0x80);
-        } else if (lead == 0xA1 && trail == 0xA1) {
-            folded[0] = 0x20;
-        } else if (lead == 0xA1 && trail == 0xAB) {
-            folded[0] = 0x7E;
-        } else if (lead == 0xA1 && (trail == 0xEE || trail == 0xEF)) {
-            folded[0] = 0x2A;
-        } else {
-            folded[0] = lead;
-            folded[1] = trail;
-            n = 2;
-        }
-        into.Append(folded, n);
-        ++p;
+        const unsigned char folded = FoldPair(p[0], p[1]);
+        into.Append(folded ? &folded : p, folded ? 1 : 2);
+        p += 2;
     }
     into.Append("", 1);
+}
+
+namespace {
+// Reads a text as FoldFullWidth would write it, one folded byte at a time.
+struct FoldedReader {
+    const unsigned char* p;
+    unsigned char pending = 0;  // the trail byte of a pair that stays two bytes
+
+    unsigned char Peek() const {
+        if (pending) return pending;
+        if (*p < 0x80) return *p;
+        if (p[1] == 0) return 0;
+        const unsigned char folded = FoldPair(p[0], p[1]);
+        return folded ? folded : p[0];
+    }
+    void Next() {
+        if (pending) {
+            pending = 0;
+        } else if (*p < 0x80) {
+            ++p;
+        } else {
+            if (!FoldPair(p[0], p[1])) pending = p[1];
+            p += 2;
+        }
+    }
+};
+}  // namespace
+
+std::int32_t ParseFoldedInt32(const char* text) {
+    FoldedReader in{reinterpret_cast<const unsigned char*>(text ? text : "")};
+    unsigned char c = in.Peek();
+    while (c == ' ' || (c >= '\t' && c <= '\r')) {
+        in.Next();
+        c = in.Peek();
+    }
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        in.Next();
+        c = in.Peek();
+    }
+    std::int64_t value = 0;
+    for (; c >= '0' && c <= '9'; in.Next(), c = in.Peek()) {
+        if (value <= 2147483648LL) value = value * 10 + (c - '0');
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
 }
 
 std::int32_t ParseInt32(const char* text) {
@@ -286,7 +330,8 @@ void ToText(ArgInfo* result, std::int32_t, ArgInfo* args) {
         return;
     }
     if (IsArrayTag(t)) return;
-    char scratch[kScratchText] = "";
+    char scratch[kScratchText];
+    scratch[0] = '\0';
     const char* text = scratch;
     if (t == kTagText) {
         text = ArgPtr<const char>(args[0]);
@@ -300,15 +345,7 @@ void ToInteger(ArgInfo* result, std::int32_t, ArgInfo* args) {
     const ArgInfo& a = args[0];
     std::int32_t value = 0;
     switch (a.tag) {
-    case kTagText: {
-        ByteBuffer folded(Pool());
-        FoldFullWidth(ArgPtr<const char>(a), folded);
-        // A buffer the heap could not supply holds nothing to read: 0.
-        if (folded.size() > 0 && folded.data()[folded.size() - 1] == '\0') {
-            value = ParseInt32(reinterpret_cast<const char*>(folded.data()));
-        }
-        break;
-    }
+    case kTagText: value = ParseFoldedInt32(ArgPtr<const char>(a)); break;
     case kTagLogical:
     case kTagSubroutine:
     case kTagInt:

@@ -7,6 +7,34 @@ namespace core {
 
 using namespace rt;
 
+namespace {
+
+// The first byte of 0x80 or above in [p, end), or end; eight bytes at a time.
+const char* FirstHighByte(const char* p, const char* end) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (word & kHighBits) break;
+        p += 8;
+    }
+    while (p < end && static_cast<unsigned char>(*p) < 0x80) ++p;
+    return p;
+}
+
+// Moves p over the bytes where no delimiter can start and that are not lead bytes: up to the
+// next byte equal to the delimiter's first, the next byte of 0x80 or above, or the last place
+// a delimiter still fits. Stepping there one byte at a time would decide the same.
+void SkipPlainBytes(const char*& p, std::size_t& r, std::size_t dlen, char d0) {
+    const std::size_t span = r - dlen + 1;  // places where a match may start
+    const void* found = std::memchr(p, d0, span);
+    const char* stop = FirstHighByte(p, found ? static_cast<const char*>(found) : p + span);
+    r -= static_cast<std::size_t>(stop - p);
+    p = stop;
+}
+
+}  // namespace
+
 void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
     // All three records are read whatever the count: callers pass omitted ones as zeros.
     const char* text = ArgPtr<const char>(args[0]);
@@ -31,8 +59,12 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
             const char* p = text;
             std::size_t r = len;
             bool used = false;
+            const char d0 = delimiter[0];
             while (r >= dlen) {
-                if (std::memcmp(p, delimiter, dlen) == 0) {
+                SkipPlainBytes(p, r, dlen, d0);
+                if (r < dlen) break;
+                const char c = *p;
+                if (c == d0 && std::memcmp(p + 1, delimiter + 1, dlen - 1) == 0) {
                     add(start, static_cast<std::size_t>(p - start));
                     p += dlen;
                     r -= dlen;
@@ -41,7 +73,7 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
                         used = true;
                         break;
                     }
-                } else if (static_cast<unsigned char>(*p) >= 0x80) {
+                } else if (static_cast<unsigned char>(c) >= 0x80) {
                     if (p[1] == '\0') break;
                     p += 2;
                     r -= 2;

@@ -138,8 +138,8 @@ bool NextMatch(Search* s, FindEntry* out) {
         }
         struct stat st;
         if (stat((s->directory + e->d_name).c_str(), &st) != 0) continue;
-        std::uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0x20;  // archive
-        if (access((s->directory + e->d_name).c_str(), W_OK) != 0) attributes |= 0x01;
+        std::uint32_t attributes = S_ISDIR(st.st_mode) ? std::uint32_t{kAttrDirectory} : 0x20u;
+        if (access((s->directory + e->d_name).c_str(), W_OK) != 0) attributes |= 0x01;  // read-only
         if (e->d_name[0] == '.' && std::strcmp(e->d_name, ".") != 0 &&
             std::strcmp(e->d_name, "..") != 0) {
             attributes |= 0x02;  // hidden

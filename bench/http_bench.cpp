@@ -1,0 +1,88 @@
+// One process, one measurement, for bench/run.sh (which compares them):
+//
+//   http_bench read  URL_LIST N   N sequential HttpReadFile calls over the list; prints seconds
+//   http_bench curl  URL_LIST N   the plain libcurl loop doing the same work; prints seconds
+//   http_bench body  URL          one HttpReadFile of URL; prints the body's size
+//   http_bench curlbody URL       the plain loop's fetch of URL; prints the body's size
+//
+// The plain loop: a fresh connection and an HTTP/1.0 GET per address, body kept in memory.
+// Peak memory is read by the caller (the process's maximum resident size).
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "libs/internet/internet_library.h"
+#include "runtime/errors.h"
+#include "runtime/registry.h"
+
+namespace {
+
+std::vector<std::string> Lines(const char* path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::int64_t ReadOnce(const std::string& url) {
+    rt::ArgInfo args[1] = {rt::TextArg(url.c_str())};
+    rt::ArgInfo result{};
+    inet::HttpReadFile(&result, 1, args);
+    void* bin = rt::ArgPtr<void>(result);
+    std::int64_t n = rt::BinLength(bin);
+    rt::SvcFree(bin);
+    return n;
+}
+
+std::size_t Keep(char* data, std::size_t size, std::size_t n, void* body) {
+    static_cast<std::string*>(body)->append(data, size * n);
+    return size * n;
+}
+
+std::int64_t CurlOnce(const std::string& url) {
+    std::string body;
+    CURL* e = curl_easy_init();
+    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, Keep);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+    curl_easy_perform(e);
+    curl_easy_cleanup(e);
+    return static_cast<std::int64_t>(body.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 2;
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    inet::kInternetLibrary.notify(rt::kLibStart,
+                                  reinterpret_cast<std::uintptr_t>(&rt::NotifySystem), 0);
+    const std::string mode = argv[1];
+    if (mode == "body") {
+        std::printf("%lld\n", static_cast<long long>(ReadOnce(argv[2])));
+        return 0;
+    }
+    if (mode == "curlbody") {
+        std::printf("%lld\n", static_cast<long long>(CurlOnce(argv[2])));
+        return 0;
+    }
+    const std::vector<std::string> urls = Lines(argv[2]);
+    const int n = argc > 3 ? std::atoi(argv[3]) : static_cast<int>(urls.size());
+    std::int64_t bytes = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+        const std::string& url = urls[static_cast<std::size_t>(i) % urls.size()];
+        bytes += mode == "read" ? ReadOnce(url) : CurlOnce(url);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%.6f %lld\n", seconds, static_cast<long long>(bytes));
+    return 0;
+}
