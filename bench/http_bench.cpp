@@ -6,11 +6,13 @@
 //   http_bench curlbody URL       the plain loop's fetch of URL; prints the body's size
 //
 // The plain loop: a fresh connection and an HTTP/1.0 GET per address, body kept in memory.
-// Peak memory is read by the caller (the process's maximum resident size).
+// Every mode ends its line with the process's peak resident size in kB (VmHWM): a child's own
+// figure, which its parent's size cannot inflate as the rusage maximum can.
 #include <curl/curl.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -57,6 +59,14 @@ std::int64_t CurlOnce(const std::string& url) {
     return static_cast<std::int64_t>(body.size());
 }
 
+long PeakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,11 +76,13 @@ int main(int argc, char** argv) {
                                   reinterpret_cast<std::uintptr_t>(&rt::NotifySystem), 0);
     const std::string mode = argv[1];
     if (mode == "body") {
-        std::printf("%lld\n", static_cast<long long>(ReadOnce(argv[2])));
+        const std::int64_t n = ReadOnce(argv[2]);
+        std::printf("%lld %ld\n", static_cast<long long>(n), PeakResidentKb());
         return 0;
     }
     if (mode == "curlbody") {
-        std::printf("%lld\n", static_cast<long long>(CurlOnce(argv[2])));
+        const std::int64_t n = CurlOnce(argv[2]);
+        std::printf("%lld %ld\n", static_cast<long long>(n), PeakResidentKb());
         return 0;
     }
     const std::vector<std::string> urls = Lines(argv[2]);
@@ -83,6 +95,6 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%.6f %lld\n", seconds, static_cast<long long>(bytes));
+    std::printf("%.6f %lld %ld\n", seconds, static_cast<long long>(bytes), PeakResidentKb());
     return 0;
 }

@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Measures webmon against the plain libcurl loop on a loopback nginx; prints the ratios.
+
+Usage: measure.py BUILD_DIR
+Starts nginx (Debian nginx-light) with a configuration of its own on a free port, serving 1,000
+small files and one 64 MB file, then measures:
+  1. 1,000 sequential HttpReadFile calls beside the plain loop (time);
+  2. the peak resident memory of fetching the 64 MB body, beside the body's size;
+  3. one webmon pass over the 1,000 addresses, from its start to its first
+     "Mission accomplished," line, beside the plain loop over the same list (time, peak memory).
+"""
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BODY_64MB = 64 * 1024 * 1024
+ROUNDS = 3
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(('127.0.0.1', 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def start_nginx(folder):
+    port = free_port()
+    www = os.path.join(folder, 'www')
+    os.makedirs(os.path.join(www, 'f'))
+    for i in range(1000):
+        with open(os.path.join(www, 'f', str(i)), 'wb') as f:
+            f.write(b'<html>page %d</html>\n' % i + b'x' * 900)
+    with open(os.path.join(www, 'big'), 'wb') as f:
+        for _ in range(64):  # a megabyte at a time: this process stays small
+            f.write(os.urandom(1024 * 1024))
+    conf = os.path.join(folder, 'nginx.conf')
+    with open(conf, 'w') as f:
+        f.write('''
+worker_processes 1;
+daemon off;
+pid %(d)s/nginx.pid;
+error_log %(d)s/error.log;
+user root;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path %(d)s/body;
+    proxy_temp_path %(d)s/proxy;
+    fastcgi_temp_path %(d)s/fastcgi;
+    uwsgi_temp_path %(d)s/uwsgi;
+    scgi_temp_path %(d)s/scgi;
+    server {
+        listen 127.0.0.1:%(port)d;
+        root %(www)s;
+    }
+}
+''' % {'d': folder, 'port': port, 'www': www})
+    nginx = shutil.which('nginx') or '/usr/sbin/nginx'
+    proc = subprocess.Popen([nginx, '-p', folder, '-c', conf],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        try:
+            socket.create_connection(('127.0.0.1', port), timeout=0.1).close()
+            return proc, port
+        except OSError:
+            time.sleep(0.05)
+    raise SystemExit('nginx did not start')
+
+
+def run(args):
+    """Runs one http_bench measurement; returns the numbers of its line (the last is VmHWM kB)
+    and, after them, the wall time of the whole process."""
+    start = time.monotonic()
+    out = subprocess.run(args, stdout=subprocess.PIPE, check=True).stdout.decode().split()
+    return [float(x) for x in out] + [time.monotonic() - start]
+
+
+def peak_kb(pid):
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith('VmHWM:'):
+                return int(line.split()[1])
+    return -1
+
+
+def webmon_pass(build, folder, urls):
+    """Time from webmon's start to its first closing line, and its peak resident kB."""
+    home = os.path.join(folder, 'webmon')
+    os.makedirs(home, exist_ok=True)
+    shutil.copy(os.path.join(build, 'webmon'), home)
+    with open(os.path.join(home, 'web.txt'), 'wb') as f:
+        f.write(b'3600\r\n' + b''.join(u.encode() + b'\r\n' for u in urls))
+    env = dict(os.environ, LC_ALL='C')
+    start = time.monotonic()
+    proc = subprocess.Popen([os.path.join(home, 'webmon')], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=env)
+    seconds = None
+    while True:
+        line = proc.stdout.readline()
+        if not line:
+            break
+        if line.startswith(b'Mission accomplished,'):
+            seconds = time.monotonic() - start
+            break
+    peak = peak_kb(proc.pid)  # the pass is over: the worker only waits now
+    proc.stdin.close()
+    proc.stdout.read()
+    status = proc.wait()
+    if seconds is None or status != 0:
+        raise SystemExit('webmon did not finish its pass (status %d)' % status)
+    return seconds, peak
+
+
+def main():
+    build = sys.argv[1]
+    bench = os.path.join(build, 'bench', 'http_bench')
+    folder = tempfile.mkdtemp(prefix='webmon-bench-')
+    nginx, port = start_nginx(folder)
+    try:
+        urls = ['http://127.0.0.1:%d/f/%d' % (port, i) for i in range(1000)]
+        listing = os.path.join(folder, 'urls.txt')
+        with open(listing, 'w') as f:
+            f.write('\n'.join(urls) + '\n')
+
+        read, plain = [], []
+        for _ in range(ROUNDS):
+            read.append(run([bench, 'read', listing, '1000'])[0])
+            plain.append(run([bench, 'curl', listing, '1000'])[0])
+        r, p = statistics.median(read), statistics.median(plain)
+        print('HttpReadFile x1000: %.3f s, plain libcurl loop: %.3f s, ratio %.3f (target <= 1.15)'
+              % (r, p, r / p))
+
+        big = 'http://127.0.0.1:%d/big' % port
+        size, peak, _ = run([bench, 'body', big])
+        assert int(size) == BODY_64MB, size
+        print('64 MB body: peak resident %.1f MB, %.3f x the body (target <= 2.2)'
+              % (peak / 1024, peak * 1024 / BODY_64MB))
+
+        passes, loops, pass_rss, loop_rss = [], [], [], []
+        for _ in range(ROUNDS):
+            seconds, rss = webmon_pass(build, folder, urls)
+            passes.append(seconds)
+            pass_rss.append(rss)
+            # Both from the start of the process: webmon's pass includes its start-up too.
+            _, _, rss, loop_seconds = run([bench, 'curl', listing, '1000'])
+            loops.append(loop_seconds)
+            loop_rss.append(rss)
+        w, l = statistics.median(passes), statistics.median(loops)
+        wm, lm = statistics.median(pass_rss), statistics.median(loop_rss)
+        print('webmon pass of 1000: %.3f s, plain loop process: %.3f s, ratio %.3f '
+              '(target <= 1.15)'
+              % (w, l, w / l))
+        print('webmon peak resident %.1f MB, plain loop %.1f MB, ratio %.3f (target <= 1.2)'
+              % (wm / 1024, lm / 1024, wm / lm))
+    finally:
+        nginx.terminate()
+        nginx.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main()

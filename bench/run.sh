@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the native release and runs the benchmarks: the core library's conversions beside the
+# standard library, and HTTP and whole-pass timings beside a plain libcurl loop on nginx.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake --preset linux >/dev/null
+cmake --build build/linux -j"$(nproc)" --target webmon core_bench http_bench
+echo "=== core library (Google Benchmark)"
+build/linux/bench/core_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  | tee build/linux/core_bench.txt
+python3 - build/linux/core_bench.txt <<'PY'
+import re, sys
+median = {}
+for line in open(sys.argv[1]):
+    m = re.match(r'(BM_\w+)_median\s+([\d.]+) (\w+)', line)
+    if m:
+        scale = {'ns': 1, 'us': 1e3, 'ms': 1e6, 's': 1e9}[m.group(3)]
+        median[m.group(1)] = float(m.group(2)) * scale
+for ours, plain, target in (('BM_SplitText', 'BM_SplitStdString', 1.3),
+                            ('BM_ToInteger', 'BM_Strtol', 2.0),
+                            ('BM_ToText', 'BM_ToCharsIntoHeap', 2.0)):
+    print('%s / %s: %.2f (target <= %.1f)' % (ours, plain, median[ours] / median[plain], target))
+PY
+echo "=== HTTP and whole passes (nginx on loopback)"
+python3 bench/measure.py build/linux
