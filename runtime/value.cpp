@@ -94,6 +94,21 @@ const char* CheckedTextElement(const void* array, std::int32_t index) {
     return reinterpret_cast<const char*>(ArrayWordAt(span, index - 1));
 }
 
+std::int32_t ParseInt32(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    std::int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value <= 2147483648LL) value = value * 10 + (*p - '0');
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
 std::int64_t TruncateToInt64(double value) {
     // The conversion itself truncates in C++; the mode is pinned anyway so that a caller's
     // rounding mode can never leak in (x87 code paths on the 32-bit build honour it).

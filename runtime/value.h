@@ -152,6 +152,10 @@ inline std::uintptr_t ArrayWordAt(ElementSpan span, std::int32_t i) {
 // reports runtime error 4, one past the count error 1; neither returns.
 const char* CheckedTextElement(const void* array, std::int32_t index);
 
+// The leading base-10 integer of a text, as strtol reads it but in 32 bits on every build:
+// white space skipped, one optional sign, digits; no digits give 0; held at the 32-bit range.
+std::int32_t ParseInt32(const char* text);
+
 // Rounds toward zero whatever the floating-point rounding mode in force.
 std::int64_t TruncateToInt64(double value);
 

@@ -1,5 +1,5 @@
 # Sourced by the scripts: the project's own wine prefix, made ready and kept warm.
-export WEBMON_WINEPREFIX="${WEBMON_WINEPREFIX:-$HOME/.cache/webmon-wine}"
+export WEBMON_WINEPREFIX="${WEBMON_WINEPREFIX:-${HOME:-/root}/.cache/webmon-wine}"
 export WINEPREFIX="$WEBMON_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine_start() {
   mkdir -p "$WINEPREFIX"

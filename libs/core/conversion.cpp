@@ -296,21 +296,6 @@ std::int32_t ParseFoldedInt32(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-std::int32_t ParseInt32(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    std::int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value <= 2147483648LL) value = value * 10 + (*p - '0');
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
-}
-
 // ---- Commands --------------------------------------------------------------------------------
 
 void ToText(ArgInfo* result, std::int32_t, ArgInfo* args) {

@@ -27,10 +27,8 @@ double RoundToSixDigits(float value);
 void FoldFullWidth(const char* text, rt::ByteBuffer& into);
 // The ASCII byte that the GBK pair (lead, trail) folds to, or 0 when it stays as it is.
 unsigned char FoldPair(unsigned char lead, unsigned char trail);
-// Base-10 read of a signed 32-bit integer: white space, a sign, digits; clamped to the range.
-std::int32_t ParseInt32(const char* text);
-// ParseInt32 of the folded text, read as it is folded: the same number FoldFullWidth and
-// ParseInt32 give, without a scratch copy.
+// rt::ParseInt32 of the folded text, read as it is folded: the same number that FoldFullWidth
+// and rt::ParseInt32 give, without a scratch copy.
 std::int32_t ParseFoldedInt32(const char* text);
 
 }  // namespace core

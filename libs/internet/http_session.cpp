@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "libs/internet/internet_library.h"
+#include "runtime/value.h"
 
 namespace inet {
 namespace {
@@ -78,18 +79,9 @@ void CutFragment(char* path) {
 }  // namespace
 
 std::int32_t ReadChunkFor(const char* contentLength) {
-    if (!contentLength) return kDefaultChunk;
-    const char* p = contentLength;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    std::int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value <= 2147483648LL) value = value * 10 + (*p - '0');
-    }
-    if (negative || value <= 0) return kDefaultChunk;
-    if (value >= kMaxChunk) return kMaxChunk;
-    return static_cast<std::int32_t>(value) + 1;
+    const std::int32_t value = contentLength ? rt::ParseInt32(contentLength) : 0;
+    if (value <= 0) return kDefaultChunk;
+    return value >= kMaxChunk ? kMaxChunk : value + 1;
 }
 
 bool HttpSession::Open() {

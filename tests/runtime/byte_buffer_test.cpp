@@ -112,7 +112,7 @@ TEST(ByteBuffer, AppendRefusesToPassTheSignedSize) {
     SmallBlockPool pool(false);
     ByteBuffer b(pool);
     ASSERT_TRUE(b.Append("abc", 3));
-    EXPECT_FALSE(b.Append("x", INT32_MAX - 1));
+    EXPECT_FALSE(b.Append(nullptr, INT32_MAX - 1));
     EXPECT_EQ(b.size(), 3) << "a refused append leaves the buffer as it was";
 }
 

@@ -88,6 +88,16 @@ TEST(Values, TruncateToInt64RoundsTowardZeroInAnyRoundingMode) {
     EXPECT_EQ(static_cast<std::uint32_t>(TruncateToInt64(std::nan(""))), 0u);
 }
 
+TEST(Values, ParseInt32ReadsTheLeadingNumberInThirtyTwoBitsOnEveryBuild) {
+    EXPECT_EQ(ParseInt32(" \t\n\v\f\r-42x"), -42);
+    EXPECT_EQ(ParseInt32("+0017"), 17);
+    EXPECT_EQ(ParseInt32("9999999999999999999999"), INT32_MAX);  // no 64-bit long leaks in
+    EXPECT_EQ(ParseInt32("-2147483649"), INT32_MIN);
+    EXPECT_EQ(ParseInt32("0x10"), 0);
+    EXPECT_EQ(ParseInt32(""), 0);
+    EXPECT_EQ(ParseInt32("+-1"), 0);
+}
+
 TEST(Values, ConstructorsGiveNullForEmptyAndTheLayoutOtherwise) {
     EXPECT_EQ(NewText("abc", 0), nullptr);
     EXPECT_EQ(CopyText(""), nullptr);
