@@ -51,6 +51,17 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+namespace {
+// True when entry ("NAME=value") names a variable that one of the extra entries sets.
+bool Overridden(const std::string& entry, const std::vector<std::string>& extra) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    for (const std::string& e : extra) {
+        if (e.compare(0, name.size(), name) == 0) return true;
+    }
+    return false;
+}
+}  // namespace
+
 std::string HostPath(const std::string& path) {
 #ifdef _WIN32
     if (!path.empty() && path[0] == '/') {
@@ -92,6 +103,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     std::string environment;
     if (!options.env.empty()) {
         for (char* e = GetEnvironmentStringsA(); *e; e += std::strlen(e) + 1) {
+            if (Overridden(e, options.env)) continue;
             environment += e;
             environment.push_back('\0');
         }
@@ -157,7 +169,9 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
     }
     std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        if (!Overridden(*e, options.env)) envStrings.emplace_back(*e);
+    }
     for (const std::string& e : options.env) envStrings.push_back(e);
     std::vector<char*> envp;
     for (std::string& e : envStrings) envp.push_back(e.data());
