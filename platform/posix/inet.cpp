@@ -69,6 +69,13 @@ struct Handle {
 
 struct Session : Handle {
     Session() : Handle(Kind::Session) {}
+    ~Session() override {
+        if (multi) curl_multi_cleanup(multi);
+    }
+    // One transfer engine for all the session's requests: building one per request costs more
+    // than the request itself on a fast network. The lock keeps its use to one thread at a time.
+    CURLM* multi = nullptr;
+    std::mutex lock;
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
     long connectMs = 60000;
@@ -94,7 +101,7 @@ struct Request : Handle {
     bool secure = false;
     std::vector<std::string> headers;  // extra request headers, "Name: value"
 
-    CURLM* multi = nullptr;
+    CURLM* multi = nullptr;      // the session's engine while a transfer is on
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     char curlError[CURL_ERROR_SIZE] = "";
@@ -113,10 +120,10 @@ struct Request : Handle {
 
     void StopTransfer() {
         if (easy) {
+            std::lock_guard<std::mutex> hold(connection->session->lock);
             curl_multi_remove_handle(multi, easy);
             curl_easy_cleanup(easy);
         }
-        if (multi) curl_multi_cleanup(multi);
         if (headerList) curl_slist_free_all(headerList);
         easy = nullptr;
         multi = nullptr;
@@ -249,11 +256,14 @@ bool StartTransfer(Request* r, const std::string& url) {
     r->lastActivity = Clock::now();
 
     const Connection* c = r->connection;
-    const Session* s = c->session;
-    r->multi = curl_multi_init();
+    Session* s = c->session;
+    std::lock_guard<std::mutex> hold(s->lock);
+    if (!s->multi) s->multi = curl_multi_init();
+    r->multi = s->multi;
     r->easy = curl_easy_init();
     if (!r->multi || !r->easy) return Fail(kErrCannotConnect);
     CURL* e = r->easy;
+    curl_easy_setopt(e, CURLOPT_PRIVATE, r);
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -284,13 +294,16 @@ bool StartTransfer(Request* r, const std::string& url) {
 
 // Runs the transfer a little: until something arrived, it ended, or a short wait passed.
 void Pump(Request* r) {
+    std::lock_guard<std::mutex> hold(r->connection->session->lock);
     int running = 0;
     curl_multi_perform(r->multi, &running);
     while (CURLMsg* m = curl_multi_info_read(r->multi, &running)) {
-        if (m->msg == CURLMSG_DONE) {
-            r->finished = true;
-            r->result = m->data.result;
-        }
+        if (m->msg != CURLMSG_DONE) continue;
+        char* owner = nullptr;  // the message may be another request's of the same session
+        curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &owner);
+        auto* done = reinterpret_cast<Request*>(owner);
+        done->finished = true;
+        done->result = m->data.result;
     }
     if (r->finished) return;
     const long limit = r->headersDone ? r->connection->session->receiveMs
@@ -602,6 +615,7 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
         if (r->paused) {
             r->paused = false;
             r->lastActivity = Clock::now();
+            std::lock_guard<std::mutex> hold(r->connection->session->lock);
             curl_easy_pause(r->easy, CURLPAUSE_CONT);
         }
         Pump(r);
