@@ -51,6 +51,23 @@ RuntimeContext& Context() {
     return *context;
 }
 
+void* LookupComponent(int slot, const char* name) {
+    ComponentHook& hook = Context().hooks[slot];
+    if (auto open = hook.open) {
+        hook.open = nullptr;
+        if (open(&hook) == 0) {
+            hook.lookup = nullptr;
+            hook.close = nullptr;
+        }
+    }
+    return hook.lookup ? hook.lookup(name) : nullptr;
+}
+
+void SetComponentHook(int slot, std::intptr_t (*open)(ComponentHook*),
+                      void* (*lookup)(const char*), void (*close)(ComponentHook*)) {
+    SetHook(Context().hooks[slot], open, lookup, close);
+}
+
 bool InConstantPool(const void* address) {
     const RuntimeContext& ctx = Context();
     const auto* p = static_cast<const unsigned char*>(address);

@@ -101,6 +101,13 @@ void SvcEndProgram();
 [[noreturn]] void SvcExit(std::int32_t code);
 void ShutdownRuntime(std::int32_t code);
 
+// Looks name up through component hook slot (0-2). The first lookup through a slot runs its
+// open function once; an open that answers 0 leaves the slot without lookup. Null: not found.
+void* LookupComponent(int slot, const char* name);
+// Sets a component hook slot, closing an opened one first; null functions clear the slot.
+void SetComponentHook(int slot, std::intptr_t (*open)(ComponentHook*),
+                      void* (*lookup)(const char*), void (*close)(ComponentHook*));
+
 // True when address lies inside the ConstantPool.
 bool InConstantPool(const void* address);
 
