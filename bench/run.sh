@@ -7,7 +7,8 @@ bash scripts/setup.sh
 cmake --preset linux >/dev/null
 cmake --build build/linux -j"$(nproc)" --target webmon core_bench http_bench
 echo "=== core library (Google Benchmark)"
-build/linux/bench/core_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+build/linux/bench/core_bench --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   | tee build/linux/core_bench.txt
 python3 - build/linux/core_bench.txt <<'PY'
 import re, sys

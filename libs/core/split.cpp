@@ -1,7 +1,10 @@
 // SplitText: cuts a text at every occurrence of a delimiter, aware of GBK double-byte characters.
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "libs/core/core_library.h"
+#include "runtime/errors.h"
 
 namespace core {
 
@@ -45,10 +48,17 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
 
     const std::size_t len = text ? std::strlen(text) : 0;
     const std::size_t dlen = delimiter ? std::strlen(delimiter) : 0;
-    ByteBuffer pieces(Pool());  // one word per piece
+    // The piece pointers gather in a list that doubles as it grows. (A list grown to its exact
+    // size plus a little is copied again every few pieces once other blocks lie behind it:
+    // quadratic on a long file.) An exhausted heap ends the program as every allocation here.
+    std::vector<std::uintptr_t> pieces;
     auto add = [&](const char* from, std::size_t n) {
-        std::uintptr_t piece = reinterpret_cast<std::uintptr_t>(NewText(from, n, AllocValue));
-        pieces.Append(&piece, static_cast<std::int32_t>(kWord));
+        const auto piece = reinterpret_cast<std::uintptr_t>(NewText(from, n, AllocValue));
+        try {
+            pieces.push_back(piece);
+        } catch (const std::bad_alloc&) {
+            ReportAllocFailure(static_cast<std::int32_t>(pieces.size() * 2 * kWord));
+        }
     };
 
     if (len > 0 && !(limited && left == 0)) {
@@ -86,11 +96,11 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
         }
     }
 
-    const std::int32_t n = pieces.size() / static_cast<std::int32_t>(kWord);
+    const auto n = static_cast<std::int32_t>(pieces.size());
     auto* array = static_cast<unsigned char*>(AllocValue(static_cast<std::int32_t>(kWord) * n + 8));
     WriteInt32(array, 1);
     WriteInt32(array + 4, n);
-    if (n > 0) std::memcpy(array + 8, pieces.data(), static_cast<std::size_t>(pieces.size()));
+    if (n > 0) std::memcpy(array + 8, pieces.data(), pieces.size() * kWord);
     SetArgPtr(*result, array);
 }
 
