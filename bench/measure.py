@@ -102,13 +102,20 @@ def webmon_pass(build, folder, urls):
     proc = subprocess.Popen([os.path.join(home, 'webmon')], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, env=env)
     seconds = None
-    while True:
-        line = proc.stdout.readline()
-        if not line:
-            break
-        if line.startswith(b'Mission accomplished,'):
+    seen = b''
+    os.set_blocking(proc.stdout.fileno(), False)
+    while seconds is None and proc.poll() is None:
+        # Polled every millisecond rather than woken by every line: the reader must not take
+        # the CPU from webmon (the pass's output fits the pipe, so webmon never waits for it).
+        try:
+            chunk = os.read(proc.stdout.fileno(), 1 << 16)
+        except BlockingIOError:
+            time.sleep(0.001)
+            continue
+        seen = seen[-64:] + chunk
+        if b'Mission accomplished,' in seen:
             seconds = time.monotonic() - start
-            break
+    os.set_blocking(proc.stdout.fileno(), True)
     peak = peak_kb(proc.pid)  # the pass is over: the worker only waits now
     proc.stdin.close()
     proc.stdout.read()
