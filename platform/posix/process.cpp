@@ -138,7 +138,7 @@ bool NextMatch(Search* s, FindEntry* out) {
         }
         struct stat st;
         if (stat((s->directory + e->d_name).c_str(), &st) != 0) continue;
-        std::uint32_t attributes = S_ISDIR(st.st_mode) ? std::uint32_t{kAttrDirectory} : 0x20u;
+        std::uint32_t attributes = S_ISDIR(st.st_mode) ? std::uint32_t{kAttrDirectory} : 0x20u;  // 0x20: archive
         if (access((s->directory + e->d_name).c_str(), W_OK) != 0) attributes |= 0x01;  // read-only
         if (e->d_name[0] == '.' && std::strcmp(e->d_name, ".") != 0 &&
             std::strcmp(e->d_name, "..") != 0) {
