@@ -150,7 +150,9 @@ std::uint32_t GetLastError();
 
 // ---- HTTP client: WinINet's ANSI entry points -------------------------------------------------
 // Windows: the real WinINet. Linux: a stand-in on libcurl with WinINet's behaviour where the
-// internet library relies on it (pull reads, HTTP/1.0, redirects, time-outs, proxy, TLS).
+// internet library relies on it (pull reads, HTTP/1.0, time-outs, proxy, TLS). Both do single
+// exchanges: one request, one response, no redirect followed; the rules of a fetch (schemes,
+// redirects, credentials, deadline, body limit) are the internet library's.
 
 using InetHandle = void*;
 
@@ -163,6 +165,7 @@ enum : std::uint32_t {
     kFlagReload = 0x80000000,
     kFlagNoCacheWrite = 0x04000000,
     kFlagSecure = 0x00800000,
+    kFlagNoAutoRedirect = 0x00200000,
     kOptionConnectTimeout = 2,
     kOptionSendTimeout = 5,
     kOptionReceiveTimeout = 6,
@@ -170,6 +173,9 @@ enum : std::uint32_t {
     kOptionProxyUsername = 43,
     kOptionProxyPassword = 44,
     kQueryContentLength = 5,
+    kQueryStatusCode = 19,
+    kQueryLocation = 33,
+    kQueryFlagNumber = 0x20000000,   // the answer as a 32-bit number, not a text
 };
 
 enum InternetScheme : std::int32_t {
@@ -217,5 +223,10 @@ bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::
                     std::uint32_t* index);
 bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std::uint32_t* got);
 bool InternetCloseHandle(InetHandle handle);
+
+// Ends the request at a time: a call on request still blocked milliseconds from now fails then,
+// and so does every later call but InternetCloseHandle, which the caller still makes. Windows:
+// a watchdog closes the request's handle from another thread, WinINet's way to cancel a call.
+void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds);
 
 }  // namespace plat

@@ -1,8 +1,9 @@
-// The fetch: one HTTP/1.0 GET through the platform's WinINet entry points.
+// The fetch: HTTP/1.0 GETs through the platform's WinINet entry points, one request per hop,
+// under the rules of fetch_policy.h.
 #include "libs/internet/http_session.h"
 
+#include <chrono>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "libs/internet/internet_library.h"
@@ -11,39 +12,72 @@
 namespace inet {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr char kAcceptType[] = "Accept: */* \r\n";
 constexpr char kHeaders[] = "Accept: */*\r\n\r\n";
-constexpr std::uint32_t kHeadersLength = 15;
+constexpr std::uint32_t kHeadersLength = sizeof kHeaders - 1;
 constexpr std::uint32_t kCanonicalSize = 2084;
+constexpr std::uint32_t kLocationSize = 2084;   // first try; a longer Location asks for more
 
-// Closes the per-fetch handles, request first, on every way out.
-struct FetchHandles {
+// Closes the per-request handles, request first, on every way out.
+struct RequestHandles {
     plat::InetHandle connection = nullptr;
     plat::InetHandle request = nullptr;
-    ~FetchHandles() {
+    ~RequestHandles() {
         if (request) plat::InternetCloseHandle(request);
         if (connection) plat::InternetCloseHandle(connection);
     }
 };
 
-// The parsed parts of an address.
-struct Target {
-    std::int32_t scheme = plat::kSchemeUnknown;
-    std::uint16_t port = 0;
-    char host[256] = "";
-    char user[128] = "";
-    char password[128] = "";
-    char path[2048] = "";
-};
+std::uint32_t StatusOf(plat::InetHandle request) {
+    std::uint32_t status = 0;
+    std::uint32_t size = sizeof status;
+    if (!plat::HttpQueryInfoA(request, plat::kQueryStatusCode | plat::kQueryFlagNumber, &status,
+                              &size, nullptr)) {
+        return 0;
+    }
+    return status;
+}
 
-bool Parse(const char* address, Target* target) {
+std::string LocationOf(plat::InetHandle request) {
+    std::vector<char> text(kLocationSize);
+    std::uint32_t size = kLocationSize;
+    if (!plat::HttpQueryInfoA(request, plat::kQueryLocation, text.data(), &size, nullptr)) {
+        if (plat::GetLastError() != plat::kErrorInsufficientBuffer) return "";
+        text.resize(size + 1);
+        size = static_cast<std::uint32_t>(text.size());
+        if (!plat::HttpQueryInfoA(request, plat::kQueryLocation, text.data(), &size, nullptr)) {
+            return "";
+        }
+    }
+    return std::string(text.data(), std::min<std::size_t>(size, text.size()));
+}
+
+std::uint32_t MillisecondsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<std::uint32_t>(left);
+}
+
+}  // namespace
+
+std::int32_t ReadChunkFor(const char* contentLength) {
+    const std::int32_t value = contentLength ? rt::ParseInt32(contentLength) : 0;
+    if (value <= 0) return kDefaultChunk;
+    return value >= kMaxChunk ? kMaxChunk : value + 1;
+}
+
+bool ParseAddress(const std::string& address, Target* target) {
     std::vector<char> canonical(kCanonicalSize);
     std::uint32_t length = kCanonicalSize;
-    if (!plat::InternetCanonicalizeUrlA(address, canonical.data(), &length, plat::kIcuNoEncode)) {
+    if (!plat::InternetCanonicalizeUrlA(address.c_str(), canonical.data(), &length,
+                                        plat::kIcuNoEncode)) {
         if (plat::GetLastError() != plat::kErrorInsufficientBuffer) return false;
         canonical.resize(length + 1);
-        if (!plat::InternetCanonicalizeUrlA(address, canonical.data(), &length,
+        length = static_cast<std::uint32_t>(canonical.size());
+        if (!plat::InternetCanonicalizeUrlA(address.c_str(), canonical.data(), &length,
                                             plat::kIcuNoEncode)) {
             return false;
         }
@@ -59,29 +93,10 @@ bool Parse(const char* address, Target* target) {
     parts.lpszPassword = target->password;
     parts.dwPasswordLength = sizeof target->password;
     if (!plat::InternetCrackUrlA(canonical.data(), 0, 0, &parts)) return false;
+    target->canonical = canonical.data();
     target->scheme = parts.nScheme;
     target->port = parts.nPort;
     return true;
-}
-
-// The object name: the path cut before its first '#', stepping over double-byte characters.
-void CutFragment(char* path) {
-    for (char* p = path; *p; ++p) {
-        if (static_cast<unsigned char>(*p) >= 0x80 && p[1] != '\0') {
-            ++p;
-        } else if (*p == '#') {
-            *p = '\0';
-            return;
-        }
-    }
-}
-
-}  // namespace
-
-std::int32_t ReadChunkFor(const char* contentLength) {
-    const std::int32_t value = contentLength ? rt::ParseInt32(contentLength) : 0;
-    if (value <= 0) return kDefaultChunk;
-    return value >= kMaxChunk ? kMaxChunk : value + 1;
 }
 
 bool HttpSession::Open() {
@@ -89,9 +104,9 @@ bool HttpSession::Open() {
     session_ = plat::InternetOpenA(kAgent, plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
     if (!session_) return false;
     // Explicit time-outs: some WinINet builds never time out a silent receive.
-    plat::InternetSetOptionA(session_, plat::kOptionConnectTimeout, &timeouts_.connectMs, 4);
-    plat::InternetSetOptionA(session_, plat::kOptionSendTimeout, &timeouts_.sendMs, 4);
-    plat::InternetSetOptionA(session_, plat::kOptionReceiveTimeout, &timeouts_.receiveMs, 4);
+    plat::InternetSetOptionA(session_, plat::kOptionConnectTimeout, &limits_.connectMs, 4);
+    plat::InternetSetOptionA(session_, plat::kOptionSendTimeout, &limits_.sendMs, 4);
+    plat::InternetSetOptionA(session_, plat::kOptionReceiveTimeout, &limits_.receiveMs, 4);
     return true;
 }
 
@@ -102,46 +117,76 @@ void HttpSession::Close() {
 
 bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     body.Resize(0);
-    if (!address || address[0] == '\0') return false;
-    // A control byte (a lone CR or LF from a line of web.txt, say) could split the request
-    // line; such an address is refused on every platform, whatever its WinINet would do.
-    for (const char* p = address; *p; ++p) {
-        const auto byte = static_cast<unsigned char>(*p);
-        if (byte < 0x20 || byte == 0x7F) return false;
-    }
+    std::string cleaned;
+    if (!CleanAddress(address, &cleaned)) return false;
+    // Parsed before anything is opened: a scheme that is not fetched costs no network at all.
     Target target;
-    if (!Parse(address, &target)) return false;
-    std::uint32_t service = static_cast<std::uint32_t>(target.scheme);
-    std::uint32_t flags = plat::kFlagReload | plat::kFlagNoCacheWrite;
-    if (target.scheme == plat::kSchemeHttp) {
-        service = plat::kInternetServiceHttp;
-    } else if (target.scheme == plat::kSchemeHttps) {
-        service = plat::kInternetServiceHttp;
-        flags |= plat::kFlagSecure;
-    }
+    if (!ParseAddress(cleaned, &target) || !IsFetchedScheme(target.scheme)) return false;
     if (!Open()) return false;
 
-    FetchHandles h;
-    h.connection = plat::InternetConnectA(session_, target.host, target.port, target.user,
-                                          target.password, service, 0, 0);
-    if (!h.connection) return false;
-    const plat::ProxyInfo proxy{0, nullptr, nullptr};  // the system's configured proxy
-    plat::InternetSetOptionA(session_, plat::kOptionProxy, &proxy, sizeof proxy);
-    plat::InternetSetOptionA(h.connection, plat::kOptionProxyUsername, "", 1);
-    plat::InternetSetOptionA(h.connection, plat::kOptionProxyPassword, "", 1);
-    CutFragment(target.path);
-    const char* acceptTypes[] = {kAcceptType, nullptr};
-    h.request = plat::HttpOpenRequestA(h.connection, "GET", target.path, "HTTP/1.0", nullptr,
-                                       acceptTypes, flags, 0);
-    if (!h.request) return false;
-    // Again on the request: some WinINet builds take a request's time-outs only from itself.
-    plat::InternetSetOptionA(h.request, plat::kOptionSendTimeout, &timeouts_.sendMs, 4);
-    plat::InternetSetOptionA(h.request, plat::kOptionReceiveTimeout, &timeouts_.receiveMs, 4);
-    if (!plat::HttpSendRequestA(h.request, kHeaders, kHeadersLength, nullptr, 0)) return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
+    const Origin home = target.origin();
+    const std::string user = target.user;          // the address's credentials, for home only
+    const std::string password = target.password;
+    std::vector<std::string> visited{WithoutFragment(target.canonical)};
+    for (;;) {
+        RequestHandles h;
+        const bool atHome = SameOrigin(target.origin(), home);
+        h.connection = plat::InternetConnectA(session_, target.host, target.port,
+                                              atHome ? user.c_str() : "",
+                                              atHome ? password.c_str() : "",
+                                              plat::kInternetServiceHttp, 0, 0);
+        if (!h.connection) return false;
+        const plat::ProxyInfo proxy{0, nullptr, nullptr};  // the system's configured proxy
+        plat::InternetSetOptionA(session_, plat::kOptionProxy, &proxy, sizeof proxy);
+        plat::InternetSetOptionA(h.connection, plat::kOptionProxyUsername, "", 1);
+        plat::InternetSetOptionA(h.connection, plat::kOptionProxyPassword, "", 1);
 
+        std::uint32_t flags = plat::kFlagReload | plat::kFlagNoCacheWrite | plat::kFlagNoAutoRedirect;
+        if (target.scheme == plat::kSchemeHttps) flags |= plat::kFlagSecure;
+        CutFragment(target.path);
+        const char* acceptTypes[] = {kAcceptType, nullptr};
+        h.request = plat::HttpOpenRequestA(h.connection, "GET", target.path, "HTTP/1.0", nullptr,
+                                           acceptTypes, flags, 0);
+        if (!h.request) return false;
+        // Again on the request: some WinINet builds take a request's time-outs only from itself.
+        plat::InternetSetOptionA(h.request, plat::kOptionSendTimeout, &limits_.sendMs, 4);
+        plat::InternetSetOptionA(h.request, plat::kOptionReceiveTimeout, &limits_.receiveMs, 4);
+        const std::uint32_t left = MillisecondsUntil(deadline);
+        if (left == 0) return false;
+        plat::InternetSetDeadline(h.request, left);
+        ShortenReceive(h.request, left);
+        if (!plat::HttpSendRequestA(h.request, kHeaders, kHeadersLength, nullptr, 0)) return false;
+
+        if (IsRedirectStatus(StatusOf(h.request))) {
+            std::string next;
+            switch (DecideRedirect(visited, target.canonical, LocationOf(h.request), &next)) {
+            case Hop::Fail: return false;
+            case Hop::Follow:
+                target = Target{};
+                if (!ParseAddress(next, &target) || !IsFetchedScheme(target.scheme) ||
+                    Revisits(visited, target.canonical)) {
+                    return false;
+                }
+                visited.push_back(WithoutFragment(target.canonical));
+                continue;
+            case Hop::Page: break;  // no usable Location: this response is the page
+            }
+        }
+        return ReadBody(h.request, body, deadline);
+    }
+}
+
+void HttpSession::ShortenReceive(plat::InetHandle request, std::uint32_t left) {
+    if (left >= limits_.receiveMs) return;
+    plat::InternetSetOptionA(request, plat::kOptionReceiveTimeout, &left, 4);
+}
+
+bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
+                           std::chrono::steady_clock::time_point deadline) {
     char lengthText[32];
     std::uint32_t lengthSize = sizeof lengthText;
-    const bool known = plat::HttpQueryInfoA(h.request, plat::kQueryContentLength, lengthText,
+    const bool known = plat::HttpQueryInfoA(request, plat::kQueryContentLength, lengthText,
                                             &lengthSize, nullptr);
     if (known) lengthText[lengthSize < sizeof lengthText ? lengthSize : sizeof lengthText - 1] = 0;
     const std::int32_t chunk = ReadChunkFor(known ? lengthText : nullptr);
@@ -149,15 +194,23 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     rt::ByteBuffer block(Pool());
     if (!block.Allocate(chunk)) return false;
     for (;;) {
+        const std::uint32_t left = MillisecondsUntil(deadline);
+        if (left == 0) return false;  // the deadline keeps what was read
+        ShortenReceive(request, left);
         std::uint32_t got = 0;
-        if (!plat::InternetReadFile(h.request, block.data(), static_cast<std::uint32_t>(chunk),
+        if (!plat::InternetReadFile(request, block.data(), static_cast<std::uint32_t>(chunk),
                                     &got)) {
             return false;
         }
         if (got == 0) return true;
+        // Past the body limit the read stops, as a broken connection does, with the prefix.
+        const std::int64_t room = static_cast<std::int64_t>(limits_.bodyBytes) - body.size();
+        const std::int32_t keep =
+            static_cast<std::int32_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(got)));
         // A chunk that cannot be kept would leave a hole in the body: stop with the intact
-        // prefix instead (also when the body would pass what a signed 32-bit size can count).
-        if (!body.Append(block.data(), static_cast<std::int32_t>(got))) return false;
+        // prefix instead.
+        if (keep > 0 && !body.Append(block.data(), keep)) return false;
+        if (keep < static_cast<std::int64_t>(got)) return false;
     }
 }
 

@@ -1,15 +1,19 @@
 // HttpSession: one process-wide internet session and the fetch of one address over it.
 //
 // Invariants:
-//  1. The session handle, once open, lives until the process ends; each fetch opens and closes
-//     its own connection and request handles, request first.
+//  1. The session handle, once open, lives until the process ends; each request of a fetch
+//     opens and closes its own connection and request handles, request first.
 //  2. Fetch never reports an error: false, with the body bytes read so far in the buffer.
-//  3. Every request has connect, send and receive time-outs, so no fetch waits forever.
+//  3. The rules of fetch_policy.h hold for every request: schemes, redirects one hop at a time,
+//     credentials, time-outs, the deadline and the body limit.
 //  4. No lock: one thread fetches at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
+#include "libs/internet/fetch_policy.h"
 #include "platform/platform.h"
 #include "runtime/byte_buffer.h"
 
@@ -21,11 +25,19 @@ constexpr std::int32_t kDefaultChunk = 10240;
 // The chunk for a Content-Length header text (null when the query failed).
 std::int32_t ReadChunkFor(const char* contentLength);
 
-struct Timeouts {
-    std::uint32_t connectMs = 60000;
-    std::uint32_t sendMs = 30000;
-    std::uint32_t receiveMs = 30000;
+// An address as the platform canonicalizes and cracks it, into buffers of the fixed sizes.
+struct Target {
+    std::string canonical;             // the whole canonical address
+    std::int32_t scheme = plat::kSchemeUnknown;
+    std::uint16_t port = 0;            // as cracked: the scheme's default when none is named
+    char host[256] = "";
+    char user[128] = "";
+    char password[128] = "";
+    char path[2048] = "";              // path, query and fragment
+    Origin origin() const { return Origin{scheme, host, port}; }
 };
+// Canonicalizes (no encoding) and cracks a cleaned address; false when either step fails.
+bool ParseAddress(const std::string& address, Target* target);
 
 class HttpSession {
 public:
@@ -33,12 +45,21 @@ public:
     bool Fetch(const char* address, rt::ByteBuffer& body);
     void Close();
 
-    // Test builds shorten the time-outs; they apply to the session opened next.
-    void SetTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
+    // Test builds shorten the limits; the time-outs apply to the session opened next.
+    void SetLimits(const Limits& limits) { limits_ = limits; }
 
 private:
+    // Reads the body of the request's response: true at its end, false when the connection
+    // broke, the deadline passed or the body limit was reached (the prefix is kept).
+    bool ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
+                  std::chrono::steady_clock::time_point deadline);
+
+    // A silence that would outlast the deadline ends with it, also where a blocked call cannot
+    // be cancelled from another thread.
+    void ShortenReceive(plat::InetHandle request, std::uint32_t left);
+
     plat::InetHandle session_ = nullptr;  // null until the first fetch opens it
-    Timeouts timeouts_;
+    Limits limits_;
 };
 
 }  // namespace inet

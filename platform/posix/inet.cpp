@@ -1,16 +1,17 @@
-// WinINet's entry points on libcurl, keeping what the internet library relies on:
+// WinINet's HTTP entry points on libcurl: single exchanges, keeping what the library relies on.
+// (Addresses are canonicalized and cracked in url.cpp.)
 //
-//  1. HttpSendRequestA returns once the final response's headers are in; InternetReadFile then
-//     pulls the body: at most the asked count per call, 0 at its end, false when the connection
+//  1. HttpSendRequestA returns once the response's headers are in; InternetReadFile then pulls
+//     the body: at most the asked count per call, 0 at its end, false when the connection
 //     breaks. libcurl's multi interface runs the transfer; its write callback pauses the
-//     transfer while unread data is waiting, so memory stays bounded whatever the body's size.
-//  2. HTTP/1.0, the agent text, one "Accept: */*", no cache, no content decoding.
-//  3. http and https only, also for redirects (301, 302, 303, 307, 308; at most 10; never from
-//     https down to http). Addresses with control bytes, and hosts that are not ASCII, fail.
-//  4. Certificates verified (the system store, or SSL_CERT_FILE / SSL_CERT_DIR when set); the
+//     transfer while unread data is waiting, so memory stays bounded whatever the body's size,
+//     and a resumed transfer is driven at once, never after a poll's time-out.
+//  2. HTTP/1.0, the agent text, one "Accept: */*", no cache, no content decoding; no redirect
+//     is followed (the library follows them, one request each). Hosts that are not ASCII fail.
+//  3. Certificates verified (the system store, or SSL_CERT_FILE / SSL_CERT_DIR when set); the
 //     proxy from the environment once the caller asks for the configured proxy.
-//  5. Connect, send and receive time-outs from the session's options: a transfer that brings
-//     nothing for the receive time-out fails.
+//  4. Connect, send and receive time-outs from the session's options: a transfer that brings
+//     nothing for the receive time-out fails; so does one still running at its deadline.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -34,20 +35,18 @@ using Clock = std::chrono::steady_clock;
 // WinINet's error numbers, as GetLastError reports them.
 enum : std::uint32_t {
     kErrTimeout = 12002,
-    kErrInvalidUrl = 12005,
     kErrUnrecognizedScheme = 12006,
     kErrNameNotResolved = 12007,
     kErrInvalidOperation = 12016,
     kErrIncorrectHandleType = 12018,
     kErrCannotConnect = 12029,
     kErrConnectionAborted = 12030,
-    kErrRedirectFailed = 12156,
     kErrHeaderNotFound = 12150,
     kErrSecureFailure = 12175,
 };
 
-constexpr int kMaxRedirects = 10;
 constexpr std::size_t kPauseAt = 256 * 1024;  // unread bytes held before the transfer pauses
+constexpr long kPollMs = 100;                  // longest wait for the socket between checks
 
 bool Fail(std::uint32_t error) {
     posix::SetLastError(error);
@@ -110,6 +109,7 @@ struct Request : Handle {
     bool headersDone = false;    // the final response's headers are in
     std::string contentLength;   // its Content-Length value; empty when none
     std::string location;        // its Location value; empty when none
+    bool hasLocation = false;
     bool hasContentLength = false;
     std::string pending;         // body bytes received and not yet handed out
     std::size_t pendingAt = 0;   // first unread byte of pending
@@ -117,6 +117,7 @@ struct Request : Handle {
     bool finished = false;       // the transfer ended
     CURLcode result = CURLE_OK;  // how it ended
     Clock::time_point lastActivity;
+    Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
 
     void StopTransfer() {
         if (easy) {
@@ -136,18 +137,7 @@ template <class T> T* As(InetHandle h, Kind kind) {
     return handle && handle->kind == kind ? static_cast<T*>(handle) : nullptr;
 }
 
-// ---- Address parsing ------------------------------------------------------------------------
-
-struct SchemeInfo {
-    const char* name;
-    InternetScheme scheme;
-    std::uint16_t port;
-};
-constexpr SchemeInfo kSchemes[] = {
-    {"http", kSchemeHttp, 80},    {"https", kSchemeHttps, 443}, {"ftp", kSchemeFtp, 21},
-    {"gopher", kSchemeGopher, 70}, {"file", kSchemeFile, 0},    {"news", kSchemeNews, 0},
-    {"mailto", kSchemeMailto, 0},
-};
+// ---- Texts ------------------------------------------------------------------------------------
 
 bool HasControlByte(const char* text) {
     for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
@@ -160,15 +150,6 @@ bool IsAscii(const std::string& s) {
     return std::all_of(s.begin(), s.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x80;
     });
-}
-
-// Copies part into a caller's component buffer; a null buffer with a length asks for nothing.
-bool Put(const std::string& part, char* buffer, std::uint32_t* length) {
-    if (!buffer) return true;
-    if (part.size() + 1 > *length) return Fail(kErrorInsufficientBuffer);
-    std::memcpy(buffer, part.c_str(), part.size() + 1);
-    *length = static_cast<std::uint32_t>(part.size());
-    return true;
 }
 
 // Percent-encodes the bytes that cannot stand in a request target: spaces and 0x80 and above.
@@ -195,10 +176,13 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
     const std::size_t bytes = size * n;
     std::string line(data, bytes);
     r->lastActivity = Clock::now();
-    if (line.rfind("HTTP/", 0) == 0) {  // a new response begins (1xx responses come first)
-        r->status = std::strtol(line.c_str() + line.find(' ') + 1, nullptr, 10);
+    const std::size_t space = line.find(' ');
+    if (line.rfind("HTTP/", 0) == 0 && space != std::string::npos) {
+        // A new response begins (1xx responses come first).
+        r->status = std::strtol(line.c_str() + space + 1, nullptr, 10);
         r->hasContentLength = false;
         r->contentLength.clear();
+        r->hasLocation = false;
         r->location.clear();
         return bytes;
     }
@@ -220,6 +204,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
             r->hasContentLength = true;
         } else if (name == "location") {
             r->location = value;
+            r->hasLocation = true;
         }
     }
     return bytes;
@@ -247,6 +232,7 @@ bool StartTransfer(Request* r, const std::string& url) {
     r->headersDone = false;
     r->hasContentLength = false;
     r->contentLength.clear();
+    r->hasLocation = false;
     r->location.clear();
     r->pending.clear();
     r->pendingAt = 0;
@@ -266,8 +252,7 @@ bool StartTransfer(Request* r, const std::string& url) {
     curl_easy_setopt(e, CURLOPT_PRIVATE, r);
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);  // redirects are followed by hand
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);  // one exchange: the library follows
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(e, CURLOPT_USERAGENT, s->agent.c_str());
     curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
@@ -292,9 +277,14 @@ bool StartTransfer(Request* r, const std::string& url) {
     return true;
 }
 
-// Runs the transfer a little: until something arrived, it ended, or a short wait passed.
+// Runs the transfer a little: until something arrived, it ended, or a short wait passed. The
+// wait is only for a socket with nothing to give: a transfer with data at hand is not kept
+// waiting.
 void Pump(Request* r) {
-    std::lock_guard<std::mutex> hold(r->connection->session->lock);
+    Session* s = r->connection->session;
+    std::lock_guard<std::mutex> hold(s->lock);
+    const std::size_t before = r->pending.size();
+    const bool headersBefore = r->headersDone;
     int running = 0;
     curl_multi_perform(r->multi, &running);
     while (CURLMsg* m = curl_multi_info_read(r->multi, &running)) {
@@ -306,15 +296,19 @@ void Pump(Request* r) {
         done->result = m->data.result;
     }
     if (r->finished) return;
-    const long limit = r->headersDone ? r->connection->session->receiveMs
-                                      : std::max(r->connection->session->sendMs,
-                                                 r->connection->session->receiveMs);
-    if (!r->paused && Clock::now() - r->lastActivity > std::chrono::milliseconds(limit)) {
+    const Clock::time_point now = Clock::now();
+    const long idle = r->headersDone ? s->receiveMs : std::max(s->sendMs, s->receiveMs);
+    if (now >= r->deadline ||
+        (!r->paused && now - r->lastActivity > std::chrono::milliseconds(idle))) {
         r->finished = true;
         r->result = CURLE_OPERATION_TIMEDOUT;
         return;
     }
-    curl_multi_poll(r->multi, nullptr, 0, 100, nullptr);
+    if (r->pending.size() != before || r->headersDone != headersBefore || r->paused) return;
+    const auto untilDeadline =
+        std::chrono::duration_cast<std::chrono::milliseconds>(r->deadline - now).count() + 1;
+    const int wait = static_cast<int>(std::min<long long>(kPollMs, untilDeadline));
+    curl_multi_poll(r->multi, nullptr, 0, wait, nullptr);
 }
 
 std::uint32_t ErrorFor(CURLcode code) {
@@ -339,25 +333,6 @@ bool AwaitHeaders(Request* r) {
     // Ended before any final header: a failure, unless an empty response ended cleanly.
     if (r->result == CURLE_OK && r->status >= 200) return true;
     return Fail(ErrorFor(r->result == CURLE_OK ? CURLE_RECV_ERROR : r->result));
-}
-
-// The absolute address of a Location value, relative ones resolved against base.
-bool Resolve(const std::string& base, const std::string& location, std::string* out) {
-    CURLU* u = curl_url();
-    if (!u) return false;
-    char* text = nullptr;
-    bool ok = curl_url_set(u, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-              curl_url_set(u, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
-                  CURLUE_OK &&
-              curl_url_get(u, CURLUPART_URL, &text, 0) == CURLUE_OK;
-    if (ok) *out = text;
-    curl_free(text);
-    curl_url_cleanup(u);
-    return ok;
-}
-
-bool IsRedirect(long status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 }  // namespace
@@ -401,90 +376,6 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
     }
     default: return Fail(kErrInvalidOperation);
     }
-}
-
-bool InternetCanonicalizeUrlA(const char* url, char* buffer, std::uint32_t* length,
-                              std::uint32_t) {
-    if (!url || HasControlByte(url)) return Fail(kErrInvalidUrl);
-    const std::size_t n = std::strlen(url);
-    if (*length < n + 1) {
-        *length = static_cast<std::uint32_t>(n + 1);
-        return Fail(kErrorInsufficientBuffer);
-    }
-    std::memcpy(buffer, url, n + 1);
-    *length = static_cast<std::uint32_t>(n);
-    return true;
-}
-
-bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t,
-                       UrlComponents* parts) {
-    std::string text = urlLength ? std::string(url, urlLength) : std::string(url);
-    auto colon = text.find(':');
-    if (colon == std::string::npos || colon == 0) return Fail(kErrUnrecognizedScheme);
-    std::string scheme = text.substr(0, colon);
-    for (char& ch : scheme) {
-        if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '+' && ch != '-' && ch != '.') {
-            return Fail(kErrUnrecognizedScheme);
-        }
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    }
-    parts->nScheme = kSchemeUnknown;
-    std::uint16_t port = 0;
-    for (const SchemeInfo& s : kSchemes) {
-        if (scheme == s.name) {
-            parts->nScheme = s.scheme;
-            port = s.port;
-        }
-    }
-    std::string rest = text.substr(colon + 1);
-    std::string user, password, host, path;
-    if (rest.rfind("//", 0) == 0) {
-        rest.erase(0, 2);
-        auto end = rest.find_first_of("/?#");
-        std::string authority = rest.substr(0, end);
-        path = end == std::string::npos ? "" : rest.substr(end);
-        auto at = authority.rfind('@');
-        if (at != std::string::npos) {
-            std::string credentials = authority.substr(0, at);
-            authority.erase(0, at + 1);
-            auto sep = credentials.find(':');
-            user = credentials.substr(0, sep);
-            if (sep != std::string::npos) password = credentials.substr(sep + 1);
-        }
-        std::string portText;
-        if (!authority.empty() && authority[0] == '[') {
-            auto close = authority.find(']');
-            if (close == std::string::npos) return Fail(kErrInvalidUrl);
-            host = authority.substr(0, close + 1);
-            if (close + 1 < authority.size()) {
-                if (authority[close + 1] != ':') return Fail(kErrInvalidUrl);
-                portText = authority.substr(close + 2);
-            }
-        } else {
-            auto sep = authority.rfind(':');
-            host = authority.substr(0, sep);
-            if (sep != std::string::npos) portText = authority.substr(sep + 1);
-        }
-        if (!portText.empty()) {
-            if (portText.size() > 5 ||
-                !std::all_of(portText.begin(), portText.end(),
-                             [](char ch) { return ch >= '0' && ch <= '9'; })) {
-                return Fail(kErrInvalidUrl);
-            }
-            long value = std::strtol(portText.c_str(), nullptr, 10);
-            if (value > 65535) return Fail(kErrInvalidUrl);
-            port = static_cast<std::uint16_t>(value);
-        }
-    } else {
-        path = rest;  // mailto:, news: and the like have no authority
-    }
-    parts->nPort = port;
-    if (!Put(scheme, parts->lpszScheme, &parts->dwSchemeLength)) return false;
-    if (!Put(host, parts->lpszHostName, &parts->dwHostNameLength)) return false;
-    if (!Put(user, parts->lpszUserName, &parts->dwUserNameLength)) return false;
-    if (!Put(password, parts->lpszPassword, &parts->dwPasswordLength)) return false;
-    if (!Put(path, parts->lpszUrlPath, &parts->dwUrlPathLength)) return false;
-    return Put("", parts->lpszExtraInfo, &parts->dwExtraInfoLength);
 }
 
 InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t port,
@@ -558,38 +449,37 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
 
     const Connection* c = r->connection;
     if (c->host.empty() || !IsAscii(c->host)) return Fail(kErrNameNotResolved);
-    std::string url = std::string(r->secure ? "https://" : "http://") + c->host + ":" +
-                      std::to_string(c->port) + EncodeTarget(r->object);
-    for (int redirects = 0;; ++redirects) {
-        if (!StartTransfer(r, url) || !AwaitHeaders(r)) return false;
-        if (!IsRedirect(r->status) || r->location.empty()) return true;
-        if (redirects == kMaxRedirects) return Fail(kErrRedirectFailed);
-        std::string next;
-        if (!Resolve(url, r->location, &next)) return Fail(kErrRedirectFailed);
-        const bool toHttps = strncasecmp(next.c_str(), "https://", 8) == 0;
-        const bool toHttp = strncasecmp(next.c_str(), "http://", 7) == 0;
-        if (!toHttps && !toHttp) return Fail(kErrRedirectFailed);
-        if (r->secure && toHttp) return Fail(kErrRedirectFailed);  // never down from https
-        std::string host = next.substr(toHttps ? 8 : 7);
-        host = host.substr(0, host.find_first_of("/?#"));
-        if (!IsAscii(host) || HasControlByte(next.c_str())) return Fail(kErrRedirectFailed);
-        r->secure = toHttps;
-        url = next;
-    }
+    const std::uint16_t port = c->port != 0 ? c->port : r->secure ? 443 : 80;  // 0: the default
+    const std::string url = std::string(r->secure ? "https://" : "http://") + c->host + ":" +
+                            std::to_string(port) + EncodeTarget(r->object);
+    return StartTransfer(r, url) && AwaitHeaders(r);
 }
 
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,
                     std::uint32_t*) {
     auto* r = As<Request>(request, Kind::Request);
     if (!r) return Fail(kErrIncorrectHandleType);
-    if (level != kQueryContentLength || !r->hasContentLength) return Fail(kErrHeaderNotFound);
-    const std::string& value = r->contentLength;
-    if (*length < value.size() + 1) {
-        *length = static_cast<std::uint32_t>(value.size() + 1);
+    if (level == (kQueryStatusCode | kQueryFlagNumber)) {
+        if (r->status == 0) return Fail(kErrHeaderNotFound);
+        if (*length < 4) {
+            *length = 4;
+            return Fail(kErrorInsufficientBuffer);
+        }
+        const auto status = static_cast<std::uint32_t>(r->status);
+        std::memcpy(buffer, &status, 4);
+        *length = 4;
+        return true;
+    }
+    const std::string* value = nullptr;
+    if (level == kQueryContentLength && r->hasContentLength) value = &r->contentLength;
+    if (level == kQueryLocation && r->hasLocation) value = &r->location;
+    if (!value) return Fail(kErrHeaderNotFound);
+    if (*length < value->size() + 1) {
+        *length = static_cast<std::uint32_t>(value->size() + 1);
         return Fail(kErrorInsufficientBuffer);
     }
-    std::memcpy(buffer, value.c_str(), value.size() + 1);
-    *length = static_cast<std::uint32_t>(value.size());
+    std::memcpy(buffer, value->c_str(), value->size() + 1);
+    *length = static_cast<std::uint32_t>(value->size());
     return true;
 }
 
@@ -613,10 +503,12 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
             return Fail(ErrorFor(r->result));
         }
         if (r->paused) {
+            // Resuming hands over what libcurl holds at once, and the next pump reads on.
             r->paused = false;
             r->lastActivity = Clock::now();
             std::lock_guard<std::mutex> hold(r->connection->session->lock);
             curl_easy_pause(r->easy, CURLPAUSE_CONT);
+            continue;
         }
         Pump(r);
     }
@@ -627,6 +519,16 @@ bool InternetCloseHandle(InetHandle handle) {
     if (!h) return Fail(kErrIncorrectHandleType);
     delete h;
     return true;
+}
+
+}  // namespace plat
+
+namespace plat {
+
+void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
+    if (auto* r = As<Request>(request, Kind::Request)) {
+        r->deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    }
 }
 
 }  // namespace plat

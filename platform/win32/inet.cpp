@@ -2,7 +2,13 @@
 #include "platform/win32/win32_internal.h"
 #include <wininet.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -23,9 +29,89 @@ static_assert(kOptionConnectTimeout == INTERNET_OPTION_CONNECT_TIMEOUT &&
               kOptionProxy == INTERNET_OPTION_PROXY &&
               kOptionProxyUsername == INTERNET_OPTION_PROXY_USERNAME &&
               kOptionProxyPassword == INTERNET_OPTION_PROXY_PASSWORD);
-static_assert(kQueryContentLength == HTTP_QUERY_CONTENT_LENGTH);
+static_assert(kQueryContentLength == HTTP_QUERY_CONTENT_LENGTH &&
+              kQueryStatusCode == HTTP_QUERY_STATUS_CODE && kQueryLocation == HTTP_QUERY_LOCATION &&
+              kQueryFlagNumber == HTTP_QUERY_FLAG_NUMBER);
+static_assert(kFlagNoAutoRedirect == INTERNET_FLAG_NO_AUTO_REDIRECT);
 static_assert(static_cast<int>(kSchemeHttps) == static_cast<int>(INTERNET_SCHEME_HTTPS) &&
               static_cast<int>(kSchemeHttp) == static_cast<int>(INTERNET_SCHEME_HTTP));
+
+namespace {
+
+// The deadline watchdog: one thread, started with the first deadline, that closes each armed
+// request handle whose time has come; closing a handle is WinINet's way to end a call blocked
+// on it in another thread. Its lock orders that close against the caller's own, so a handle is
+// closed once: by the watchdog when it fired, else by the caller.
+class Watchdog {
+public:
+    void Arm(HINTERNET handle, std::uint32_t milliseconds) {
+        std::lock_guard<std::mutex> hold(lock_);
+        Disarm(handle);
+        armed_.push_back({handle, Clock::now() + std::chrono::milliseconds(milliseconds), false});
+        if (!started_) {
+            std::thread([this] { Run(); }).detach();
+            started_ = true;
+        }
+        wake_.notify_one();
+    }
+    // Forgets handle; true when the watchdog has closed it already.
+    bool Forget(HINTERNET handle) {
+        std::lock_guard<std::mutex> hold(lock_);
+        return Disarm(handle);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Armed {
+        HINTERNET handle;
+        Clock::time_point due;
+        bool fired;   // the watchdog closed the handle
+    };
+
+    bool Disarm(HINTERNET handle) {
+        auto it = std::find_if(armed_.begin(), armed_.end(),
+                               [&](const Armed& a) { return a.handle == handle; });
+        if (it == armed_.end()) return false;
+        const bool fired = it->fired;
+        armed_.erase(it);
+        return fired;
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            Clock::time_point next = Clock::time_point::max();
+            for (Armed& a : armed_) {
+                if (a.fired) continue;
+                if (a.due <= now) {
+                    a.fired = true;
+                    ::InternetCloseHandle(a.handle);
+                } else {
+                    next = std::min(next, a.due);
+                }
+            }
+            if (next == Clock::time_point::max()) {
+                wake_.wait(hold);
+            } else {
+                wake_.wait_until(hold, next);
+            }
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<Armed> armed_;
+    bool started_ = false;
+};
+
+// Never destroyed: the process ends without static destructors, maybe inside a fetch.
+Watchdog& TheWatchdog() {
+    static Watchdog* watchdog = new Watchdog();
+    return *watchdog;
+}
+
+}  // namespace
 
 InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char* proxy,
                          const char* bypass, std::uint32_t flags) {
@@ -87,6 +173,13 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
     return ok != 0;
 }
 
-bool InternetCloseHandle(InetHandle handle) { return ::InternetCloseHandle(handle) != 0; }
+bool InternetCloseHandle(InetHandle handle) {
+    if (TheWatchdog().Forget(handle)) return true;  // closed at its deadline already
+    return ::InternetCloseHandle(handle) != 0;
+}
+
+void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
+    TheWatchdog().Arm(request, milliseconds);
+}
 
 }  // namespace plat
