@@ -2,8 +2,8 @@
 //
 //   http_bench read  URL_LIST N   N sequential HttpReadFile calls over the list; prints seconds
 //   http_bench curl  URL_LIST N   the plain libcurl loop doing the same work; prints seconds
-//   http_bench body  URL          one HttpReadFile of URL; prints the body's size
-//   http_bench curlbody URL       the plain loop's fetch of URL; prints the body's size
+//   http_bench body  URL          one HttpReadFile of URL; prints the body's size and seconds
+//   http_bench curlbody URL       the plain loop's fetch of URL; prints the same
 //
 // The plain loop: a fresh connection and an HTTP/1.0 GET per address, body kept in memory.
 // Every mode ends its line with the process's peak resident size in kB (VmHWM): a child's own
@@ -75,14 +75,12 @@ int main(int argc, char** argv) {
     inet::kInternetLibrary.notify(rt::kLibStart,
                                   reinterpret_cast<std::uintptr_t>(&rt::NotifySystem), 0);
     const std::string mode = argv[1];
-    if (mode == "body") {
-        const std::int64_t n = ReadOnce(argv[2]);
-        std::printf("%lld %ld\n", static_cast<long long>(n), PeakResidentKb());
-        return 0;
-    }
-    if (mode == "curlbody") {
-        const std::int64_t n = CurlOnce(argv[2]);
-        std::printf("%lld %ld\n", static_cast<long long>(n), PeakResidentKb());
+    if (mode == "body" || mode == "curlbody") {
+        const auto start = std::chrono::steady_clock::now();
+        const std::int64_t n = mode == "body" ? ReadOnce(argv[2]) : CurlOnce(argv[2]);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%lld %.6f %ld\n", static_cast<long long>(n), seconds, PeakResidentKb());
         return 0;
     }
     const std::vector<std::string> urls = Lines(argv[2]);

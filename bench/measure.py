@@ -5,9 +5,12 @@ Usage: measure.py BUILD_DIR
 Starts nginx (Debian nginx-light) with a configuration of its own on a free port, serving 1,000
 small files and one 64 MB file, then measures:
   1. 1,000 sequential HttpReadFile calls beside the plain loop (time);
-  2. the peak resident memory of fetching the 64 MB body, beside the body's size;
+  2. bodies of 1, 16 and 64 MB: HttpReadFile's time beside the plain fetch's, and its peak
+     resident memory beside the body's size;
   3. one webmon pass over the 1,000 addresses, from its start to its first
-     "Mission accomplished," line, beside the plain loop over the same list (time, peak memory).
+     "Mission accomplished," line, beside the plain loop over the same list (time, peak memory);
+  4. a webmon pass over one endless page (a server sending as fast as it can, forever): its peak
+     resident memory beside the body limit.
 """
 import os
 import shutil
@@ -18,7 +21,9 @@ import sys
 import tempfile
 import time
 
-BODY_64MB = 64 * 1024 * 1024
+MB = 1024 * 1024
+BODIES = (1, 16, 64)  # MB
+BODY_LIMIT = 256 * MB  # the internet library's body limit
 ROUNDS = 5  # medians of five, the two sides taking turns to go first
 
 
@@ -37,9 +42,10 @@ def start_nginx(folder):
     for i in range(1000):
         with open(os.path.join(www, 'f', str(i)), 'wb') as f:
             f.write(b'<html>page %d</html>\n' % i + b'x' * 900)
-    with open(os.path.join(www, 'big'), 'wb') as f:
-        for _ in range(64):  # a megabyte at a time: this process stays small
-            f.write(os.urandom(1024 * 1024))
+    for size in BODIES:
+        with open(os.path.join(www, 'big%d' % size), 'wb') as f:
+            for _ in range(size):  # a megabyte at a time: this process stays small
+                f.write(os.urandom(MB))
     conf = os.path.join(folder, 'nginx.conf')
     with open(conf, 'w') as f:
         f.write('''
@@ -88,6 +94,29 @@ def peak_kb(pid):
             if line.startswith('VmHWM:'):
                 return int(line.split()[1])
     return -1
+
+
+def start_endless():
+    """A server on loopback whose every response is a body without end; returns its port."""
+    import socketserver
+
+    class Endless(socketserver.BaseRequestHandler):
+        def handle(self):
+            self.request.recv(65536)
+            piece = b'z' * (1 << 20)
+            try:
+                self.request.sendall(b'HTTP/1.0 200 OK\r\n\r\n')
+                while True:
+                    self.request.sendall(piece)
+            except OSError:
+                pass
+
+    class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
+        daemon_threads = True
+    server = Server(('127.0.0.1', 0), Endless)
+    import threading
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
 
 
 def webmon_pass(build, folder, urls):
@@ -145,11 +174,23 @@ def main():
         print('HttpReadFile x1000: %.3f s, plain libcurl loop: %.3f s, ratio %.3f (target <= 1.15)'
               % (r, p, r / p))
 
-        big = 'http://127.0.0.1:%d/big' % port
-        size, peak, _ = run([bench, 'body', big])
-        assert int(size) == BODY_64MB, size
-        print('64 MB body: peak resident %.1f MB, %.3f x the body (target <= 2.2)'
-              % (peak / 1024, peak * 1024 / BODY_64MB))
+        print('body    HttpReadFile  plain libcurl  time ratio  peak resident  x body')
+        for size in BODIES:
+            url = 'http://127.0.0.1:%d/big%d' % (port, size)
+            ours, plain, peaks = [], [], []
+            for round_ in range(ROUNDS):
+                for mode in (('body', 'curlbody') if round_ % 2 == 0 else ('curlbody', 'body')):
+                    got, seconds, peak, _ = run([bench, mode, url])
+                    assert int(got) == size * MB, (mode, got)
+                    if mode == 'body':
+                        ours.append(seconds)
+                        peaks.append(peak)
+                    else:
+                        plain.append(seconds)
+            o, p, k = statistics.median(ours), statistics.median(plain), statistics.median(peaks)
+            print('%2d MB   %8.3f s    %8.3f s     %6.2f     %8.1f MB     %5.2f'
+                  % (size, o, p, o / p, k / 1024, k * 1024 / (size * MB)))
+        print('targets for 64 MB: time ratio <= 1.5, peak <= 2.2 x the body')
 
         passes, loops, pass_rss, loop_rss = [], [], [], []
         for _ in range(ROUNDS):
@@ -167,6 +208,12 @@ def main():
               % (w, l, w / l))
         print('webmon peak resident %.1f MB, plain loop %.1f MB, ratio %.3f (target <= 1.2)'
               % (wm / 1024, lm / 1024, wm / lm))
+
+        endless = 'http://127.0.0.1:%d/' % start_endless()
+        seconds, rss = webmon_pass(build, folder, [endless])
+        print('webmon pass over an endless page: %.1f s, peak resident %.1f MB, %.2f x the '
+              'body limit of %d MB (target <= 2.5)'
+              % (seconds, rss / 1024, rss * 1024 / BODY_LIMIT, BODY_LIMIT // MB))
     finally:
         nginx.terminate()
         nginx.wait()

@@ -76,7 +76,8 @@ void FindClose(FindHandle search);
 
 using FileHandle = void*;
 // Opens an existing file for reading; others may read it too but not write it. Null on failure,
-// also while another process holds the file open for writing, and for a directory.
+// also while another process holds the file open for writing, and for anything but a regular
+// file (a directory, pipe, device or socket), without waiting.
 FileHandle OpenFileForReading(const char* path);
 // The file's length as a signed 32-bit count (2 GB or more reads as negative); false on failure.
 bool FileLength(FileHandle file, std::int32_t* length);

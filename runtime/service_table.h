@@ -30,8 +30,10 @@ enum NotifyCode : std::int32_t {
     kNotifyInitRuntime = 6,
 };
 
+// Slots 0 and 9 never return; the attribute cannot be written on a pointer, so it is said here
+// and carried by the functions that fill them (SvcReportError, SvcExit).
 struct ServiceTable {
-    [[noreturn]] void (*reportError)(std::int32_t code);                               // 0
+    void (*reportError)(std::int32_t code);                                             // 0
     void* (*callDllCommand)(std::int32_t index);                                        // 1
     ArgInfo (*callLibraryCommand)(CommandEntry, std::int32_t count, ArgInfo* args,
                                   std::int32_t libraryPosition);                        // 2
@@ -43,7 +45,7 @@ struct ServiceTable {
     void* (*alloc)(std::int32_t size);                                                  // 6
     void* (*realloc)(void* block, std::int32_t size);                                   // 7
     void (*free)(void* block);                                                          // 8
-    [[noreturn]] void (*exit)(std::int32_t code);                                       // 9
+    void (*exit)(std::int32_t code);                                                    // 9
     void (*endProgram)();                                                               // 10
     void (*loadWindow)(std::uint32_t windowId);                                         // 11
     std::uint64_t (*notify)(std::int32_t code, std::uintptr_t, std::uintptr_t,

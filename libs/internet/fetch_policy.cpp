@@ -10,8 +10,6 @@
 namespace inet {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
@@ -73,18 +71,12 @@ std::string Join(const Reference& r) {
 
 }  // namespace
 
-bool CleanAddress(const char* address, std::string* out) {
-    if (!address) return false;
-    const char* begin = address;
-    const char* end = address + std::strlen(address);
-    while (begin < end && IsBlank(*begin)) ++begin;
-    while (end > begin && IsBlank(end[-1])) --end;
-    if (begin == end) return false;
-    for (const char* p = begin; p < end; ++p) {
+bool IsAcceptableAddress(const char* address) {
+    if (!address || address[0] == '\0') return false;
+    for (const char* p = address; *p; ++p) {
         const auto byte = static_cast<unsigned char>(*p);
         if (byte < 0x20 || byte == 0x7F) return false;
     }
-    out->assign(begin, end);
     return true;
 }
 
@@ -119,11 +111,10 @@ bool IsRedirectStatus(std::uint32_t status) {
 }
 
 bool ResolveLocation(const std::string& base, const std::string& location, std::string* out) {
-    std::string trimmed;
-    if (!CleanAddress(location.c_str(), &trimmed)) return false;
+    if (!IsAcceptableAddress(location.c_str())) return false;
     const Reference b = Split(base);
     if (!b.hasScheme || !b.hasAuthority) return false;
-    const Reference r = Split(trimmed);
+    const Reference r = Split(location);
     Reference t;
     if (r.hasScheme) {
         t = r;

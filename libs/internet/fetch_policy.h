@@ -35,9 +35,10 @@ struct Limits {
 
 // ---- Addresses -------------------------------------------------------------------------------
 
-// The address as the fetch uses it: blanks (spaces, tabs) trimmed from both ends. False when
-// what is left is empty or holds a control byte (a lone CR or LF could split the request line).
-bool CleanAddress(const char* address, std::string* out);
+// False for a null or empty address and for one that holds a control byte (a lone CR or LF
+// could split the request line): such an address is never requested. Blanks are the
+// canonical form's to handle, as the platform's WinINet does.
+bool IsAcceptableAddress(const char* address);
 
 // The schemes that are fetched: http and https (the platform's scheme numbers).
 bool IsFetchedScheme(std::int32_t scheme);
@@ -61,7 +62,7 @@ bool IsRedirectStatus(std::uint32_t status);
 // The absolute address that a Location value names, resolved against the absolute address base
 // (absolute, scheme-relative, absolute-path, relative and query-only forms), without its
 // fragment. "." and ".." segments stay for the canonical form to remove. False when location
-// is empty or holds a control byte, or base is not absolute.
+// is not an acceptable address, or base is not absolute.
 bool ResolveLocation(const std::string& base, const std::string& location, std::string* out);
 
 // True when address, without its fragment, is one of visited: a redirect loop.

@@ -117,11 +117,10 @@ void HttpSession::Close() {
 
 bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     body.Resize(0);
-    std::string cleaned;
-    if (!CleanAddress(address, &cleaned)) return false;
+    if (!IsAcceptableAddress(address)) return false;
     // Parsed before anything is opened: a scheme that is not fetched costs no network at all.
     Target target;
-    if (!ParseAddress(cleaned, &target) || !IsFetchedScheme(target.scheme)) return false;
+    if (!ParseAddress(address, &target) || !IsFetchedScheme(target.scheme)) return false;
     if (!Open()) return false;
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);

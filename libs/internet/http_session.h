@@ -36,7 +36,7 @@ struct Target {
     char path[2048] = "";              // path, query and fragment
     Origin origin() const { return Origin{scheme, host, port}; }
 };
-// Canonicalizes (no encoding) and cracks a cleaned address; false when either step fails.
+// Canonicalizes (no encoding) and cracks an address; false when either step fails.
 bool ParseAddress(const std::string& address, Target* target);
 
 class HttpSession {

@@ -225,14 +225,16 @@ struct OpenFile {
 }  // namespace
 
 FileHandle OpenFileForReading(const char* path) {
-    int fd = open(posix::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe without a writer cannot hold the open; only regular
+    // files are read (a pipe, device, socket or directory has no contents to give at once).
+    int fd = open(posix::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
     struct stat st;
     // A shared lock keeps out writers that lock; the /proc look catches those that do not.
     struct flock lock{};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || fcntl(fd, F_OFD_SETLK, &lock) != 0 ||
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_OFD_SETLK, &lock) != 0 ||
         OpenForWritingElsewhere(st.st_dev, st.st_ino)) {
         close(fd);
         return nullptr;

@@ -1,8 +1,9 @@
 // InternetCanonicalizeUrlA and InternetCrackUrlA for Linux: plain text work, giving what the
 // Windows build gives for the same address, where that is sound:
 //
-//  1. Canonical form (no encoding asked for): blanks trimmed at both ends and tabs dropped
-//     inside; other control bytes fail. With an authority ("scheme://"), '\' in the path becomes
+//  1. Canonical form (no encoding asked for): spaces and tabs trimmed at the end, tabs dropped
+//     everywhere else (a leading space stays, and the address then has no scheme); other
+//     control bytes fail. With an authority ("scheme://"), '\' in the path becomes
 //     '/' (the authority ends at it too), "." and ".." segments of the path are removed, and an
 //     address that ends with its authority gets the path "/". Query and fragment stay as
 //     written.
@@ -11,8 +12,8 @@
 //     connecting); a port of other than 1 to 5 digits, or above 65535, fails. A part longer than
 //     its buffer fails with ERROR_INSUFFICIENT_BUFFER.
 //
-// Wine's WinINet, which the Windows tests run on, differs where it is plainly wrong: it keeps
-// leading spaces (the address then fails), turns '\' into '/' in the query and fragment and
+// Wine's WinINet, which the Windows tests run on, differs where it is plainly wrong: it turns
+// '\' into '/' in the query and fragment and
 // after a double-byte lead byte, removes dot segments across the query and fragment, keeps a
 // leading "/./" and "/..", cracks "[::1]" without a port as host "[:" and port 1, reads ports
 // leniently ("8o" as 8, "-1" as 65535, "65536" as 0), splits "a:b:c@" at the last ':' and
@@ -141,7 +142,6 @@ bool InternetCanonicalizeUrlA(const char* url, char* buffer, std::uint32_t* leng
     std::string text;
     const char* begin = url;
     const char* end = url + std::strlen(url);
-    while (begin < end && IsBlank(*begin)) ++begin;
     while (end > begin && IsBlank(end[-1])) --end;
     for (const char* p = begin; p < end; ++p) {
         const auto byte = static_cast<unsigned char>(*p);

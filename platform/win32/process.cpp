@@ -99,7 +99,13 @@ FileHandle OpenFileForReading(const char* path) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE h = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? nullptr : h;
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    // Only files on disk are read: a pipe or device ("CON", "\\.\pipe\x") could block.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        return nullptr;
+    }
+    return h;
 }
 
 bool FileLength(FileHandle file, std::int32_t* length) {

@@ -70,6 +70,15 @@ TEST_F(Files, BackslashPathsAndRelativePathsFromTheCurrentDirectory) {
 }
 
 #ifndef _WIN32
+TEST_F(Files, APipeOrADeviceReadsAsEmptyAtOnce) {
+    const std::string fifo = dir_ + "/web.txt";
+    ASSERT_EQ(RunChild("/usr/bin/mkfifo", {fifo}).exitCode, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(fifo), "<empty>") << "a named pipe with no writer";
+    EXPECT_EQ(Read("/dev/zero"), "<empty>");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
 // Another process holding the file open for writing keeps it from being read (Windows share
 // mode read-only); one holding it only for reading does not.
 TEST_F(Files, AFileOpenForWritingElsewhereReadsAsEmpty) {

@@ -153,6 +153,10 @@ TEST_F(Internet, FailuresGiveTheEmptyByteSet) {
     EXPECT_EQ(Read(nullptr), "<empty>");
 }
 
+TEST_F(Internet, AMalformedHeaderLineIsIgnored) {
+    EXPECT_EQ(Read(Http("/odd-header")), "ok");
+}
+
 TEST_F(Internet, ExtraArgumentsChangeNothing) {
     EXPECT_EQ(Read(Http("/ok").c_str(), 3), "hello world");
 }
