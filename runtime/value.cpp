@@ -139,6 +139,13 @@ TextValue CopyText(const char* text, Allocator alloc) {
     return NewText(text, text ? std::strlen(text) : 0, alloc);
 }
 
+bool ArrayBlockSize(std::size_t count, std::int32_t* bytes) {
+    constexpr std::size_t kHeader = 8;  // dimension count and the one size
+    if (count > (static_cast<std::size_t>(INT32_MAX) - kHeader) / kWord) return false;
+    *bytes = static_cast<std::int32_t>(count * kWord + kHeader);
+    return true;
+}
+
 BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc) {
     if (n <= 0) return nullptr;
     if (n > INT32_MAX - 8) ReportAllocFailure(n);

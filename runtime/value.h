@@ -137,6 +137,10 @@ inline void WriteWord(void* at, std::uintptr_t v) { std::memcpy(at, &v, kWord); 
 std::int32_t BinLength(const void* bin);          // 0 for null
 const unsigned char* BinBytes(const void* bin);   // the bytes after the header
 
+// The bytes of a one-dimensional array of count words, its header included, into *bytes; false
+// when that passes what a signed 32-bit size can count (the caller ends as out of memory).
+bool ArrayBlockSize(std::size_t count, std::int32_t* bytes);
+
 // The product of the dimension sizes in 32-bit arithmetic; 0 for no dimensions.
 std::int32_t ArrayElementCount(const void* array);
 struct ElementSpan {

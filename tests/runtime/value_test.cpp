@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -118,6 +119,24 @@ TEST(Values, FreeArrayFreesTextElementsAndAcceptsNull) {
     WriteWord(array + 8, reinterpret_cast<std::uintptr_t>(CopyText("one")));
     WriteWord(array + 8 + kWord, 0);  // a null element is skipped
     FreeArray(kTagText | kArrayFlag, array);  // the sanitizer build reports a leak otherwise
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ArrayBlockSize, CountsPastASigned32BitSizeNeverWrap) {
+    std::int32_t bytes = -1;
+    ASSERT_TRUE(rt::ArrayBlockSize(0, &bytes));
+    EXPECT_EQ(bytes, 8);
+    ASSERT_TRUE(rt::ArrayBlockSize(3, &bytes));
+    EXPECT_EQ(bytes, static_cast<std::int32_t>(3 * rt::kWord + 8));
+    const std::size_t most = (static_cast<std::size_t>(INT32_MAX) - 8) / rt::kWord;
+    ASSERT_TRUE(rt::ArrayBlockSize(most, &bytes));
+    EXPECT_GT(bytes, INT32_MAX - static_cast<std::int32_t>(rt::kWord));
+    EXPECT_FALSE(rt::ArrayBlockSize(most + 1, &bytes));
+    // 2^29 lines: 4 * 2^29 + 8 wrapped to 8 in 32-bit arithmetic.
+    EXPECT_FALSE(rt::ArrayBlockSize(std::size_t{1} << 29, &bytes));
 }
 
 }  // namespace
