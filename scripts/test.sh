@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds webmon and runs every test: native, under address and undefined sanitizers, under the
-# thread sanitizer (the two-thread end-to-end tests), and the 32-bit Windows build under wine.
+# thread sanitizer (the two-thread end-to-end tests), built with clang (unit tests), and the
+# 32-bit Windows build under wine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
@@ -30,6 +31,7 @@ wine_start
 run_suite "native" linux ""
 run_suite "sanitizers (address, undefined)" sanitize ""
 run_suite "thread sanitizer" tsan "webmon monitor_end_test" -L threads
+run_suite "clang build, unit tests" clang "" -E "monitor_|internet_test"
 run_suite "windows under wine" win32 ""
 wine_stop
 
