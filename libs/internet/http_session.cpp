@@ -123,7 +123,8 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     if (!ParseAddress(address, &target) || !IsFetchedScheme(target.scheme)) return false;
     if (!Open()) return false;
 
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
     const Origin home = target.origin();
     const std::string user = target.user;          // the address's credentials, for home only
     const std::string password = target.password;
@@ -141,7 +142,8 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
         plat::InternetSetOptionA(h.connection, plat::kOptionProxyUsername, "", 1);
         plat::InternetSetOptionA(h.connection, plat::kOptionProxyPassword, "", 1);
 
-        std::uint32_t flags = plat::kFlagReload | plat::kFlagNoCacheWrite | plat::kFlagNoAutoRedirect;
+        std::uint32_t flags =
+            plat::kFlagReload | plat::kFlagNoCacheWrite | plat::kFlagNoAutoRedirect;
         if (target.scheme == plat::kSchemeHttps) flags |= plat::kFlagSecure;
         CutFragment(target.path);
         const char* acceptTypes[] = {kAcceptType, nullptr};
