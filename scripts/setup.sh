@@ -2,7 +2,7 @@
 # Installs what webmon's builds and tests need on Debian 12, when anything is missing.
 set -euo pipefail
 
-packages=(cmake make g++ clang python3 openssl googletest libbenchmark-dev libcurl4-openssl-dev
+packages=(cmake make g++ clang libclang-rt-14-dev python3 openssl googletest libbenchmark-dev libcurl4-openssl-dev
           nginx-light g++-mingw-w64-i686 wine wine32:i386)
 
 missing=()

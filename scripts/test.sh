@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds webmon and runs every test: native, under address and undefined sanitizers, under the
-# thread sanitizer (the two-thread end-to-end tests), built with clang (unit tests), and the
-# 32-bit Windows build under wine.
+# thread sanitizer (the two-thread end-to-end tests), built with clang (unit tests), the
+# 32-bit Windows build under wine, and the fuzz targets for a few seconds each.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
@@ -34,6 +34,12 @@ run_suite "thread sanitizer" tsan "webmon monitor_end_test" -L threads
 run_suite "clang build, unit tests" clang "" -E "monitor_|internet_test"
 run_suite "windows under wine" win32 ""
 wine_stop
+echo "=== fuzz targets: 10 s each on the committed corpus and new inputs"
+if bash scripts/fuzz.sh 10; then
+  summary+=("fuzz targets: none failed")
+else
+  summary+=("fuzz targets: FAILED"); failed=1
+fi
 
 echo
 echo "=== summary"

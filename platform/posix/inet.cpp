@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/http_head.h"
 #include "platform/posix/posix_internal.h"
 
 namespace plat {
@@ -105,12 +106,7 @@ struct Request : Handle {
     curl_slist* headerList = nullptr;
     char curlError[CURL_ERROR_SIZE] = "";
 
-    long status = 0;             // status of the response being received
-    bool headersDone = false;    // the final response's headers are in
-    std::string contentLength;   // its Content-Length value; empty when none
-    std::string location;        // its Location value; empty when none
-    bool hasLocation = false;
-    bool hasContentLength = false;
+    posix::ResponseHead head;    // of the response being received
     std::string pending;         // body bytes received and not yet handed out
     std::size_t pendingAt = 0;   // first unread byte of pending
     bool paused = false;
@@ -174,39 +170,8 @@ std::string EncodeTarget(const std::string& object) {
 std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
     auto* r = static_cast<Request*>(user);
     const std::size_t bytes = size * n;
-    std::string line(data, bytes);
     r->lastActivity = Clock::now();
-    const std::size_t space = line.find(' ');
-    if (line.rfind("HTTP/", 0) == 0 && space != std::string::npos) {
-        // A new response begins (1xx responses come first).
-        r->status = std::strtol(line.c_str() + space + 1, nullptr, 10);
-        r->hasContentLength = false;
-        r->contentLength.clear();
-        r->hasLocation = false;
-        r->location.clear();
-        return bytes;
-    }
-    if (line == "\r\n" || line == "\n") {
-        if (r->status >= 200) r->headersDone = true;
-        return bytes;
-    }
-    auto colon = line.find(':');
-    if (colon != std::string::npos) {
-        std::string name = line.substr(0, colon);
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        std::string value = line.substr(colon + 1);
-        auto first = value.find_first_not_of(" \t");
-        auto last = value.find_last_not_of(" \t\r\n");
-        value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
-        if (name == "content-length") {
-            r->contentLength = value;
-            r->hasContentLength = true;
-        } else if (name == "location") {
-            r->location = value;
-            r->hasLocation = true;
-        }
-    }
+    posix::TakeHeadLine(r->head, data, bytes);
     return bytes;
 }
 
@@ -228,12 +193,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) {
 
 bool StartTransfer(Request* r, const std::string& url) {
     r->StopTransfer();
-    r->status = 0;
-    r->headersDone = false;
-    r->hasContentLength = false;
-    r->contentLength.clear();
-    r->hasLocation = false;
-    r->location.clear();
+    r->head = posix::ResponseHead{};
     r->pending.clear();
     r->pendingAt = 0;
     r->paused = false;
@@ -284,7 +244,7 @@ void Pump(Request* r) {
     Session* s = r->connection->session;
     std::lock_guard<std::mutex> hold(s->lock);
     const std::size_t before = r->pending.size();
-    const bool headersBefore = r->headersDone;
+    const bool headersBefore = r->head.complete;
     int running = 0;
     curl_multi_perform(r->multi, &running);
     while (CURLMsg* m = curl_multi_info_read(r->multi, &running)) {
@@ -297,14 +257,14 @@ void Pump(Request* r) {
     }
     if (r->finished) return;
     const Clock::time_point now = Clock::now();
-    const long idle = r->headersDone ? s->receiveMs : std::max(s->sendMs, s->receiveMs);
+    const long idle = r->head.complete ? s->receiveMs : std::max(s->sendMs, s->receiveMs);
     if (now >= r->deadline ||
         (!r->paused && now - r->lastActivity > std::chrono::milliseconds(idle))) {
         r->finished = true;
         r->result = CURLE_OPERATION_TIMEDOUT;
         return;
     }
-    if (r->pending.size() != before || r->headersDone != headersBefore || r->paused) return;
+    if (r->pending.size() != before || r->head.complete != headersBefore || r->paused) return;
     const auto untilDeadline =
         std::chrono::duration_cast<std::chrono::milliseconds>(r->deadline - now).count() + 1;
     const int wait = static_cast<int>(std::min<long long>(kPollMs, untilDeadline));
@@ -328,10 +288,10 @@ std::uint32_t ErrorFor(CURLcode code) {
 
 // Waits for the headers of the response to the current transfer.
 bool AwaitHeaders(Request* r) {
-    while (!r->headersDone && !r->finished) Pump(r);
-    if (r->headersDone) return true;
+    while (!r->head.complete && !r->finished) Pump(r);
+    if (r->head.complete) return true;
     // Ended before any final header: a failure, unless an empty response ended cleanly.
-    if (r->result == CURLE_OK && r->status >= 200) return true;
+    if (r->result == CURLE_OK && r->head.status >= 200) return true;
     return Fail(ErrorFor(r->result == CURLE_OK ? CURLE_RECV_ERROR : r->result));
 }
 
@@ -460,19 +420,19 @@ bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::
     auto* r = As<Request>(request, Kind::Request);
     if (!r) return Fail(kErrIncorrectHandleType);
     if (level == (kQueryStatusCode | kQueryFlagNumber)) {
-        if (r->status == 0) return Fail(kErrHeaderNotFound);
+        if (r->head.status == 0) return Fail(kErrHeaderNotFound);
         if (*length < 4) {
             *length = 4;
             return Fail(kErrorInsufficientBuffer);
         }
-        const auto status = static_cast<std::uint32_t>(r->status);
+        const auto status = static_cast<std::uint32_t>(r->head.status);
         std::memcpy(buffer, &status, 4);
         *length = 4;
         return true;
     }
     const std::string* value = nullptr;
-    if (level == kQueryContentLength && r->hasContentLength) value = &r->contentLength;
-    if (level == kQueryLocation && r->hasLocation) value = &r->location;
+    if (level == kQueryContentLength && r->head.hasContentLength) value = &r->head.contentLength;
+    if (level == kQueryLocation && r->head.hasLocation) value = &r->head.location;
     if (!value) return Fail(kErrHeaderNotFound);
     if (*length < value->size() + 1) {
         *length = static_cast<std::uint32_t>(value->size() + 1);
