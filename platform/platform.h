@@ -28,8 +28,9 @@ bool SetCurrentDirectory(const char* path);
 
 std::uint32_t CurrentThreadId();
 
-// Ends the process at once with code: standard streams flushed, no static destructors, no
-// library clean-up, other threads stopped where they stand.
+// Ends the process at once with code: standard streams flushed (waiting at most half a second
+// for a stream that cannot take its bytes), no static destructors, no library clean-up, other
+// threads stopped where they stand.
 [[noreturn]] void ExitProcess(std::int32_t code);
 
 // Called once by main() before anything else: binary standard output and error on Windows,

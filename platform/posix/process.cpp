@@ -75,9 +75,30 @@ bool SetCurrentDirectory(const char* path) {
 
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
-void ExitProcess(std::int32_t code) {
+namespace {
+constexpr int kFlushWaitMs = 500;  // the most the end waits for the streams to take their bytes
+std::atomic<bool> g_flushed{false};
+void* FlushStreams(void*) {
     std::fflush(stdout);
     std::fflush(stderr);
+    g_flushed.store(true);
+    return nullptr;
+}
+}  // namespace
+
+void ExitProcess(std::int32_t code) {
+    // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
+    // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
+    // not keep the process alive. What it could not take is left behind: the process is ending.
+    pthread_t flusher;
+    if (pthread_create(&flusher, nullptr, FlushStreams, nullptr) != 0) {
+        FlushStreams(nullptr);
+    } else {
+        pthread_detach(flusher);
+        for (int waited = 0; !g_flushed.load() && waited < kFlushWaitMs; ++waited) {
+            usleep(1000);
+        }
+    }
     _exit(code);
 }
 

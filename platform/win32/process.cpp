@@ -28,9 +28,25 @@ bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path)
 
 std::uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
-void ExitProcess(std::int32_t code) {
+namespace {
+constexpr DWORD kFlushWaitMs = 500;  // the most the end waits for the streams to take their bytes
+DWORD WINAPI FlushStreams(LPVOID) {
     std::fflush(stdout);
     std::fflush(stderr);
+    return 0;
+}
+}  // namespace
+
+void ExitProcess(std::int32_t code) {
+    // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
+    // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
+    // not keep the process alive. What it could not take is left behind: the process is ending.
+    if (HANDLE flusher = ::CreateThread(nullptr, 0, FlushStreams, nullptr, 0, nullptr)) {
+        ::WaitForSingleObject(flusher, kFlushWaitMs);
+        ::CloseHandle(flusher);
+    } else {
+        FlushStreams(nullptr);
+    }
     // Immediate: no DLL detach runs while the worker may sit inside WinINet holding its locks.
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
     ::ExitProcess(static_cast<UINT>(code));

@@ -27,5 +27,21 @@ TEST_F(Webmon, EndingAtRandomMomentsIsAlwaysCleanAndImmediate) {
     }
 }
 
+// A reader that stops reading: the worker's writes block with the stream's lock held, and the
+// end of input must still end webmon at once.
+TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
+    std::string lines = "1\r\n";
+    const std::string address = Closed() + "/" + std::string(200, 'x');
+    for (int i = 0; i < 400; ++i) lines += address + "\r\n";  // far more than a pipe holds
+    WebTxt(lines);
+    ChildOptions options;
+    options.outputUnread = true;
+    options.timeoutSeconds = 30;
+    ChildResult r = Run("", 3.0, options);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_LT(r.seconds, 3.0 + 1.5);
+}
+
 }  // namespace
 }  // namespace webmon_test

@@ -93,8 +93,14 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         in = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
                          0, nullptr);
     }
-    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE out = nullptr, outRead = nullptr;
+    if (options.outputUnread) {
+        CreatePipe(&outRead, &out, &inherit, 4096);
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                          CREATE_ALWAYS, 0, nullptr);
+    }
     HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
     const std::string path = HostPath(program);
@@ -149,6 +155,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         CloseHandle(pi.hThread);
     }
     if (inWrite) CloseHandle(inWrite);
+    if (outRead) CloseHandle(outRead);
 #else
     int inPipe[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
@@ -161,8 +168,15 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     } else {
         posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
     }
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    int outPipe[2] = {-1, -1};
+    if (options.outputUnread) {
+        if (pipe(outPipe) != 0) return result;
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     if (!options.workDir.empty()) {
@@ -185,6 +199,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (inPipe[0] >= 0) close(inPipe[0]);
+    if (outPipe[1] >= 0) close(outPipe[1]);
     if (spawned == 0 && options.closeInputAfter > 0) {
         signal(SIGPIPE, SIG_IGN);
         if (write(inPipe[1], options.input.data(), options.input.size()) < 0) {}
@@ -220,6 +235,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     if (inPipe[1] >= 0) close(inPipe[1]);
+    if (outPipe[0] >= 0) close(outPipe[0]);
 #endif
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

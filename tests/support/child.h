@@ -22,6 +22,8 @@ struct ChildOptions {
     double timeoutSeconds = 20;
     std::vector<std::string> env;  // extra NAME=value entries
     std::string workDir;        // empty: the parent's
+    bool outputUnread = false;  // true: standard output is a pipe that nobody reads (out stays
+                                // empty), so the child's writes block once it is full
 };
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
