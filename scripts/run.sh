@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds webmon natively and starts it beside its web.txt (an example one when none is there).
+# Builds webmon natively (the release preset: webmon alone, no tests) and starts it beside its
+# web.txt (an example one when none is there). Installs only what that build needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset linux >/dev/null
-cmake --build build/linux -j"$(nproc)" --target webmon
-exec build/linux/webmon
+bash scripts/setup.sh run
+cmake --preset release >/dev/null
+cmake --build build/release -j"$(nproc)" --target webmon
+exec build/release/webmon

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs what webmon's builds and tests need on Debian 12, when anything is missing.
+# Installs what webmon needs on Debian 12, when anything is missing:
+#   setup.sh run    what the native build of webmon needs, nothing more (scripts/run.sh)
+#   setup.sh [test] everything the tests, the Windows build, the fuzzers and packages need
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-14-dev python3 openssl googletest libbenchmark-dev libcurl4-openssl-dev
-          nginx-light g++-mingw-w64-i686 wine wine32:i386)
+packages=(cmake make g++ libcurl4-openssl-dev)
+recommends=--no-install-recommends
+if [ "${1:-test}" != run ]; then
+  recommends=  # wine needs its recommended packages
+  packages+=(clang libclang-rt-14-dev python3 openssl googletest libbenchmark-dev nginx-light
+             g++-mingw-w64-i686 wine wine32:i386)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -11,9 +18,9 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
   apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y $recommends "${missing[@]}"
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds webmon and runs every test: native, under address and undefined sanitizers, under the
 # thread sanitizer (the two-thread end-to-end tests), built with clang (unit tests), the
-# 32-bit Windows build under wine, and the fuzz targets for a few seconds each.
+# 32-bit Windows build under wine, both packages unpacked and run, and the fuzz targets for a
+# few seconds each.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
@@ -33,6 +34,14 @@ run_suite "sanitizers (address, undefined)" sanitize ""
 run_suite "thread sanitizer" tsan "webmon monitor_end_test" -L threads
 run_suite "clang build, unit tests" clang "" -E "monitor_|internet_test"
 run_suite "windows under wine" win32 ""
+echo "=== packages: made, unpacked into empty folders and run (Linux natively, Windows under wine)"
+if bash scripts/package.sh &&
+   python3 tests/package/package_test.py dist/webmon-*-linux-x86_64.tar.gz &&
+   python3 tests/package/package_test.py dist/webmon-*-win32.zip; then
+  summary+=("packages: both ran from an empty folder")
+else
+  summary+=("packages: FAILED"); failed=1
+fi
 wine_stop
 echo "=== fuzz targets: 10 s each on the committed corpus and new inputs"
 if bash scripts/fuzz.sh 10; then
