@@ -6,7 +6,7 @@
 #include "libs/core/core_library.h"
 #include "libs/internet/internet_library.h"
 #include "libs/thread/thread_library.h"
-#include "runtime/service_table.h"
+#include "monitor/calls.h"
 
 namespace monitor {
 
@@ -20,28 +20,10 @@ template <std::size_t N> constexpr Text<N> T(const char (&literal)[N]) {
     return out;
 }
 
+// In the order of LibraryPosition.
 const LibraryDescriptor* const kLibraries[] = {&core::kCoreLibrary, &inet::kInternetLibrary,
                                                &threadlib::kThreadLibrary};
-constexpr std::int32_t kThreadPosition = 2;  // 0-based place in the header's library list
 const std::uint32_t kNoWindows = 0;            // window definitions: a count of 0
-
-ArgInfo Core(CommandEntry entry, std::int32_t count, ArgInfo* args) {
-    return kServices.callCoreCommand(entry, count, args);
-}
-
-// Prints one text on standard output (direction omitted).
-void Print(const char* text) {
-    ArgInfo args[] = {NoArg(), TextArg(text)};
-    Core(core::StandardOutput, 2, args);
-}
-
-// Line 1 of UrlLines as an integer (index-checked).
-std::int32_t FirstLineNumber() {
-    ArgInfo args[] = {TextArg(CheckedTextElement(UrlLines, 1))};
-    const char* line = ArgPtr<const char>(args[0]);
-    if (!line) args[0] = TextArg(EmptyText());
-    return ArgInt(Core(core::ToInteger, 1, args));
-}
 
 }  // namespace
 
@@ -64,6 +46,7 @@ ArrayValue UrlLines = nullptr;
 std::int32_t LineCount = 0;
 std::int32_t PassNumber = 0;
 std::int32_t Period = 0;
+std::int32_t WaitMilliseconds = 0;
 std::int32_t LineIndex = 0;
 std::atomic<bool> WorkerStarted{false};
 
@@ -117,7 +100,8 @@ std::int32_t StartupRoutine() {
         UrlLines = lines;
         LineCount = ArrayElementCount(UrlLines);
         PassNumber = 1;
-        Period = FirstLineNumber() <= 0 ? kDefaultPeriod : FirstLineNumber();
+        const std::int32_t first = FirstLineNumber();
+        Period = first > 0 ? first : kDefaultPeriod;
 
         ArgInfo periodArgs[] = {IntArg(Period)};
         TextValue digits = ArgPtr<char>(Core(core::ToText, 1, periodArgs));

@@ -5,7 +5,8 @@
 //
 // Invariants:
 //  1. StartupRoutine writes every global before it starts the worker; afterwards only the
-//     worker writes them (Period, LineIndex, PassNumber) and the main thread touches none.
+//     worker writes them (WaitMilliseconds, LineIndex, PassNumber) and the main thread touches
+//     none.
 //  2. Every value a command returns is freed right after its last use; program code passes
 //     EmptyText / EmptyBin where a value is empty, never null.
 //  3. FileText and UrlLines are never freed while the worker may read them.
@@ -51,7 +52,8 @@ extern rt::TextValue FileText;        // web.txt as text; owned
 extern rt::ArrayValue UrlLines;       // its lines (array of texts); owned; never null
 extern std::int32_t LineCount;        // elements of UrlLines
 extern std::int32_t PassNumber;       // number of the pass being run, from 1
-extern std::int32_t Period;           // seconds until the worker turns it into milliseconds
+extern std::int32_t Period;           // seconds, from line 1 or kDefaultPeriod
+extern std::int32_t WaitMilliseconds; // the worker's wait between passes: Period in ms
 extern std::int32_t LineIndex;        // 1-based line the worker is on
 extern std::atomic<bool> WorkerStarted;  // set before the worker is started
 

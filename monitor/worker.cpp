@@ -1,29 +1,12 @@
 // The worker loop: request every address once per pass, report, wait.
 #include "libs/core/core_library.h"
 #include "libs/internet/internet_library.h"
+#include "monitor/calls.h"
 #include "monitor/program.h"
-#include "runtime/service_table.h"
 
 namespace monitor {
 
 using namespace rt;
-
-namespace {
-
-constexpr std::int32_t kInternetPosition = 1;
-
-ArgInfo Core(CommandEntry entry, std::int32_t count, ArgInfo* args) {
-    return kServices.callCoreCommand(entry, count, args);
-}
-
-void Print(const char* text) {
-    ArgInfo args[] = {NoArg(), TextArg(text)};
-    Core(core::StandardOutput, 2, args);
-}
-
-const char* OrEmpty(const char* text) { return text ? text : EmptyText(); }
-
-}  // namespace
 
 std::int32_t PeriodToMilliseconds(std::int32_t seconds) {
     const std::int64_t ms = TruncateToInt64(static_cast<double>(seconds) * 1000.0);
@@ -33,10 +16,9 @@ std::int32_t PeriodToMilliseconds(std::int32_t seconds) {
 }
 
 void WorkerRoutine() {
-    Period = PeriodToMilliseconds(Period);
+    WaitMilliseconds = PeriodToMilliseconds(Period);
     for (;;) {
-        ArgInfo firstArgs[] = {TextArg(OrEmpty(CheckedTextElement(UrlLines, 1)))};
-        LineIndex = ArgInt(Core(core::ToInteger, 1, firstArgs)) > 0 ? 2 : 1;
+        LineIndex = FirstLineNumber() > 0 ? 2 : 1;  // the period line is no address
         while (LineIndex <= LineCount) {
             const char* line = CheckedTextElement(UrlLines, LineIndex);
             if (CompareTexts(line, EmptyText()) == 0) {
@@ -66,7 +48,7 @@ void WorkerRoutine() {
         Print(closing);
         kServices.free(closing);
         ++PassNumber;
-        ArgInfo delayArgs[] = {IntArg(Period)};
+        ArgInfo delayArgs[] = {IntArg(WaitMilliseconds)};
         Core(core::Delay, 1, delayArgs);
     }
 }

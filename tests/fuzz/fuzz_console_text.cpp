@@ -1,5 +1,6 @@
 // The Linux console's GBK <-> UTF-8 conversion: a text never comes out empty, ASCII passes
-// unchanged, and what converts to UTF-8 converts back to the same GBK bytes.
+// unchanged, what converts to UTF-8 converts back to the same GBK bytes, and an input line
+// never grows on its way to GBK (the line reader converts it in place, in the caller's buffer).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -11,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string utf8 = plat::posix::ConvertConsoleText(text, size, true);
     const std::string gbk = plat::posix::ConvertConsoleText(text, size, false);
     if (size > 0 && (utf8.empty() || gbk.empty())) std::abort();
+    if (gbk.size() > size) std::abort();
     bool ascii = true;
     bool highOnly = true;  // every byte a GBK pair of two high bytes, or ASCII
     for (std::size_t i = 0; i < size; ++i) {

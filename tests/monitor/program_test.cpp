@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "libs/internet/internet_library.h"
+#include "libs/thread/thread_library.h"
+#include "monitor/calls.h"
 #include "monitor/program.h"
 
 namespace {
@@ -29,6 +32,13 @@ TEST(ConstantBlock, EmptyValuesAndTheHeaderDescribeIt) {
     EXPECT_EQ(h.constantPoolSize, sizeof monitor::kConstants);
     EXPECT_EQ(h.libraryCount, 3);
     EXPECT_EQ(h.dllCommandCount, 0);
+}
+
+TEST(LibraryPositions, NameTheHeadersOwnList) {
+    const rt::ProgramHeader& h = monitor::kProgramHeader;
+    EXPECT_EQ(h.libraries[monitor::kCorePosition], &core::kCoreLibrary);
+    EXPECT_EQ(h.libraries[monitor::kInternetPosition], &inet::kInternetLibrary);
+    EXPECT_EQ(h.libraries[monitor::kThreadPosition], &threadlib::kThreadLibrary);
 }
 
 }  // namespace

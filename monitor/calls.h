@@ -1,0 +1,41 @@
+// How the monitor's program code calls the runtime: the command helpers that the start-up
+// routine and the worker share, the libraries' places in the program header, and the rule of
+// line 1. (Program code reaches the runtime only through the service table.)
+#pragma once
+
+#include <cstdint>
+
+#include "libs/core/core_library.h"
+#include "monitor/program.h"
+#include "runtime/service_table.h"
+#include "runtime/value.h"
+
+namespace monitor {
+
+// 0-based places of the libraries in the program header's list (kProgramHeader).
+enum LibraryPosition : std::int32_t {
+    kCorePosition = 0,
+    kInternetPosition = 1,
+    kThreadPosition = 2,
+};
+
+inline rt::ArgInfo Core(rt::CommandEntry entry, std::int32_t count, rt::ArgInfo* args) {
+    return rt::kServices.callCoreCommand(entry, count, args);
+}
+
+// Prints one text on standard output (direction omitted).
+inline void Print(const char* text) {
+    rt::ArgInfo args[] = {rt::NoArg(), rt::TextArg(text)};
+    Core(core::StandardOutput, 2, args);
+}
+
+inline const char* OrEmpty(const char* text) { return text ? text : EmptyText(); }
+
+// Line 1 of UrlLines as an integer (index-checked). Line 1 is the period, and no address,
+// exactly when this is greater than 0.
+inline std::int32_t FirstLineNumber() {
+    rt::ArgInfo args[] = {rt::TextArg(OrEmpty(rt::CheckedTextElement(UrlLines, 1)))};
+    return rt::ArgInt(Core(core::ToInteger, 1, args));
+}
+
+}  // namespace monitor
