@@ -54,6 +54,13 @@ enum SystemRequest : std::int32_t {
     kSysWindowRuntimeIsConsole = 1004,  // window runtime: answers 1
 };
 
+// A block of size bytes from the runtime's heap, asked through a library's stored callback
+// (kSysAlloc): how a library allocates the values that it hands to program code. The runtime's
+// out-of-memory rule applies.
+inline void* AllocThrough(NotifySystemFn system, std::int32_t size) {
+    return reinterpret_cast<void*>(system(kSysAlloc, static_cast<std::uint32_t>(size), 0));
+}
+
 constexpr std::uint32_t kLibraryFormatVersion = 20000101;
 constexpr std::uint32_t kDataTypeRecordSize = 56;
 

@@ -33,9 +33,7 @@ std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
 
 rt::NotifySystemFn System() { return g_system.load(); }
 
-void* AllocValue(std::int32_t size) {
-    return reinterpret_cast<void*>(System()(rt::kSysAlloc, static_cast<std::uint32_t>(size), 0));
-}
+void* AllocValue(std::int32_t size) { return rt::AllocThrough(System(), size); }
 
 rt::SmallBlockPool& Pool() { return g_pool; }
 

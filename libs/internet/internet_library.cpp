@@ -11,10 +11,7 @@ rt::SmallBlockPool g_pool{true};
 
 const rt::CommandEntry kCommands[] = {HttpReadFile};
 
-void* AllocValue(std::int32_t size) {
-    return reinterpret_cast<void*>(
-        g_system.load()(rt::kSysAlloc, static_cast<std::uint32_t>(size), 0));
-}
+void* AllocValue(std::int32_t size) { return rt::AllocThrough(g_system.load(), size); }
 
 }  // namespace
 

@@ -48,6 +48,7 @@ enum : std::uint32_t {
 
 constexpr std::size_t kPauseAt = 256 * 1024;  // unread bytes held before the transfer pauses
 constexpr long kPollMs = 100;                  // longest wait for the socket between checks
+constexpr long kNoTimeout = 0x7FFFFFFF;        // none: what WinINet makes of a time-out of 0
 
 bool Fail(std::uint32_t error) {
     posix::SetLastError(error);
@@ -78,9 +79,10 @@ struct Session : Handle {
     std::mutex lock;
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
-    long connectMs = 60000;
-    long sendMs = 30000;
-    long receiveMs = 30000;
+    // Time-outs: none until the caller sets them (the internet library always does).
+    long connectMs = kNoTimeout;
+    long sendMs = kNoTimeout;
+    long receiveMs = kNoTimeout;
 };
 
 struct Connection : Handle {
@@ -322,7 +324,7 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
         if (length < 4) return Fail(kErrorInsufficientBuffer);
         std::uint32_t ms;
         std::memcpy(&ms, buffer, 4);
-        long value = ms == 0 || ms > 0x7FFFFFFFu ? 0x7FFFFFFFL : static_cast<long>(ms);
+        long value = ms == 0 || ms > 0x7FFFFFFFu ? kNoTimeout : static_cast<long>(ms);
         if (option == kOptionConnectTimeout) s->connectMs = value;
         if (option == kOptionSendTimeout) s->sendMs = value;
         if (option == kOptionReceiveTimeout) s->receiveMs = value;
