@@ -62,9 +62,11 @@ TEST(ByteBuffer, HeapBlocksShrinkOnlyWithMoreThan256Unused) {
     b.Resize(900);
     EXPECT_EQ(b.capacity(), 1128);
     EXPECT_EQ(b.size(), 900);
-    b.Resize(800);
-    EXPECT_EQ(b.capacity(), 928);
-    EXPECT_EQ(b.data()[799], 7) << "contents survive the move";
+    b.Resize(872);
+    EXPECT_EQ(b.capacity(), 1128) << "256 unused bytes stay";
+    b.Resize(871);
+    EXPECT_EQ(b.capacity(), 999) << "257 do not";
+    EXPECT_EQ(b.data()[870], 7) << "contents survive the move";
     EXPECT_EQ(b.Resize(0), nullptr);
     EXPECT_EQ(b.data(), nullptr);
     EXPECT_EQ(b.capacity(), 0);
@@ -114,6 +116,10 @@ TEST(ByteBuffer, AppendRefusesToPassTheSignedSize) {
     ASSERT_TRUE(b.Append("abc", 3));
     EXPECT_FALSE(b.Append(nullptr, INT32_MAX - 1));
     EXPECT_EQ(b.size(), 3) << "a refused append leaves the buffer as it was";
+    // Within the signed size, but no block of that size plus the spare bytes can exist.
+    EXPECT_FALSE(b.Append(nullptr, INT32_MAX - 3 - 64));
+    EXPECT_EQ(b.size(), 3);
+    EXPECT_EQ(std::memcmp(b.data(), "abc", 3), 0);
 }
 
 }  // namespace

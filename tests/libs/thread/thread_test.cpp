@@ -19,8 +19,10 @@ std::uint32_t Record(std::uintptr_t parameter) {
     return 0;
 }
 
-void WaitForRuns(int n) {
+// True once n routines have run; false when they have not within five seconds.
+bool WaitForRuns(int n) {
     for (int i = 0; i < 500 && g_runs.load() < n; ++i) plat::Sleep(10);
+    return g_runs.load() >= n;
 }
 
 ArgInfo Start(std::int32_t count, ArgInfo a2 = NoArg(), ArgInfo a3 = NoArg()) {
@@ -33,20 +35,20 @@ ArgInfo Start(std::int32_t count, ArgInfo a2 = NoArg(), ArgInfo a3 = NoArg()) {
 TEST(StartThread, WithoutParameterTheRoutineGetsZero) {
     g_runs = 0;
     EXPECT_EQ(ArgInt(Start(1)), 1);
-    WaitForRuns(1);
+    ASSERT_TRUE(WaitForRuns(1));
     EXPECT_EQ(g_seen.load(), 0u);
     EXPECT_EQ(ArgInt(Start(3)), 1);  // arguments 2 and 3 omitted
-    WaitForRuns(2);
+    ASSERT_TRUE(WaitForRuns(2));
     EXPECT_EQ(g_seen.load(), 0u);
 }
 
 TEST(StartThread, AParameterReachesTheRoutine) {
     g_runs = 0;
     EXPECT_EQ(ArgInt(Start(2, IntArg(1234))), 1);
-    WaitForRuns(1);
+    ASSERT_TRUE(WaitForRuns(1));
     EXPECT_EQ(g_seen.load(), 1234u);
     EXPECT_EQ(ArgInt(Start(1, IntArg(77))), 1);  // a count of 1 ignores argument 2
-    WaitForRuns(2);
+    ASSERT_TRUE(WaitForRuns(2));
     EXPECT_EQ(g_seen.load(), 0u);
 }
 
