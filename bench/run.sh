@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset linux >/dev/null
-cmake --build build/linux -j"$(nproc)" --target webmon core_bench http_bench
+cmake --build --preset linux -j"$(nproc)" --target webmon core_bench http_bench
 echo "=== core library (Google Benchmark)"
 build/linux/bench/core_bench --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true \

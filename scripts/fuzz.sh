@@ -7,7 +7,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bash scripts/setup.sh || exit 1
-cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$(nproc)" --target fuzz_targets \
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc)" --target fuzz_targets \
   >/dev/null || { echo "fuzz: BUILD FAILED"; exit 1; }
 targets=(fuzz_split fuzz_conversion fuzz_byte_buffer fuzz_url fuzz_http_head fuzz_console_text)
 mkdir -p build/fuzz/artifacts

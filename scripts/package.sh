@@ -8,7 +8,7 @@ mkdir -p dist
 rm -f dist/webmon-*
 for preset in release win32-release; do
   cmake --preset "$preset" >/dev/null
-  cmake --build "build/$preset" -j"$(nproc)" --target webmon
+  cmake --build --preset "$preset" -j"$(nproc)" --target webmon
   (cd "build/$preset" && cpack -B "$PWD/../../dist" >/dev/null)
 done
 rm -rf dist/_CPack_Packages

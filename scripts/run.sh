@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh run
 cmake --preset release >/dev/null
-cmake --build build/release -j"$(nproc)" --target webmon
+cmake --build --preset release -j"$(nproc)" --target webmon
 exec build/release/webmon

@@ -18,12 +18,12 @@ run_suite() {  # name preset "build targets (empty: all)" [ctest args...]
   local target_args=()
   for t in $targets; do target_args+=(--target "$t"); done
   if ! cmake --preset "$preset" >/dev/null ||
-     ! cmake --build "build/$preset" -j"$jobs" "${target_args[@]}"; then
+     ! cmake --build --preset "$preset" -j"$jobs" "${target_args[@]}"; then
     summary+=("$name: BUILD FAILED"); failed=1; return
   fi
   echo "=== $name: test"
   local log="build/$preset/ctest.log"
-  (cd "build/$preset" && ctest --output-on-failure -j"$jobs" "$@") | tee "$log"
+  ctest --preset "$preset" -j"$jobs" "$@" | tee "$log"
   if [ "${PIPESTATUS[0]}" -ne 0 ]; then failed=1; fi
   summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1)")
 }
