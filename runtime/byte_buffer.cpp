@@ -4,16 +4,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "runtime/memory.h"
 
 namespace rt {
-namespace {
-
-plat::HeapHandle ProcessHeap() {
-    static plat::HeapHandle heap = plat::GetProcessHeap();  // looked up on first need
-    return heap;
-}
-
-}  // namespace
 
 bool SmallBlockPool::Owns(const void* block) const {
     const auto* p = static_cast<const unsigned char*>(block);
@@ -43,7 +36,7 @@ void SmallBlockPool::Give(void* block) {
 unsigned char* ByteBuffer::HeapBlock(std::int32_t n) {
     if (n > INT32_MAX - kHeapSpare) return nullptr;
     return static_cast<unsigned char*>(
-        plat::HeapAlloc(ProcessHeap(), static_cast<std::uint32_t>(n + kHeapSpare)));
+        plat::HeapAlloc(RuntimeHeap(), static_cast<std::uint32_t>(n + kHeapSpare)));
 }
 
 unsigned char* ByteBuffer::Allocate(std::int32_t n) {
@@ -82,7 +75,7 @@ unsigned char* ByteBuffer::Resize(std::int32_t n) {
         Release(data_);
         data_ = block;
     } else {
-        void* moved = plat::HeapReAlloc(ProcessHeap(), data_,
+        void* moved = plat::HeapReAlloc(RuntimeHeap(), data_,
                                         static_cast<std::uint32_t>(n + kHeapSpare));
         if (!moved) return nullptr;
         data_ = static_cast<unsigned char*>(moved);
@@ -110,7 +103,7 @@ void ByteBuffer::Release(void* block) {
     if (pool_->Owns(block)) {
         pool_->Give(block);
     } else {
-        plat::HeapFree(ProcessHeap(), block);
+        plat::HeapFree(RuntimeHeap(), block);
     }
 }
 

@@ -1,4 +1,4 @@
-// Memory services and the fatal error report.
+// The fatal error report: one box, then the end of the process.
 #include "runtime/errors.h"
 
 #include <atomic>
@@ -16,8 +16,6 @@ constexpr char kBoxHead[] = "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n";
 constexpr char kCodePart[] = "\xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB\xA3\xBA";          // 错误代码：
 constexpr char kTextPart[] = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3\xBA";          // 错误信息：
 constexpr char kCaption[] = "\xB4\xED\xCE\xF3";                                   // 错误
-// 分配 %d 字节内存失败!
-constexpr char kAllocFailed[] = "\xB7\xD6\xC5\xE4 %d \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
 constexpr const char* kMessages[] = {
     "\xCA\xFD\xD7\xE9\xB3\xC9\xD4\xB1\xD2\xFD\xD3\xC3\xCF\xC2\xB1\xEA\xB3\xAC\xB3\xF6\xB6\xA8"
@@ -50,41 +48,10 @@ constexpr const char* kMessages[] = {
 std::atomic<ErrorHook> g_hook{nullptr};
 std::atomic<bool> g_hookRunning{false};
 
-plat::HeapHandle Heap() {
-    plat::HeapHandle heap = Context().heap;
-    return heap ? heap : plat::GetProcessHeap();  // before InitRuntime, e.g. in unit tests
-}
-
 }  // namespace
 
 const char* RuntimeErrorMessage(std::int32_t code) {
     return code >= 1 && code <= 11 ? kMessages[code - 1] : nullptr;
-}
-
-void* SvcAlloc(std::int32_t size) {
-    void* block = plat::HeapAlloc(Heap(), static_cast<std::uint32_t>(size));
-    if (!block) ReportAllocFailure(size);
-    return block;
-}
-
-void* SvcRealloc(void* block, std::int32_t size) {
-    if (!block) return SvcAlloc(size);
-    if (InConstantPool(block)) {
-        void* fresh = SvcAlloc(size);
-        const auto* from = static_cast<const unsigned char*>(block);
-        std::size_t left = static_cast<std::size_t>(Context().poolEnd.load() - from);
-        std::size_t want = static_cast<std::uint32_t>(size);
-        std::memcpy(fresh, from, want < left ? want : left);
-        return fresh;
-    }
-    void* moved = plat::HeapReAlloc(Heap(), block, static_cast<std::uint32_t>(size));
-    if (!moved) ReportAllocFailure(size);
-    return moved;
-}
-
-void SvcFree(void* block) {
-    if (!block || InConstantPool(block)) return;
-    plat::HeapFree(Heap(), block);
 }
 
 void SvcReportError(std::int32_t code) {
@@ -125,12 +92,6 @@ void ReportFatalError(const char* text, std::int32_t code) {
         ctx.cleanupList.clear();
     }
     SvcExit(-1);
-}
-
-void ReportAllocFailure(std::int32_t size) {
-    char message[100];
-    std::snprintf(message, sizeof message, kAllocFailed, static_cast<int>(size));
-    ReportFatalError(message, 0);
 }
 
 }  // namespace rt

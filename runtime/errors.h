@@ -1,22 +1,16 @@
-// Runtime errors and memory: the one heap of all values, and the one way the program dies.
+// Runtime errors: the codes and texts of the runtime's errors, and the one way the program dies.
+// (Memory and its out-of-memory rule: memory.h.)
 //
 // Invariants:
-//  1. SvcAlloc and SvcRealloc never return null: an exhausted heap is a fatal error.
-//  2. SvcFree ignores null and every address inside the ConstantPool; SvcRealloc copies such a
-//     block instead of resizing it. Two address comparisons decide; no block header is read.
-//  3. A fatal error shows one box, discards the cleanup routines and ends the process with -1.
+//  1. A fatal error shows one box, discards the cleanup routines and ends the process with -1.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "runtime/memory.h"  // most users of the error services allocate too
+
 namespace rt {
-
-// ---- Memory services -------------------------------------------------------------------------
-
-void* SvcAlloc(std::int32_t size);
-void* SvcRealloc(void* block, std::int32_t size);
-void SvcFree(void* block);
 
 // ---- Runtime errors --------------------------------------------------------------------------
 
@@ -41,7 +35,6 @@ const char* RuntimeErrorMessage(std::int32_t code);
 // Shows the fatal error box for text (null or empty allowed) and code (0: no code), then ends
 // the process with -1 after discarding the cleanup routines.
 [[noreturn]] void ReportFatalError(const char* text, std::int32_t code);
-[[noreturn]] void ReportAllocFailure(std::int32_t size);
 
 // The box text: "运行时出错!\r\n\r\n", then the code part and the message part when present.
 std::string FatalErrorText(const char* text, std::int32_t code);

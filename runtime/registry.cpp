@@ -92,9 +92,8 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
     case kSysAlloc: {
         auto size = static_cast<std::int32_t>(first);
         if (second == 0) return reinterpret_cast<std::intptr_t>(SvcAlloc(size));
-        plat::HeapHandle heap = ctx.heap ? ctx.heap : plat::GetProcessHeap();
         return reinterpret_cast<std::intptr_t>(
-            plat::HeapAlloc(heap, static_cast<std::uint32_t>(size)));
+            plat::HeapAlloc(RuntimeHeap(), static_cast<std::uint32_t>(size)));
     }
     case kSysFree:
         SvcFree(reinterpret_cast<void*>(first));

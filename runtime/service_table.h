@@ -1,10 +1,16 @@
 // The service table: the thirteen fixed entry points through which program code reaches the
 // runtime, and the rule for calling a command.
 //
-// Slots (numbers never change):
-//   0 SvcReportError   1 SvcCallDllCommand   2 SvcCallLibraryCommand   3 SvcCallCoreCommand
-//   4 SvcGetUnitProperty   5 SvcSetUnitProperty   6 SvcAlloc   7 SvcRealloc   8 SvcFree
-//   9 SvcExit   10 SvcEndProgram   11 SvcLoadWindow   12 SvcNotify
+// Slots (numbers never change), and the header that declares the function in each:
+//   0 SvcReportError ............ errors.h      7 SvcRealloc ............... memory.h
+//   1 SvcCallDllCommand ......... this header   8 SvcFree .................. memory.h
+//   2 SvcCallLibraryCommand ..... (table only)  9 SvcExit .................. context.h
+//   3 SvcCallCoreCommand ........ (table only) 10 SvcEndProgram ............ context.h
+//   4 SvcGetUnitProperty ........ (table only) 11 SvcLoadWindow ............ (table only)
+//   5 SvcSetUnitProperty ........ (table only) 12 SvcNotify ................ this header
+//   6 SvcAlloc .................. memory.h
+// "(table only)": the function is reached through kServices alone (service_table.cpp); the
+// window slots 4, 5 and 11 belong to a window runtime that a console program never reaches.
 //
 // Invariants:
 //  1. A command is entered with a zeroed result record; the call service adds no check of its own.
