@@ -1,12 +1,14 @@
 // The service table's entries: command calls, DLL command resolution and the notifications.
 #include "runtime/service_table.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "runtime/context.h"
+#include "runtime/directory_search.h"
 #include "runtime/errors.h"
 
 namespace rt {
@@ -126,32 +128,6 @@ void* SvcCallDllCommand(std::int32_t index) {
     return address;
 }
 
-TextValue FindEntry(const char* pattern, std::uint32_t attributeMask, std::uint32_t filesOnly,
-                    plat::FindHandle* search) {
-    const std::uint32_t mask = attributeMask & 0x37u;
-    auto accepted = [&](const plat::FindEntry& e) {
-        if (filesOnly) return (e.attributes & plat::kAttrDirectory) == 0;
-        return mask == 0 ? e.attributes == 0 : (e.attributes & mask) != 0;
-    };
-    plat::FindEntry entry;
-    bool found;
-    if (pattern && pattern[0] != '\0') {
-        if (*search) plat::FindClose(*search);
-        *search = plat::FindFirstFile(pattern, &entry);
-        found = *search != nullptr;
-    } else {
-        if (!*search) return nullptr;
-        found = plat::FindNextFile(*search, &entry);
-    }
-    while (found && !accepted(entry)) found = plat::FindNextFile(*search, &entry);
-    if (!found) {
-        if (*search) plat::FindClose(*search);
-        *search = nullptr;
-        return nullptr;
-    }
-    return CopyText(entry.name.c_str());
-}
-
 std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, std::uintptr_t c,
                         std::uintptr_t d) {
     switch (code) {
@@ -169,6 +145,7 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, s
         std::int32_t dims = ReadInt32(array);
         std::int64_t bytes = 4 + 4 * static_cast<std::int64_t>(dims) +
                              static_cast<std::int64_t>(a) * ArrayElementCount(array);
+        if (bytes > INT32_MAX) ReportAllocFailure(INT32_MAX);  // never a wrapped size
         void* copy = SvcAlloc(static_cast<std::int32_t>(bytes));
         std::memcpy(copy, array, static_cast<std::size_t>(bytes));
         *slot = copy;

@@ -72,8 +72,5 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a = 0, std::uintptr_t 
 // The runtime's own copy has a fourteenth entry: a subroutine in an external package.
 [[noreturn]] void SvcCallExternalPackage();
 
-// Finds the next directory entry (notification code 0). Returns a new heap text or null.
-TextValue FindEntry(const char* pattern, std::uint32_t attributeMask, std::uint32_t filesOnly,
-                    plat::FindHandle* search);
 
 }  // namespace rt

@@ -5,6 +5,7 @@
 
 #include "runtime/context.h"
 #include "runtime/errors.h"
+#include "runtime/directory_search.h"
 #include "runtime/registry.h"
 #include "runtime/service_table.h"
 
