@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "runtime/check.h"
 #include "runtime/memory.h"
 
 namespace rt {
@@ -39,7 +40,16 @@ unsigned char* ByteBuffer::HeapBlock(std::int32_t n) {
         plat::HeapAlloc(RuntimeHeap(), static_cast<std::uint32_t>(n + kHeapSpare)));
 }
 
+namespace {
+// Invariant 1 of byte_buffer.h.
+[[maybe_unused]] bool Consistent(const unsigned char* data, std::int32_t size, std::int32_t capacity) {
+    return (data == nullptr) == (capacity == 0) && 0 <= size && size <= capacity &&
+           (data != nullptr || size == 0);
+}
+}  // namespace
+
 unsigned char* ByteBuffer::Allocate(std::int32_t n) {
+    WEBMON_ASSERT(Consistent(data_, size_, capacity_));
     if (data_) return Resize(n);
     if (n <= 0) return nullptr;
     if (pool_->slotsOn() && n <= SmallBlockPool::kSlotSize) {
@@ -57,6 +67,7 @@ unsigned char* ByteBuffer::Allocate(std::int32_t n) {
 }
 
 unsigned char* ByteBuffer::Resize(std::int32_t n) {
+    WEBMON_ASSERT(Consistent(data_, size_, capacity_));
     if (n <= 0) {
         Free();
         return nullptr;
@@ -82,6 +93,7 @@ unsigned char* ByteBuffer::Resize(std::int32_t n) {
     }
     capacity_ = n + kHeapSpare;
     size_ = n;
+    WEBMON_ASSERT(Consistent(data_, size_, capacity_));
     return data_;
 }
 
@@ -90,6 +102,7 @@ bool ByteBuffer::Append(const void* source, std::int32_t n) {
     const std::int32_t old = size_;
     if (n > INT32_MAX - old) return false;  // the size is a signed 32-bit count
     if (!Resize(old + n)) return false;
+    WEBMON_ASSERT(size_ == old + n);
     if (source) {
         std::memcpy(data_ + old, source, static_cast<std::size_t>(n));
     } else {

@@ -47,7 +47,10 @@ public:
     ByteBuffer(const ByteBuffer&) = delete;
     ByteBuffer& operator=(const ByteBuffer&) = delete;
 
+    // A block for n bytes (size n), whose bytes are undefined. On a buffer that has a block
+    // already, this is Resize: the block is kept or moved, and its first bytes with it.
     unsigned char* Allocate(std::int32_t n);
+    // Size n, keeping the first min(n, size) bytes; n <= 0 frees the block.
     unsigned char* Resize(std::int32_t n);
     bool Append(const void* source, std::int32_t n);   // null source: n zero bytes
     void Free();

@@ -2,6 +2,7 @@
 #include "runtime/context.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "runtime/errors.h"
@@ -26,8 +27,10 @@ void SetHook(ComponentHook& slot, std::intptr_t (*open)(ComponentHook*),
     }
 }
 
-TextValue HeapCopy(const std::string& s) {
-    // Runtime-owned texts: "" is kept as a one-byte block so that readers never meet null.
+// A runtime-owned copy of s that is never null: "" is kept as a one-byte block, so that readers
+// never meet null. (CopyText, for values handed to program code, gives null for "".)
+TextValue NeverNullCopy(const std::string& s) {
+    if (s.size() >= static_cast<std::size_t>(INT32_MAX)) ReportAllocFailure(INT32_MAX);
     char* out = static_cast<char*>(SvcAlloc(static_cast<std::int32_t>(s.size() + 1)));
     std::memcpy(out, s.c_str(), s.size() + 1);
     return out;
@@ -100,7 +103,7 @@ std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry) {
     std::string directory, fileName;
     SplitExecutablePath(path.c_str(), &directory, &fileName);
     SvcFree(ctx.moduleDirectory);
-    ctx.moduleDirectory = HeapCopy(directory.empty() ? directory : directory + "\\");
+    ctx.moduleDirectory = NeverNullCopy(directory.empty() ? directory : directory + "\\");
     SetHook(ctx.hooks[2], NoOpOpen, NoOpLookup, NoOpClose);
     return entry();
 }
@@ -133,8 +136,8 @@ void InitRuntime() {
     SplitExecutablePath(plat::ExecutablePath().c_str(), &directory, &fileName);
     SvcFree(ctx.programDirectory);
     SvcFree(ctx.programFileName);
-    ctx.programDirectory = HeapCopy(directory);
-    ctx.programFileName = HeapCopy(fileName);
+    ctx.programDirectory = NeverNullCopy(directory);
+    ctx.programFileName = NeverNullCopy(fileName);
     plat::SetCurrentDirectory(ctx.programDirectory);
     for (ComponentHook& hook : ctx.hooks) SetHook(hook, NoOpOpen, NoOpLookup, NoOpClose);
     ctx.hiddenOwnerWindow.store(plat::CreateHiddenOwnerWindow(OnExitRequest));

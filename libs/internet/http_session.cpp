@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "libs/internet/internet_library.h"
+#include "runtime/check.h"
 #include "runtime/value.h"
 
 namespace inet {
@@ -211,6 +212,7 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
         // A chunk that cannot be kept would leave a hole in the body: stop with the intact
         // prefix instead.
         if (keep > 0 && !body.Append(block.data(), keep)) return false;
+        WEBMON_ASSERT(body.size() <= limits_.bodyBytes);  // invariant 4 of fetch_policy.h
         if (keep < static_cast<std::int64_t>(got)) return false;
     }
 }
