@@ -53,9 +53,8 @@ struct ComponentHook {
 };
 
 struct RuntimeContext {
+    // ---- Live state: read and written as the program runs ----
     std::int32_t programKind = 0;          // from ProgramHeader
-    std::uint32_t headerFlags = 0;         // from ProgramHeader
-    std::uint32_t idCounter = 0;           // id base + 1; pre-incremented by the window runtime
     TextValue programDirectory = nullptr;  // no trailing backslash; heap text, "" when none
     TextValue programFileName = nullptr;   // heap text
     TextValue moduleDirectory = nullptr;   // trailing backslash kept; heap text
@@ -74,10 +73,15 @@ struct RuntimeContext {
     std::vector<Routine> cleanupList;                 // registration order, no duplicates
     std::atomic<std::int32_t> eventSuppression{0};    // > 0: no window events reach the program
     std::atomic<bool> shutdownStarted{false};         // ShutdownRuntime began on the main thread
-    std::atomic<bool> programEnded{false};            // SvcEndProgram ran
     bool winsockOwed = false;                         // a WSACleanup is owed
     std::atomic<plat::WindowHandle> hiddenOwnerWindow{nullptr};
     ComponentHook hooks[3]{};
+
+    // ---- Kept for the window runtime, which a console program never reaches: written at
+    // start-up or at the end, read by nothing here ----
+    std::uint32_t headerFlags = 0;         // from ProgramHeader
+    std::uint32_t idCounter = 0;           // id base + 1; pre-incremented by the window runtime
+    std::atomic<bool> programEnded{false};            // SvcEndProgram ran
     plat::CriticalSection section{};                  // entered by the window runtime only
 
     RuntimeContext();
