@@ -94,19 +94,16 @@ const char* CheckedTextElement(const void* array, std::int32_t index) {
     return reinterpret_cast<const char*>(ArrayWordAt(span, index - 1));
 }
 
+namespace {
+struct TextReader {
+    const unsigned char* p;
+    unsigned char Peek() const { return *p; }
+    void Next() { ++p; }
+};
+}  // namespace
+
 std::int32_t ParseInt32(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    std::int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value <= 2147483648LL) value = value * 10 + (*p - '0');
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
+    return ReadLeadingInt32(TextReader{reinterpret_cast<const unsigned char*>(text)});
 }
 
 std::int64_t TruncateToInt64(double value) {

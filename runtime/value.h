@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -159,6 +160,30 @@ const char* CheckedTextElement(const void* array, std::int32_t index);
 // The leading base-10 integer of a text, as strtol reads it but in 32 bits on every build:
 // white space skipped, one optional sign, digits; no digits give 0; held at the 32-bit range.
 std::int32_t ParseInt32(const char* text);
+
+// That rule, once, over any reader of bytes (Peek: the byte at hand, 0 at the end; Next: move
+// on): ParseInt32 reads a text's bytes, the core library's reader folds full-width forms first.
+template <class Reader> std::int32_t ReadLeadingInt32(Reader in) {
+    unsigned char c = in.Peek();
+    while (c == ' ' || (c >= '\t' && c <= '\r')) {
+        in.Next();
+        c = in.Peek();
+    }
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        in.Next();
+        c = in.Peek();
+    }
+    std::int64_t value = 0;
+    for (; c >= '0' && c <= '9'; in.Next(), c = in.Peek()) {
+        if (value <= 2147483648LL) value = value * 10 + (c - '0');  // held once past the range
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
 
 // Rounds toward zero whatever the floating-point rounding mode in force.
 std::int64_t TruncateToInt64(double value);

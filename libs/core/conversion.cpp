@@ -274,26 +274,7 @@ struct FoldedReader {
 }  // namespace
 
 std::int32_t ParseFoldedInt32(const char* text) {
-    FoldedReader in{reinterpret_cast<const unsigned char*>(text ? text : "")};
-    unsigned char c = in.Peek();
-    while (c == ' ' || (c >= '\t' && c <= '\r')) {
-        in.Next();
-        c = in.Peek();
-    }
-    bool negative = false;
-    if (c == '+' || c == '-') {
-        negative = c == '-';
-        in.Next();
-        c = in.Peek();
-    }
-    std::int64_t value = 0;
-    for (; c >= '0' && c <= '9'; in.Next(), c = in.Peek()) {
-        if (value <= 2147483648LL) value = value * 10 + (c - '0');
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
+    return ReadLeadingInt32(FoldedReader{reinterpret_cast<const unsigned char*>(text ? text : "")});
 }
 
 // ---- Commands --------------------------------------------------------------------------------
