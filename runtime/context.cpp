@@ -78,6 +78,9 @@ bool InConstantPool(const void* address) {
     return start && p >= start && p < ctx.poolEnd.load();
 }
 
+// A path's lead bytes are the file system's (plat::IsPathLeadByte), not the GBK rule of texts
+// (StartsDoubleByte): on Linux, file names are UTF-8 and a GBK step would swallow the
+// separator after a character.
 void SplitExecutablePath(const char* path, std::string* directory, std::string* fileName) {
     const char* last = nullptr;
     for (const char* p = path; *p; ++p) {

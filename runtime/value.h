@@ -157,6 +157,14 @@ inline std::uintptr_t ArrayWordAt(ElementSpan span, std::int32_t i) {
 // reports runtime error 4, one past the count error 1; neither returns.
 const char* CheckedTextElement(const void* array, std::int32_t index);
 
+// The text rule of double-byte characters: a byte of 0x80 or above starts a two-byte GBK
+// character, unless the text ends after it. Code that walks a text steps over both bytes, so
+// that a trail byte is never taken for a delimiter. (File names follow another rule, the file
+// system's: plat::IsPathLeadByte.)
+inline bool StartsDoubleByte(const char* p) {
+    return static_cast<unsigned char>(p[0]) >= 0x80 && p[1] != '\0';
+}
+
 // The leading base-10 integer of a text, as strtol reads it but in 32 bits on every build:
 // white space skipped, one optional sign, digits; no digits give 0; held at the 32-bit range.
 std::int32_t ParseInt32(const char* text);

@@ -84,10 +84,11 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
                         used = true;
                         break;
                     }
-                } else if (static_cast<unsigned char>(c) >= 0x80) {
-                    if (p[1] == '\0') break;
+                } else if (StartsDoubleByte(p)) {
                     p += 2;
                     r -= 2;
+                } else if (static_cast<unsigned char>(c) >= 0x80) {
+                    break;  // a lead byte at the very end
                 } else {
                     ++p;
                     --r;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "runtime/value.h"
 
 namespace inet {
 namespace {
@@ -86,7 +87,7 @@ bool IsFetchedScheme(std::int32_t scheme) {
 
 void CutFragment(char* path) {
     for (char* p = path; *p; ++p) {
-        if (static_cast<unsigned char>(*p) >= 0x80 && p[1] != '\0') {
+        if (rt::StartsDoubleByte(p)) {
             ++p;
         } else if (*p == '#') {
             *p = '\0';
