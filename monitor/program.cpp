@@ -24,6 +24,8 @@ template <std::size_t N> constexpr Text<N> T(const char (&literal)[N]) {
 const LibraryDescriptor* const kLibraries[] = {&core::kCoreLibrary, &inet::kInternetLibrary,
                                                &threadlib::kThreadLibrary};
 const std::uint32_t kNoWindows = 0;            // window definitions: a count of 0
+constexpr std::int32_t kConsoleProgram = 3;    // the program kind of a console program
+constexpr std::uint32_t kIdBase = 0x0001001E;  // the id counter starts one above it
 
 }  // namespace
 
@@ -34,11 +36,19 @@ constinit const ConstantBlock kConstants = {
 };
 
 const ProgramHeader kProgramHeader = {
-    3, 0, 0x0001001E, reinterpret_cast<const void*>(&ProgramEntry),
-    &kConstants, sizeof kConstants,
-    &kNoWindows, sizeof kNoWindows,
-    3, kLibraries,
-    0, nullptr, nullptr,
+    .programKind = kConsoleProgram,
+    .headerFlags = 0,
+    .idBase = kIdBase,
+    .codeBase = reinterpret_cast<const void*>(&ProgramEntry),
+    .constantPoolStart = &kConstants,
+    .constantPoolSize = sizeof kConstants,
+    .windowData = &kNoWindows,
+    .windowDataSize = sizeof kNoWindows,
+    .libraryCount = sizeof kLibraries / sizeof kLibraries[0],
+    .libraries = kLibraries,
+    .dllCommandCount = 0,
+    .dllLibraryNames = nullptr,
+    .dllExportNames = nullptr,
 };
 
 TextValue FileText = nullptr;

@@ -44,14 +44,26 @@ std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
 }
 
 const rt::LibraryDescriptor kInternetLibrary = {
-    rt::kLibraryFormatVersion,
-    "3C8D2E7F9A1B4C6D8E0F1A2B3C4D5E60",
-    2, 0, 0, {3, 0, 3, 0},
-    "\xBB\xA5\xC1\xAA\xCD\xF8\xD6\xA7\xB3\xD6\xBF\xE2",  // 互联网支持库
-    1, 0, 0, {},
-    0, nullptr, {},
-    1, 0, kCommands, {},
-    Notify, {},
+    .formatVersion = rt::kLibraryFormatVersion,
+    .identifier = "3C8D2E7F9A1B4C6D8E0F1A2B3C4D5E60",
+    .majorVersion = 2,
+    .minorVersion = 0,
+    .buildNumber = 0,
+    .versions = {3, 0, 3, 0},
+    .displayName = "\xBB\xA5\xC1\xAA\xCD\xF8\xD6\xA7\xB3\xD6\xBF\xE2",  // 互联网支持库
+    .alwaysOne = 1,
+    .zero12 = 0,
+    .stateFlags = 0,
+    .zero14 = {},
+    .dataTypeCount = 0,
+    .dataTypes = nullptr,
+    .zero24 = {},
+    .commandCount = 1,
+    .zero27 = 0,
+    .commands = kCommands,
+    .zero29 = {},
+    .notify = Notify,
+    .zero32 = {},
 };
 
 }  // namespace inet

@@ -68,14 +68,26 @@ void AddCriticalSection() {
 }
 
 const rt::LibraryDescriptor kThreadLibrary = {
-    rt::kLibraryFormatVersion,
-    "A17C4E9B2F3D4B5C8E6F7A8B9C0D1E2F",
-    2, 0, 3, {3, 7, 3, 7},
-    "\xB6\xE0\xCF\xDF\xB3\xCC\xD6\xA7\xB3\xD6\xBF\xE2",  // 多线程支持库
-    1, 0, 0xC0000000, {},
-    0, nullptr, {},
-    1, 0, kCommands, {},
-    Notify, {},
+    .formatVersion = rt::kLibraryFormatVersion,
+    .identifier = "A17C4E9B2F3D4B5C8E6F7A8B9C0D1E2F",
+    .majorVersion = 2,
+    .minorVersion = 0,
+    .buildNumber = 3,
+    .versions = {3, 7, 3, 7},
+    .displayName = "\xB6\xE0\xCF\xDF\xB3\xCC\xD6\xA7\xB3\xD6\xBF\xE2",  // 多线程支持库
+    .alwaysOne = 1,
+    .zero12 = 0,
+    .stateFlags = 0xC0000000,
+    .zero14 = {},
+    .dataTypeCount = 0,
+    .dataTypes = nullptr,
+    .zero24 = {},
+    .commandCount = 1,
+    .zero27 = 0,
+    .commands = kCommands,
+    .zero29 = {},
+    .notify = Notify,
+    .zero32 = {},
 };
 
 }  // namespace threadlib
