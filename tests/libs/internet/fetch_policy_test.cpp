@@ -107,8 +107,8 @@ TEST(DecideRedirect, SchemesDowngradeHopsAndLoops) {
     // Ten hops are followed; the eleventh fails.
     std::vector<std::string> chain{"http://h/0"};
     for (int hop = 1; hop <= inet::kMaxRedirects; ++hop) {
-        ASSERT_EQ(inet::DecideRedirect(chain, chain.back(), "/" + std::to_string(hop), &next),
-                  Hop::Follow) << hop;
+        const std::string location = std::string("/") + std::to_string(hop);
+        ASSERT_EQ(inet::DecideRedirect(chain, chain.back(), location, &next), Hop::Follow) << hop;
         chain.push_back(next);
     }
     EXPECT_EQ(inet::DecideRedirect(chain, chain.back(), "/11", &next), Hop::Fail);
