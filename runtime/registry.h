@@ -64,6 +64,7 @@ inline void* AllocThrough(NotifySystemFn system, std::int32_t size) {
 constexpr std::uint32_t kLibraryFormatVersion = 20000101;
 constexpr std::uint32_t kDataTypeRecordSize = 56;
 
+// Fields named zero* are zero in every library: an initialiser leaves them out.
 struct LibraryDescriptor {
     std::uintptr_t formatVersion;      //  1: kLibraryFormatVersion
     const char* identifier;            //  2: 32 hexadecimal digits, unique per library

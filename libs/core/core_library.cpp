@@ -46,18 +46,12 @@ const rt::LibraryDescriptor kCoreLibrary = {
     .versions = {3, 7, 3, 7},
     .displayName = "\xCF\xB5\xCD\xB3\xBA\xCB\xD0\xC4\xD6\xA7\xB3\xD6\xBF\xE2",  // 系统核心支持库
     .alwaysOne = 1,
-    .zero12 = 0,
     .stateFlags = 0xC0000001,
-    .zero14 = {},
     .dataTypeCount = kDataTypeCount,
     .dataTypes = kDataTypes,
-    .zero24 = {},
     .commandCount = sizeof kCommands / sizeof kCommands[0],
-    .zero27 = 0,
     .commands = kCommands,
-    .zero29 = {},
     .notify = Notify,
-    .zero32 = {},
 };
 
 }  // namespace core

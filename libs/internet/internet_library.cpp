@@ -52,18 +52,12 @@ const rt::LibraryDescriptor kInternetLibrary = {
     .versions = {3, 0, 3, 0},
     .displayName = "\xBB\xA5\xC1\xAA\xCD\xF8\xD6\xA7\xB3\xD6\xBF\xE2",  // 互联网支持库
     .alwaysOne = 1,
-    .zero12 = 0,
     .stateFlags = 0,
-    .zero14 = {},
     .dataTypeCount = 0,
     .dataTypes = nullptr,
-    .zero24 = {},
     .commandCount = 1,
-    .zero27 = 0,
     .commands = kCommands,
-    .zero29 = {},
     .notify = Notify,
-    .zero32 = {},
 };
 
 }  // namespace inet

@@ -76,18 +76,12 @@ const rt::LibraryDescriptor kThreadLibrary = {
     .versions = {3, 7, 3, 7},
     .displayName = "\xB6\xE0\xCF\xDF\xB3\xCC\xD6\xA7\xB3\xD6\xBF\xE2",  // 多线程支持库
     .alwaysOne = 1,
-    .zero12 = 0,
     .stateFlags = 0xC0000000,
-    .zero14 = {},
     .dataTypeCount = 0,
     .dataTypes = nullptr,
-    .zero24 = {},
     .commandCount = 1,
-    .zero27 = 0,
     .commands = kCommands,
-    .zero29 = {},
     .notify = Notify,
-    .zero32 = {},
 };
 
 }  // namespace threadlib
