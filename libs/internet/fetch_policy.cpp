@@ -63,10 +63,11 @@ Reference Split(const std::string& text) {
 }
 
 std::string Join(const Reference& r) {
-    std::string out = r.scheme + ":";
-    if (r.hasAuthority) out += "//" + r.authority;
+    std::string out = r.scheme;
+    out += ':';
+    if (r.hasAuthority) out.append("//").append(r.authority);
     out += r.path;
-    if (r.hasQuery) out += "?" + r.query;
+    if (r.hasQuery) out.append("?").append(r.query);
     return out;
 }
 
@@ -150,7 +151,7 @@ bool ResolveLocation(const std::string& base, const std::string& location, std::
             }
         }
     }
-    if (t.hasAuthority && t.path.empty()) t.path = "/";
+    if (t.hasAuthority && t.path.empty()) t.path.push_back('/');
     *out = Join(t);
     return true;
 }

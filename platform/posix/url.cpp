@@ -106,7 +106,9 @@ std::string Canonical(const std::string& text) {
     }
     path = RemoveDotSegments(path);
     if (path.empty() && i == text.size()) path = "/";
-    return text.substr(0, authorityEnd) + path + text.substr(i);
+    std::string out(text, 0, authorityEnd);
+    out.append(path).append(text, i, std::string::npos);
+    return out;
 }
 
 // Copies part into a caller's component buffer; a null buffer asks for nothing.
