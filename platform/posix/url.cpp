@@ -105,7 +105,7 @@ std::string Canonical(const std::string& text) {
         }
     }
     path = RemoveDotSegments(path);
-    if (path.empty() && i == text.size()) path = "/";
+    if (path.empty() && i == text.size()) path.push_back('/');
     std::string out(text, 0, authorityEnd);
     out.append(path).append(text, i, std::string::npos);
     return out;
