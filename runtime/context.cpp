@@ -30,8 +30,11 @@ void SetHook(ComponentHook& slot, std::intptr_t (*open)(ComponentHook*),
 // A runtime-owned copy of s that is never null: "" is kept as a one-byte block, so that readers
 // never meet null. (CopyText, for values handed to program code, gives null for "".)
 TextValue NeverNullCopy(const std::string& s) {
-    if (s.size() >= static_cast<std::size_t>(INT32_MAX)) ReportAllocFailure(INT32_MAX);
-    char* out = static_cast<char*>(SvcAlloc(static_cast<std::int32_t>(s.size() + 1)));
+    std::int32_t bytes = 0;
+    if (!TextBlockSize(s.size(), &bytes)) {
+        ReportAllocFailure(static_cast<std::int64_t>(s.size()) + 1);
+    }
+    char* out = static_cast<char*>(SvcAlloc(bytes));
     std::memcpy(out, s.c_str(), s.size() + 1);
     return out;
 }

@@ -1,8 +1,11 @@
 // The memory services on the runtime's heap, and the report of an allocation that failed.
 #include "runtime/memory.h"
 
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "runtime/context.h"
 #include "runtime/errors.h"
@@ -11,7 +14,7 @@ namespace rt {
 namespace {
 
 // 分配 %d 字节内存失败!
-constexpr char kAllocFailed[] = "\xB7\xD6\xC5\xE4 %d \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
+constexpr char kAllocFailed[] = "\xB7\xD6\xC5\xE4 %" PRId64 " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
 }  // namespace
 
@@ -46,10 +49,35 @@ void SvcFree(void* block) {
     plat::HeapFree(RuntimeHeap(), block);
 }
 
-void ReportAllocFailure(std::int32_t size) {
+void ReportAllocFailure(std::int64_t size) {
+    // The report itself allocates (the box text); should that fail too, this thread ends the
+    // process without a box rather than recurse.
+    thread_local bool reporting = false;
+    if (reporting) plat::ExitProcess(-1);
+    reporting = true;
     char message[100];
-    std::snprintf(message, sizeof message, kAllocFailed, static_cast<int>(size));
+    std::snprintf(message, sizeof message, kAllocFailed, size);
     ReportFatalError(message, 0);
 }
 
 }  // namespace rt
+
+// ---- The program's operator new and delete ----------------------------------------------------
+
+void* operator new(std::size_t size) {
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    rt::ReportAllocFailure(static_cast<std::int64_t>(size));
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }

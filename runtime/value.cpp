@@ -37,13 +37,14 @@ TextValue ConcatTexts(int n, const char* const* parts) {
     // Lengths are measured once; a small list stays on the stack.
     std::int32_t small[8];
     std::int32_t* lengths = n <= 8 ? small : static_cast<std::int32_t*>(SvcAlloc(4 * n));
-    std::int64_t total = 1;
+    std::uint64_t length = 0;
     for (int i = 0; i < n; ++i) {
         lengths[i] = TextLength(parts[i]);
-        total += lengths[i];
+        length += static_cast<std::uint32_t>(lengths[i]);
     }
-    if (total > INT32_MAX) ReportAllocFailure(static_cast<std::int32_t>(total));
-    char* out = static_cast<char*>(SvcAlloc(static_cast<std::int32_t>(total)));
+    std::int32_t bytes = 0;
+    if (!TextBlockSize(length, &bytes)) ReportAllocFailure(static_cast<std::int64_t>(length) + 1);
+    char* out = static_cast<char*>(SvcAlloc(bytes));
     char* at = out;
     for (int i = 0; i < n; ++i) {
         std::memcpy(at, parts[i] ? parts[i] : "", static_cast<std::size_t>(lengths[i]));
@@ -125,8 +126,9 @@ void* RuntimeAlloc(std::int32_t size) { return SvcAlloc(size); }
 
 TextValue NewText(const char* bytes, std::size_t n, Allocator alloc) {
     if (n == 0) return nullptr;
-    if (n >= static_cast<std::size_t>(INT32_MAX)) ReportAllocFailure(INT32_MAX);
-    char* out = static_cast<char*>(alloc(static_cast<std::int32_t>(n + 1)));
+    std::int32_t size = 0;
+    if (!TextBlockSize(n, &size)) ReportAllocFailure(static_cast<std::int64_t>(n) + 1);
+    char* out = static_cast<char*>(alloc(size));
     std::memcpy(out, bytes, n);
     out[n] = '\0';
     return out;
@@ -140,6 +142,12 @@ bool ArrayBlockSize(std::size_t count, std::int32_t* bytes) {
     constexpr std::size_t kHeader = 8;  // dimension count and the one size
     if (count > (static_cast<std::size_t>(INT32_MAX) - kHeader) / kWord) return false;
     *bytes = static_cast<std::int32_t>(count * kWord + kHeader);
+    return true;
+}
+
+bool TextBlockSize(std::uint64_t length, std::int32_t* bytes) {
+    if (length >= static_cast<std::uint64_t>(INT32_MAX)) return false;
+    *bytes = static_cast<std::int32_t>(length + 1);
     return true;
 }
 

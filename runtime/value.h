@@ -142,6 +142,10 @@ const unsigned char* BinBytes(const void* bin);   // the bytes after the header
 // when that passes what a signed 32-bit size can count (the caller ends as out of memory).
 bool ArrayBlockSize(std::size_t count, std::int32_t* bytes);
 
+// The bytes of a text of length bytes, its terminator included, into *bytes; false when that
+// passes what a signed 32-bit size can count. (Every text block is sized by this rule.)
+bool TextBlockSize(std::uint64_t length, std::int32_t* bytes);
+
 // The product of the dimension sizes in 32-bit arithmetic; 0 for no dimensions.
 std::int32_t ArrayElementCount(const void* array);
 struct ElementSpan {

@@ -1,7 +1,6 @@
 // SplitText: cuts a text at every occurrence of a delimiter, aware of GBK double-byte characters.
 #include <climits>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "libs/core/core_library.h"
@@ -54,12 +53,7 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
     // quadratic on a long file.) An exhausted heap ends the program as every allocation here.
     std::vector<std::uintptr_t> pieces;
     auto add = [&](const char* from, std::size_t n) {
-        const auto piece = reinterpret_cast<std::uintptr_t>(NewText(from, n, AllocValue));
-        try {
-            pieces.push_back(piece);
-        } catch (const std::bad_alloc&) {
-            ReportAllocFailure(static_cast<std::int32_t>(pieces.size() * 2 * kWord));
-        }
+        pieces.push_back(reinterpret_cast<std::uintptr_t>(NewText(from, n, AllocValue)));
     };
 
     if (len > 0 && !(limited && left == 0)) {

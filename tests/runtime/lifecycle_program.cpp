@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "runtime/context.h"
@@ -111,6 +113,14 @@ std::int32_t Entry() {
     } else if (g_mode == "alloc-fail") {
         plat::SetErrorBoxSeam(ShowBoxOnStderr);
         kServices.alloc(-1);
+    } else if (g_mode == "container-fail") {
+        plat::SetErrorBoxSeam(ShowBoxOnStderr);
+        // A nothrow new still answers null, and the program goes on.
+        char* none = new (std::nothrow) char[std::vector<char>().max_size()];
+        Say(none ? "nothrow block" : "nothrow null");
+        std::vector<char> lines;
+        lines.reserve(lines.max_size());
+        Say("reserved");
     } else if (g_mode == "exit") {
         kServices.exit(g_argument);
     } else if (g_mode == "error-worker") {

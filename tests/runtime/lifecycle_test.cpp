@@ -2,6 +2,9 @@
 // table, cleanup routines, library end messages, exit codes, fatal errors on either thread.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "support/child.h"
 #include "support/platform_facts.h"
 
@@ -71,6 +74,20 @@ TEST(Lifecycle, ExhaustedHeapReportsTheSizeAndEnds) {
     EXPECT_EQ(r.err, kCaption + kBoxHead + kTextPart +
                          "\xB7\xD6\xC5\xE4 -1 \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!"
                          "\r\n");
+}
+
+TEST(Lifecycle, AContainerThatCannotGrowEndsLikeTheServicesWithTheSizeAskedFor) {
+    ChildOptions options;
+    options.env = {"ASAN_OPTIONS=allocator_may_return_null=1"};  // else the sanitizer ends it
+    ChildResult r = RunProgram({"container-fail"}, options);
+    EXPECT_EQ(r.exitCode, kExitMinusOne);
+    const std::string size = std::to_string(std::vector<char>().max_size());
+    // 分配 <size> 字节内存失败! (After the address sanitizer's own warnings, in that build.)
+    const std::string box = kCaption + kBoxHead + kTextPart + "\xB7\xD6\xC5\xE4 " + size +
+                            " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!\r\n";
+    ASSERT_GE(r.err.size(), box.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - box.size()), box);
+    EXPECT_EQ(r.out, "library start\nentry\nnothrow null\nlibrary end 0\n");
 }
 
 TEST(Lifecycle, ExitServiceRunsShutdownAndEndsWithItsCode) {

@@ -139,4 +139,14 @@ TEST(ArrayBlockSize, CountsPastASigned32BitSizeNeverWrap) {
     EXPECT_FALSE(rt::ArrayBlockSize(std::size_t{1} << 29, &bytes));
 }
 
+TEST(TextBlockSize, TheLongestTextLeavesRoomForItsTerminator) {
+    std::int32_t bytes = -1;
+    ASSERT_TRUE(rt::TextBlockSize(0, &bytes));
+    EXPECT_EQ(bytes, 1);
+    ASSERT_TRUE(rt::TextBlockSize(INT32_MAX - 1, &bytes));
+    EXPECT_EQ(bytes, INT32_MAX);
+    EXPECT_FALSE(rt::TextBlockSize(INT32_MAX, &bytes));
+    EXPECT_FALSE(rt::TextBlockSize(std::uint64_t{1} << 32, &bytes));  // wraps to 1 in 32 bits
+}
+
 }  // namespace
