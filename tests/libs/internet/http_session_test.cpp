@@ -157,6 +157,13 @@ TEST_F(Internet, AMalformedHeaderLineIsIgnored) {
     EXPECT_EQ(Read(Http("/odd-header")), "ok");
 }
 
+TEST_F(Internet, AResponseEndingAfterItsStatusLineIsAnEmptyPage) {
+    std::string body = "stale";
+    EXPECT_TRUE(Fetch(Http("/status-only"), &body));
+    EXPECT_EQ(body, "");
+    EXPECT_EQ(Read(Http("/status-only")), "<empty>");
+}
+
 TEST_F(Internet, ExtraArgumentsChangeNothing) {
     EXPECT_EQ(Read(Http("/ok").c_str(), 3), "hello world");
 }
