@@ -2,7 +2,10 @@
 //
 // Two implementations stand behind it: platform/win32/ (the real Win32, WinINet, OLE and Windows
 // Sockets calls) and platform/posix/ (stand-ins on POSIX and libcurl that keep what the runtime
-// relies on). Nothing outside platform/ includes a system header.
+// relies on). Nothing outside platform/ includes a system header. Each side keeps one file per
+// section below: process.cpp (process, heap, modules, COM and sockets), files.cpp, console.cpp,
+// threads.cpp, window.cpp (the user interface) and inet.cpp; on Linux also url.cpp and
+// http_head.cpp, the pure parts of the HTTP stand-in.
 //
 // Invariants:
 //  1. Paths and texts crossing this interface are GBK / ANSI bytes in Windows form ("C:\a\b");

@@ -94,13 +94,11 @@ int ConsoleReadKey() {
     raw.c_cc[VTIME] = 0;
     tcsetattr(fd, TCSANOW, &raw);
     unsigned char byte = 0;
-    ssize_t n;
-    do {
-        n = read(fd, &byte, 1);
-    } while (n < 0 && errno == EINTR);
+    std::size_t got = 0;
+    const bool read = posix::ReadFully(fd, &byte, 1, &got);
     tcsetattr(fd, TCSANOW, &saved);
     close(fd);
-    if (n != 1) return -1;
+    if (!read || got != 1) return -1;
     return byte == '\n' ? 0x0D : byte;  // Enter ends the read as the carriage return does
 }
 

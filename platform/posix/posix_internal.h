@@ -9,6 +9,9 @@ namespace plat::posix {
 void SetLastError(std::uint32_t code);
 // A Windows-form path ('\' separators) in the file system's form ('/').
 std::string NativePath(const char* windowsPath);
+// Reads count bytes from fd into into, or fewer at the end of the input; a signal that stops
+// a read before any byte is no error. False on a read error; *got: the bytes read.
+bool ReadFully(int fd, void* into, std::size_t count, std::size_t* got);
 // GBK -> UTF-8 (toUtf8) or UTF-8 -> GBK; bytes that do not convert pass unchanged.
 std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8);
 // True when the console speaks UTF-8 (decided once in InitProcess from LC_CTYPE).

@@ -1,0 +1,47 @@
+// POSIX stand-ins for the user interface: the error box and the hidden owner window.
+//
+// There is no desktop: the box's text goes to standard error. The hidden owner window is a
+// record of its handler: the main thread of a console program never retrieves window
+// messages, so a request from another thread is never handled.
+#include <atomic>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+std::atomic<ErrorBoxSeam> g_boxSeam{nullptr};
+
+struct HiddenWindow {
+    ExitRequestHandler handler;
+    std::uint32_t ownerThread;  // the thread that would retrieve its messages
+};
+}  // namespace
+
+void SetErrorBoxSeam(ErrorBoxSeam seam) { g_boxSeam.store(seam); }
+
+void ShowErrorBox(const char* text, const char* caption) {
+    if (ErrorBoxSeam seam = g_boxSeam.load()) {
+        seam(text, caption);
+        return;
+    }
+    ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error
+}
+
+WindowHandle CreateHiddenOwnerWindow(ExitRequestHandler handler) {
+    return new HiddenWindow{handler, CurrentThreadId()};
+}
+
+// The record is kept: a worker that loaded the handle may still be sending to it.
+void DestroyHiddenOwnerWindow(WindowHandle) {}
+
+bool SendExitRequest(WindowHandle window, std::int32_t code) {
+    auto* w = static_cast<HiddenWindow*>(window);
+    if (w->ownerThread == CurrentThreadId()) {
+        w->handler(code);  // a message sent on the owner's own thread is handled at once
+        return true;
+    }
+    return false;
+}
+
+}  // namespace plat

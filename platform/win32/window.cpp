@@ -1,0 +1,65 @@
+// Win32 user interface: the error box and the hidden owner window.
+#include "platform/win32/win32_internal.h"
+
+#include <atomic>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+constexpr UINT kExitRequestMessage = 0x83E7;
+constexpr UINT kExitRequestWaitMs = 250;  // time for a main thread that does pump messages
+std::atomic<ErrorBoxSeam> g_boxSeam{nullptr};
+std::atomic<ExitRequestHandler> g_exitHandler{nullptr};
+
+LRESULT CALLBACK HiddenOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kExitRequestMessage) {
+        if (ExitRequestHandler handler = g_exitHandler.load()) {
+            handler(static_cast<std::int32_t>(wParam));
+        }
+        return 0;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+}  // namespace
+
+void SetErrorBoxSeam(ErrorBoxSeam seam) { g_boxSeam.store(seam); }
+
+void ShowErrorBox(const char* text, const char* caption) {
+    if (ErrorBoxSeam seam = g_boxSeam.load()) {
+        seam(text, caption);
+        return;
+    }
+    ::MessageBoxA(nullptr, text, caption, MB_ICONERROR | MB_OK);
+}
+
+WindowHandle CreateHiddenOwnerWindow(ExitRequestHandler handler) {
+    g_exitHandler.store(handler);
+    WNDCLASSA cls{};
+    cls.style = 0;
+    cls.lpfnWndProc = HiddenOwnerProc;
+    cls.hInstance = ::GetModuleHandleA(nullptr);
+    cls.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    cls.hbrBackground = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    cls.lpszClassName = "_QX_HideOwner";
+    ::RegisterClassA(&cls);
+    return ::CreateWindowExA(WS_EX_TOOLWINDOW, "_QX_HideOwner", "", 0, 0, 0, 0, 0, nullptr,
+                             nullptr, cls.hInstance, nullptr);
+}
+
+void DestroyHiddenOwnerWindow(WindowHandle window) {
+    HWND h = static_cast<HWND>(window);
+    if (::IsWindow(h)) ::DestroyWindow(h);
+}
+
+bool SendExitRequest(WindowHandle window, std::int32_t code) {
+    DWORD_PTR answer = 0;
+    // The main thread handles the request only while it retrieves messages; a console
+    // program's main thread sits in console input, so the wait is kept short.
+    return ::SendMessageTimeoutA(static_cast<HWND>(window), kExitRequestMessage,
+                                 static_cast<WPARAM>(code), 0, SMTO_NORMAL, kExitRequestWaitMs,
+                                 &answer) != 0;
+}
+
+}  // namespace plat

@@ -1,0 +1,114 @@
+// The platform's files: only regular files open for reading, and reads that signals cannot
+// break (platform/*/files.cpp).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "support/child.h"
+
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/posix/posix_internal.h"
+#endif
+
+namespace {
+
+using namespace testing_support;
+
+// The whole content of path through the platform calls; "<refused>" when it does not open.
+std::string ReadThrough(const std::string& path) {
+    plat::FileHandle file = plat::OpenFileForReading(path.c_str());
+    if (!file) return "<refused>";
+    std::int32_t length = -1;
+    std::string bytes;
+    if (plat::FileLength(file, &length) && length >= 0) {
+        bytes.resize(static_cast<std::size_t>(length));
+        std::uint32_t got = 0;
+        if (!plat::ReadFile(file, bytes.data(), static_cast<std::uint32_t>(length), &got)) {
+            bytes = "<read failed>";
+        } else {
+            bytes.resize(got);
+        }
+    }
+    plat::CloseFile(file);
+    return bytes;
+}
+
+TEST(OpenFileForReading, OnlyARegularFileOpens) {
+    const std::string dir = MakeTempDir();
+    WriteFile(dir + "/web.txt", std::string("30\r\na\0b", 7));
+    EXPECT_EQ(ReadThrough(dir + "/web.txt"), std::string("30\r\na\0b", 7));
+    WriteFile(dir + "/empty.txt", "");
+    EXPECT_EQ(ReadThrough(dir + "/empty.txt"), "");
+    EXPECT_EQ(ReadThrough(dir), "<refused>") << "a directory";
+    EXPECT_EQ(ReadThrough(dir + "/missing.txt"), "<refused>");
+#ifdef _WIN32
+    EXPECT_EQ(ReadThrough("NUL"), "<refused>") << "a device";
+#else
+    EXPECT_EQ(ReadThrough("/dev/zero"), "<refused>") << "a device";
+    EXPECT_EQ(ReadThrough("/dev/null"), "<refused>") << "a device";
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ReadThrough(fifo), "<refused>") << "a named pipe without a writer";
+#endif
+    RemoveTree(dir);
+}
+
+#ifndef _WIN32
+void Interrupted(int) {}
+
+// A signal whose handler does not ask for restarts stops a blocked read with EINTR.
+TEST(ReadFully, ASignalBeforeAnyByteIsNoErrorAndTheEndOfInputIsNone) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    struct sigaction action {}, saved{};
+    action.sa_handler = Interrupted;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &saved), 0);
+
+    char buffer[8] = {};
+    std::size_t got = 0;
+    std::atomic<int> result{-1};
+    std::thread reader([&] {
+        result = plat::posix::ReadFully(pipeEnds[0], buffer, 5, &got) ? 1 : 0;
+    });
+    auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); };
+    pause();  // the reader is blocked before any byte
+    pthread_kill(reader.native_handle(), SIGUSR1);
+    pause();
+    ASSERT_EQ(write(pipeEnds[1], "hel", 3), 3);
+    pause();  // and blocked again after some
+    pthread_kill(reader.native_handle(), SIGUSR1);
+    pause();
+    EXPECT_EQ(result.load(), -1) << "the read ended before its count";
+    ASSERT_EQ(write(pipeEnds[1], "lo!", 3), 3);
+    reader.join();
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_EQ(got, 5u);
+    EXPECT_EQ(std::string(buffer, got), "hello");
+
+    // The rest, then the end of input: fewer bytes than asked is still a success.
+    close(pipeEnds[1]);
+    EXPECT_TRUE(plat::posix::ReadFully(pipeEnds[0], buffer, 8, &got));
+    EXPECT_EQ(std::string(buffer, got), "!");
+    EXPECT_TRUE(plat::posix::ReadFully(pipeEnds[0], buffer, 8, &got));
+    EXPECT_EQ(got, 0u);
+    close(pipeEnds[0]);
+    sigaction(SIGUSR1, &saved, nullptr);
+
+    // A read error is reported as one.
+    EXPECT_FALSE(plat::posix::ReadFully(-1, buffer, 1, &got));
+}
+#endif
+
+}  // namespace
