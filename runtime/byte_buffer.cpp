@@ -37,7 +37,7 @@ void SmallBlockPool::Give(void* block) {
 unsigned char* ByteBuffer::HeapBlock(std::int32_t n) {
     if (n > INT32_MAX - kHeapSpare) return nullptr;
     return static_cast<unsigned char*>(
-        plat::HeapAlloc(RuntimeHeap(), static_cast<std::uint32_t>(n + kHeapSpare)));
+        RuntimeHeapAlloc(static_cast<std::uint32_t>(n + kHeapSpare)));
 }
 
 namespace {
@@ -86,8 +86,7 @@ unsigned char* ByteBuffer::Resize(std::int32_t n) {
         Release(data_);
         data_ = block;
     } else {
-        void* moved = plat::HeapReAlloc(RuntimeHeap(), data_,
-                                        static_cast<std::uint32_t>(n + kHeapSpare));
+        void* moved = RuntimeHeapReAlloc(data_, static_cast<std::uint32_t>(n + kHeapSpare));
         if (!moved) return nullptr;
         data_ = static_cast<unsigned char*>(moved);
     }
@@ -116,7 +115,7 @@ void ByteBuffer::Release(void* block) {
     if (pool_->Owns(block)) {
         pool_->Give(block);
     } else {
-        plat::HeapFree(RuntimeHeap(), block);
+        RuntimeHeapFree(block);
     }
 }
 

@@ -1,6 +1,7 @@
 // The memory services on the runtime's heap, and the report of an allocation that failed.
 #include "runtime/memory.h"
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,13 @@ namespace {
 // 分配 %d 字节内存失败!
 constexpr char kAllocFailed[] = "\xB7\xD6\xC5\xE4 %" PRId64 " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
+std::atomic<const HeapSeam*> g_seam{nullptr};
+
+bool Refused(std::uint32_t size) {
+    const HeapSeam* seam = g_seam.load(std::memory_order_relaxed);
+    return seam && seam->refuse && seam->refuse(size);
+}
+
 }  // namespace
 
 plat::HeapHandle RuntimeHeap() {
@@ -23,8 +31,24 @@ plat::HeapHandle RuntimeHeap() {
     return heap ? heap : plat::GetProcessHeap();  // before InitRuntime, e.g. in unit tests
 }
 
+void* RuntimeHeapAlloc(std::uint32_t size) {
+    return Refused(size) ? nullptr : plat::HeapAlloc(RuntimeHeap(), size);
+}
+
+void* RuntimeHeapReAlloc(void* block, std::uint32_t size) {
+    return Refused(size) ? nullptr : plat::HeapReAlloc(RuntimeHeap(), block, size);
+}
+
+void RuntimeHeapFree(void* block) {
+    const HeapSeam* seam = g_seam.load(std::memory_order_relaxed);
+    if (seam && seam->released) seam->released(block);
+    plat::HeapFree(RuntimeHeap(), block);
+}
+
+void SetHeapSeam(const HeapSeam* seam) { g_seam.store(seam); }
+
 void* SvcAlloc(std::int32_t size) {
-    void* block = plat::HeapAlloc(RuntimeHeap(), static_cast<std::uint32_t>(size));
+    void* block = RuntimeHeapAlloc(static_cast<std::uint32_t>(size));
     if (!block) ReportAllocFailure(size);
     return block;
 }
@@ -39,14 +63,14 @@ void* SvcRealloc(void* block, std::int32_t size) {
         std::memcpy(fresh, from, want < left ? want : left);
         return fresh;
     }
-    void* moved = plat::HeapReAlloc(RuntimeHeap(), block, static_cast<std::uint32_t>(size));
+    void* moved = RuntimeHeapReAlloc(block, static_cast<std::uint32_t>(size));
     if (!moved) ReportAllocFailure(size);
     return moved;
 }
 
 void SvcFree(void* block) {
     if (!block || InConstantPool(block)) return;
-    plat::HeapFree(RuntimeHeap(), block);
+    RuntimeHeapFree(block);
 }
 
 void ReportAllocFailure(std::int64_t size) {

@@ -2,7 +2,7 @@
 //
 // Invariants:
 //  1. Every value lives in RuntimeHeap(): the process heap, recorded by InitRuntime (looked up
-//     directly before it, as in unit tests). The services here and byte buffers use no other.
+//     directly before it, as in unit tests), reached only through the RuntimeHeap* calls.
 //  2. SvcAlloc and SvcRealloc never return null: an exhausted heap is a fatal error, shown by
 //     ReportAllocFailure with the size asked for.
 //  3. The program's operator new (every container's allocation) ends the same way on failure,
@@ -20,6 +20,21 @@
 namespace rt {
 
 plat::HeapHandle RuntimeHeap();
+
+// The runtime heap's own calls, which every block of values, byte buffers and libraries goes
+// through. Null when the heap cannot supply the block: the caller decides what that means.
+void* RuntimeHeapAlloc(std::uint32_t size);
+void* RuntimeHeapReAlloc(void* block, std::uint32_t size);
+void RuntimeHeapFree(void* block);
+
+// A test's view of the heap: while a seam is set, refuse(size) decides whether a request (alloc
+// or realloc) fails, and released(block) hears of every block given back; either may be null.
+// SetHeapSeam(nullptr): the plain heap.
+struct HeapSeam {
+    bool (*refuse)(std::uint32_t size);
+    void (*released)(void* block);
+};
+void SetHeapSeam(const HeapSeam* seam);
 
 void* SvcAlloc(std::int32_t size);                  // service slot 6
 void* SvcRealloc(void* block, std::int32_t size);   // service slot 7

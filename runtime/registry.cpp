@@ -95,8 +95,7 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
     case kSysAlloc: {
         auto size = static_cast<std::int32_t>(first);
         if (second == 0) return reinterpret_cast<std::intptr_t>(SvcAlloc(size));
-        return reinterpret_cast<std::intptr_t>(
-            plat::HeapAlloc(RuntimeHeap(), static_cast<std::uint32_t>(size)));
+        return reinterpret_cast<std::intptr_t>(RuntimeHeapAlloc(static_cast<std::uint32_t>(size)));
     }
     case kSysFree:
         SvcFree(reinterpret_cast<void*>(first));

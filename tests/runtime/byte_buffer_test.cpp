@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/byte_buffer.h"
+#include "runtime/memory.h"
 
 namespace {
 
@@ -120,6 +121,44 @@ TEST(ByteBuffer, AppendRefusesToPassTheSignedSize) {
     EXPECT_FALSE(b.Append(nullptr, INT32_MAX - 3 - 64));
     EXPECT_EQ(b.size(), 3);
     EXPECT_EQ(std::memcmp(b.data(), "abc", 3), 0);
+}
+
+// A heap that refuses every request above 1000 bytes while it lives.
+class SmallHeap {
+public:
+    SmallHeap() { rt::SetHeapSeam(&seam_); }
+    ~SmallHeap() { rt::SetHeapSeam(nullptr); }
+
+private:
+    static bool Refuse(std::uint32_t size) { return size > 1000; }
+    const rt::HeapSeam seam_{Refuse, nullptr};
+};
+
+TEST(ByteBuffer, ABlockTheHeapCannotSupplyLeavesTheBufferAsItWas) {
+    auto pool = std::make_unique<SmallBlockPool>(true);
+    ByteBuffer slot(*pool), heap(*pool), fresh(*pool);
+    ASSERT_TRUE(slot.Append("pool", 4));
+    ASSERT_TRUE(heap.Append(nullptr, 600));
+    ASSERT_FALSE(heap.inPool());
+    std::memcpy(heap.data(), "heap", 4);
+    SmallHeap small;
+
+    EXPECT_FALSE(slot.Append(nullptr, 1000)) << "from a slot to the heap";
+    EXPECT_TRUE(slot.inPool());
+    EXPECT_EQ(slot.size(), 4);
+    EXPECT_EQ(std::memcmp(slot.data(), "pool", 4), 0);
+
+    EXPECT_FALSE(heap.Append(nullptr, 400)) << "a heap block that would have to grow";
+    EXPECT_EQ(heap.size(), 600);
+    EXPECT_EQ(heap.capacity(), 728);
+    EXPECT_EQ(std::memcmp(heap.data(), "heap", 4), 0);
+    EXPECT_TRUE(heap.Append("+", 1)) << "growth within the spare bytes needs no heap";
+
+    EXPECT_EQ(fresh.Allocate(2000), nullptr);
+    EXPECT_EQ(fresh.data(), nullptr);
+    EXPECT_EQ(fresh.size(), 0);
+    EXPECT_EQ(fresh.capacity(), 0);
+    EXPECT_EQ(pool->usedCount(), 1) << "only the first buffer's slot is taken";
 }
 
 }  // namespace

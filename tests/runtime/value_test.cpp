@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "runtime/errors.h"
 #include "runtime/value.h"
@@ -111,14 +112,44 @@ TEST(Values, ConstructorsGiveNullForEmptyAndTheLayoutOtherwise) {
     SvcFree(bin);
 }
 
-TEST(Values, FreeArrayFreesTextElementsAndAcceptsNull) {
-    FreeArray(kTagText, nullptr);
-    auto* array = static_cast<unsigned char*>(SvcAlloc(8 + 2 * static_cast<int>(kWord)));
-    WriteInt32(array, 1);
-    WriteInt32(array + 4, 2);
-    WriteWord(array + 8, reinterpret_cast<std::uintptr_t>(CopyText("one")));
-    WriteWord(array + 8 + kWord, 0);  // a null element is skipped
-    FreeArray(kTagText | kArrayFlag, array);  // the sanitizer build reports a leak otherwise
+std::vector<void*> g_released;
+void Released(void* block) { g_released.push_back(block); }
+
+TEST(Values, FreeArrayFreesTheElementsOfTextsAndByteSetsThenTheArray) {
+    const HeapSeam seam{nullptr, Released};
+    g_released.clear();
+    SetHeapSeam(&seam);
+    FreeArray(kTagText | kArrayFlag, nullptr);
+    EXPECT_TRUE(g_released.empty()) << "a null array frees nothing";
+
+    auto* texts = static_cast<unsigned char*>(SvcAlloc(8 + 3 * static_cast<int>(kWord)));
+    WriteInt32(texts, 1);
+    WriteInt32(texts + 4, 3);
+    TextValue one = CopyText("one"), two = CopyText("two");
+    WriteWord(texts + 8, reinterpret_cast<std::uintptr_t>(one));
+    WriteWord(texts + 8 + kWord, 0);  // a null element is skipped
+    WriteWord(texts + 8 + 2 * kWord, reinterpret_cast<std::uintptr_t>(two));
+    FreeArray(kTagText | kArrayFlag, texts);
+    EXPECT_EQ(g_released, (std::vector<void*>{one, two, texts}));
+
+    g_released.clear();
+    auto* bins = static_cast<unsigned char*>(SvcAlloc(8 + static_cast<int>(kWord)));
+    WriteInt32(bins, 1);
+    WriteInt32(bins + 4, 1);
+    BinValue bin = NewBin("b", 1);
+    WriteWord(bins + 8, reinterpret_cast<std::uintptr_t>(bin));
+    FreeArray(kTagBin | kArrayFlag, bins);
+    EXPECT_EQ(g_released, (std::vector<void*>{bin, bins}));
+
+    g_released.clear();
+    std::int32_t* numbers = static_cast<std::int32_t*>(SvcAlloc(16));
+    numbers[0] = 1;
+    numbers[1] = 2;
+    numbers[2] = 7;  // int elements are no addresses: only the array goes
+    numbers[3] = 8;
+    FreeArray(kTagInt | kArrayFlag, numbers);
+    EXPECT_EQ(g_released, (std::vector<void*>{numbers}));
+    SetHeapSeam(nullptr);
 }
 
 }  // namespace
