@@ -102,8 +102,8 @@ bool ParseAddress(const std::string& address, Target* target) {
 
 bool HttpSession::Open() {
     if (session_) return true;
-    session_ = plat::InternetOpenA(kAgent, plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
-    if (!session_) return false;
+    session_ = open_(kAgent, plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
+    if (!session_) return false;  // the next fetch tries again
     // Explicit time-outs: some WinINet builds never time out a silent receive.
     plat::InternetSetOptionA(session_, plat::kOptionConnectTimeout, &limits_.connectMs, 4);
     plat::InternetSetOptionA(session_, plat::kOptionSendTimeout, &limits_.sendMs, 4);

@@ -47,6 +47,9 @@ public:
 
     // Test builds shorten the limits; the time-outs apply to the session opened next.
     void SetLimits(const Limits& limits) { limits_ = limits; }
+    // Test builds put another open in place of the platform's, for the session opened next.
+    using OpenFunction = decltype(&plat::InternetOpenA);
+    void SetOpen(OpenFunction open) { open_ = open; }
 
 private:
     // Reads the body of the request's response: true at its end, false when the connection
@@ -58,7 +61,8 @@ private:
     // be cancelled from another thread.
     void ShortenReceive(plat::InetHandle request, std::uint32_t left);
 
-    plat::InetHandle session_ = nullptr;  // null until the first fetch opens it
+    plat::InetHandle session_ = nullptr;  // null until a fetch opens it
+    OpenFunction open_ = plat::InternetOpenA;
     Limits limits_;
 };
 

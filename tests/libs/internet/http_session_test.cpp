@@ -241,6 +241,36 @@ TEST_F(Internet, CredentialsGoToTheirOwnOriginOnly) {
               "no credentials") << "another host never sees them";
 }
 
+int g_opens = 0;
+plat::InetHandle NoSession(const char*, std::uint32_t, const char*, const char*, std::uint32_t) {
+    ++g_opens;
+    return nullptr;
+}
+plat::InetHandle CountedOpen(const char* agent, std::uint32_t access, const char* proxy,
+                             const char* bypass, std::uint32_t flags) {
+    ++g_opens;
+    return plat::InternetOpenA(agent, access, proxy, bypass, flags);
+}
+
+TEST_F(Internet, ASessionThatCannotOpenFailsTheFetchAndIsTriedAgainNextTime) {
+    inet::HttpSession session;
+    rt::ByteBuffer body(inet::Pool());
+    g_opens = 0;
+    session.SetOpen(NoSession);
+    EXPECT_FALSE(session.Fetch(Http("/ok").c_str(), body));
+    EXPECT_EQ(body.size(), 0);
+    EXPECT_FALSE(session.Fetch(Http("/ok").c_str(), body));
+    EXPECT_EQ(g_opens, 2);
+    session.SetOpen(CountedOpen);
+    EXPECT_TRUE(session.Fetch(Http("/ok").c_str(), body));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(body.data()),
+                          static_cast<std::size_t>(body.size())),
+              "hello world");
+    EXPECT_TRUE(session.Fetch(Http("/ok").c_str(), body));
+    EXPECT_EQ(g_opens, 3) << "an open session is kept";
+    session.Close();
+}
+
 // Servers that never stop, against a deadline of 2 s and a body limit of 1 MiB.
 class Bounded : public Internet {
 protected:
