@@ -89,8 +89,7 @@ void FormatGeneral(double value, int precision, char* buffer) {
             roundUp = false;
         }
     }
-    if (roundUp) {  // 9.99... became 10.0...
-        std::memmove(digits + 1, digits, static_cast<std::size_t>(precision - 1));
+    if (roundUp) {  // 9.99... became 0.00...: every digit is 0, so a leading 1 is 10.0...
         digits[0] = '1';
         ++exponent;
     }

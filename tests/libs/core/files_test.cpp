@@ -1,4 +1,4 @@
-// GetRunDirectory, ReadFileBytes and Delay.
+// GetRunDirectory and ReadFileBytes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -108,18 +108,6 @@ TEST(RunDirectory, CopiesTheRecordedDirectory) {
     EXPECT_EQ(TakeText(Call(core::GetRunDirectory, {})), "<null>");
     SvcFree(ctx.programDirectory);
     ctx.programDirectory = saved;
-}
-
-TEST(Delay, NegativeAndZeroReturnAtOnceAndPositiveWaits) {
-    auto elapsed = [](std::int32_t ms) {
-        auto start = std::chrono::steady_clock::now();
-        Call(core::Delay, {IntArg(ms)});
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count();
-    };
-    EXPECT_LT(elapsed(-5), 100);
-    EXPECT_LT(elapsed(0), 100);
-    EXPECT_GE(elapsed(200), 190);
 }
 
 }  // namespace
