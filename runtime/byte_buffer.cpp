@@ -27,7 +27,9 @@ void* SmallBlockPool::Take() {
 }
 
 void SmallBlockPool::Give(void* block) {
+    WEBMON_ASSERT(Owns(block));  // invariant 2 of byte_buffer.h: only slots come back here
     auto index = (static_cast<unsigned char*>(block) - &slots_[0][0]) / kSlotSize;
+    WEBMON_ASSERT(inUse_[index]);  // a slot given back twice
     if (inUse_[index]) {
         inUse_[index] = 0;
         --used_;

@@ -132,7 +132,10 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     std::vector<std::string> visited{WithoutFragment(target.canonical)};
     for (;;) {
         RequestHandles h;
-        const bool atHome = SameOrigin(target.origin(), home);
+        // Invariants 1 and 2 of fetch_policy.h, where the request leaves the library.
+        WEBMON_ASSERT(IsFetchedScheme(target.scheme));
+        WEBMON_ASSERT(visited.size() <= 1 + static_cast<std::size_t>(kMaxRedirects));
+        const bool atHome = SameOrigin(target.origin(), home);  // invariant 3
         h.connection = plat::InternetConnectA(session_, target.host, target.port,
                                               atHome ? user.c_str() : "",
                                               atHome ? password.c_str() : "",
