@@ -19,13 +19,11 @@ constexpr unsigned char kIUnknownId[16] = {0, 0, 0, 0, 0, 0, 0, 0,
 constexpr TypeTag kIUnknownTag = 0x00010030;
 constexpr int kTypeRecordFlags = 12;  // byte offset of the flags word in a data-type record
 
-constexpr std::uint32_t kTagTopBits = 0xC0000000u;  // the two bits that set a tag's family
 constexpr std::intptr_t kRuntimeVersion = 0x00030005;  // major 3, minor 5 (kSysVersion)
 
-// A library data type: non-zero, top bits 00 or 11.
 bool IsLibraryTypeTag(TypeTag tag) {
-    std::uint32_t top = tag & kTagTopBits;
-    return tag != 0 && (top == 0 || top == kTagTopBits);
+    const TypeTag family = tag & kTagFamilyBits;
+    return tag != 0 && (family == 0 || family == kTagFamilyBits);
 }
 
 std::int32_t NumberToInt32(const ArgInfo& arg) {

@@ -49,10 +49,14 @@ enum : TypeTag {
     kArrayFlag = 0x20000000,
 };
 
+// A tag's family is in its two top bits: 10 a base type of the system; 00 or 11 (and not 0) a
+// data type of a library, numbered library << 16 | type.
+constexpr TypeTag kTagFamilyBits = 0xC0000000u;
+constexpr TypeTag kTagFamilySystem = 0x80000000u;
+
 inline TypeTag BaseTag(TypeTag tag) { return tag & ~static_cast<TypeTag>(kArrayFlag); }
 inline bool IsArrayTag(TypeTag tag) { return (tag & kArrayFlag) != 0; }
-// A base type of the system: top bits 10.
-inline bool IsSystemTag(TypeTag tag) { return (tag & 0xC0000000u) == 0x80000000u; }
+inline bool IsSystemTag(TypeTag tag) { return (tag & kTagFamilyBits) == kTagFamilySystem; }
 inline bool IsNumericTag(TypeTag tag) { return IsSystemTag(tag) && (tag & 0xFFu) == 0x01u; }
 // Width in bytes of a numeric type; 0 for every other tag.
 int TypeTagWidth(TypeTag tag);
