@@ -73,16 +73,16 @@ struct RuntimeContext {
     std::vector<Routine> cleanupList;                 // registration order, no duplicates
     std::atomic<std::int32_t> eventSuppression{0};    // > 0: no window events reach the program
     std::atomic<bool> shutdownStarted{false};         // ShutdownRuntime began on the main thread
-    bool winsockOwed = false;                         // a WSACleanup is owed
     std::atomic<plat::WindowHandle> hiddenOwnerWindow{nullptr};
     ComponentHook hooks[3]{};
 
-    // ---- Kept for the window runtime, which a console program never reaches: written at
-    // start-up or at the end, read by nothing here ----
+    // ---- Kept for what a console program never reaches (the window runtime, sockets of the
+    // runtime's own): only start-up and the end touch these ----
     std::uint32_t headerFlags = 0;         // from ProgramHeader
     std::uint32_t idCounter = 0;           // id base + 1; pre-incremented by the window runtime
     std::atomic<bool> programEnded{false};            // SvcEndProgram ran
     plat::CriticalSection section{};                  // entered by the window runtime only
+    bool winsockOwed = false;  // a WSACleanup is owed; never set (the internet library keeps its own)
 
     RuntimeContext();
     ~RuntimeContext();
