@@ -66,7 +66,14 @@ const char* const* SystemLibraryNames();
 
 // ---- Directory search ------------------------------------------------------------------------
 
-enum : std::uint32_t { kAttrDirectory = 0x10 };
+// The file attribute bits (FILE_ATTRIBUTE_*) that entries carry.
+enum : std::uint32_t {
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrSystem = 0x04,
+    kAttrDirectory = 0x10,
+    kAttrArchive = 0x20,
+};
 struct FindEntry {
     std::uint32_t attributes;   // FILE_ATTRIBUTE_* bits
     std::string name;           // the entry's file name, no directory

@@ -82,7 +82,7 @@ struct RuntimeContext {
     std::uint32_t idCounter = 0;           // id base + 1; pre-incremented by the window runtime
     std::atomic<bool> programEnded{false};            // SvcEndProgram ran
     plat::CriticalSection section{};                  // entered by the window runtime only
-    bool winsockOwed = false;  // a WSACleanup is owed; never set (the internet library keeps its own)
+    bool winsockOwed = false;  // a WSACleanup is owed; never set (the internet library has its own)
 
     RuntimeContext();
     ~RuntimeContext();

@@ -13,9 +13,11 @@
 
 namespace rt {
 
-// The FILE_ATTRIBUTE_* bits that a mask may ask for: read-only, hidden, system, directory and
-// archive (0x01 | 0x02 | 0x04 | 0x10 | 0x20).
-constexpr std::uint32_t kSearchableAttributes = 0x37;
+// The attribute bits that a mask may ask for.
+constexpr std::uint32_t kSearchableAttributes = plat::kAttrReadOnly | plat::kAttrHidden |
+                                                plat::kAttrSystem | plat::kAttrDirectory |
+                                                plat::kAttrArchive;
+static_assert(kSearchableAttributes == 0x37);
 
 // Finds the next directory entry: a new search when pattern is given, else the next entry of
 // *search. With filesOnly, directories are skipped; otherwise an entry is kept when it has one

@@ -15,7 +15,8 @@ namespace rt {
 namespace {
 
 // 分配 %d 字节内存失败!
-constexpr char kAllocFailed[] = "\xB7\xD6\xC5\xE4 %" PRId64 " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
+constexpr char kAllocFailed[] =
+    "\xB7\xD6\xC5\xE4 %" PRId64 " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
 std::atomic<const HeapSeam*> g_seam{nullptr};
 

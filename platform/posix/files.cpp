@@ -62,11 +62,11 @@ bool NextMatch(Search* s, FindEntry* out) {
         }
         struct stat st;
         if (stat((s->directory + e->d_name).c_str(), &st) != 0) continue;
-        std::uint32_t attributes = S_ISDIR(st.st_mode) ? std::uint32_t{kAttrDirectory} : 0x20u;  // 0x20: archive
-        if (access((s->directory + e->d_name).c_str(), W_OK) != 0) attributes |= 0x01;  // read-only
+        std::uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+        if (access((s->directory + e->d_name).c_str(), W_OK) != 0) attributes |= kAttrReadOnly;
         if (e->d_name[0] == '.' && std::strcmp(e->d_name, ".") != 0 &&
             std::strcmp(e->d_name, "..") != 0) {
-            attributes |= 0x02;  // hidden
+            attributes |= kAttrHidden;
         }
         out->attributes = attributes;
         out->name = e->d_name;
