@@ -26,6 +26,16 @@ bool IsLibraryTypeTag(TypeTag tag) {
     return tag != 0 && (family == 0 || family == kTagFamilyBits);
 }
 
+// The registered library that a library data type's tag names (library << 16 | type, the
+// library counted from 1), or null.
+const LibraryDescriptor* LibraryOfTag(TypeTag tag) {
+    if (!IsLibraryTypeTag(tag)) return nullptr;
+    const RuntimeContext& ctx = Context();
+    const std::uint32_t library = tag >> 16;
+    if (library == 0 || library > ctx.libraries.size()) return nullptr;
+    return ctx.libraries[library - 1];
+}
+
 std::int32_t NumberToInt32(const ArgInfo& arg) {
     switch (arg.tag) {
     case kTagByte: return static_cast<std::int32_t>(ArgLow(arg) & 0xFFu);
@@ -53,11 +63,8 @@ void WritePathInto(std::uintptr_t selector, char* buffer) {
 }  // namespace
 
 const unsigned char* LookupDataType(TypeTag tag) {
-    if (!IsLibraryTypeTag(tag)) return nullptr;
-    const RuntimeContext& ctx = Context();
-    std::uint32_t library = tag >> 16, type = tag & 0xFFFFu;
-    if (library == 0 || library > ctx.libraries.size()) return nullptr;
-    const LibraryDescriptor* d = ctx.libraries[library - 1];
+    const LibraryDescriptor* d = LibraryOfTag(tag);
+    const std::uint32_t type = tag & 0xFFFFu;
     if (!d || type == 0 || static_cast<std::intptr_t>(type) > d->dataTypeCount) return nullptr;
     return d->dataTypes + (type - 1) * kDataTypeRecordSize;
 }
@@ -116,10 +123,7 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
             std::memcpy(reinterpret_cast<void*>(second), kIUnknownId, sizeof kIUnknownId);
             return 1;
         }
-        if (!IsLibraryTypeTag(tag)) return 0;
-        std::uint32_t library = tag >> 16;
-        if (library == 0 || library > ctx.libraries.size()) return 0;
-        const LibraryDescriptor* d = ctx.libraries[library - 1];
+        const LibraryDescriptor* d = LibraryOfTag(tag);
         if (!d || !d->notify) return 0;
         return d->notify(kLibTypeQuery, (tag & 0xFFFFu) - 1, second);
     }

@@ -145,7 +145,7 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, s
         std::int32_t dims = ReadInt32(array);
         std::int64_t bytes = 4 + 4 * static_cast<std::int64_t>(dims) +
                              static_cast<std::int64_t>(a) * ArrayElementCount(array);
-        if (bytes > INT32_MAX) ReportAllocFailure(INT32_MAX);  // never a wrapped size
+        if (bytes > INT32_MAX) ReportAllocFailure(bytes);  // never a wrapped size
         void* copy = SvcAlloc(static_cast<std::int32_t>(bytes));
         std::memcpy(copy, array, static_cast<std::size_t>(bytes));
         *slot = copy;

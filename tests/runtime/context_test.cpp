@@ -34,6 +34,18 @@ TEST(ComponentHooks, OpenedOnceClosedWhenReplacedAndEmptyWhenOpenFails) {
     EXPECT_EQ(closes, 1) << "a slot whose open failed has no close routine left";
 }
 
+TEST(ComponentHooks, ASlotNeverOpenedIsReplacedWithoutAClose) {
+    using namespace hooks;
+    SetComponentHook(2, nullptr, nullptr, nullptr);
+    const int before = closes;
+    SetComponentHook(2, OpenOk, Find, Close);
+    SetComponentHook(2, OpenOk, Find, Close);  // nothing was opened: nothing to close
+    EXPECT_EQ(closes, before);
+    EXPECT_EQ(LookupComponent(2, "play"), &opens);
+    SetComponentHook(2, nullptr, nullptr, nullptr);
+    EXPECT_EQ(closes, before + 1) << "now it was open";
+}
+
 TEST(SplitExecutablePath, DirectoryAndFileName) {
     std::string dir, file;
     SplitExecutablePath("C:\\tools\\mon.exe", &dir, &file);

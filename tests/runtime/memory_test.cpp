@@ -42,6 +42,13 @@ TEST_F(ConstantPoolTest, ReallocCopiesAConstantWithoutReadingPastThePool) {
     SvcFree(grown);
 }
 
+TEST_F(ConstantPoolTest, ReallocToLessThanAConstantCopiesOnlyWhatFits) {
+    auto* shrunk = static_cast<char*>(SvcRealloc(const_cast<char*>(kPool.text), 3));
+    ASSERT_NE(shrunk, kPool.text);
+    EXPECT_EQ(std::memcmp(shrunk, "hel", 3), 0);  // the address sanitizer checks the block's end
+    SvcFree(shrunk);
+}
+
 TEST_F(ConstantPoolTest, ReallocResizesHeapBlocks) {
     auto* block = static_cast<char*>(SvcRealloc(nullptr, 4));
     std::memcpy(block, "abc", 4);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "runtime/context.h"
 #include "runtime/errors.h"
@@ -103,6 +104,26 @@ TEST(SvcNotify, PrivateCopyOnlyForArraysInThePool) {
     ASSERT_NE(array, &kConstant);
     EXPECT_EQ(std::memcmp(array, &kConstant, sizeof kConstant), 0);
     SvcFree(array);
+}
+
+TEST(LookupDataType, OnlyATagNamingARegisteredLibrarysTypeFindsItsRecord) {
+    static const unsigned char kRecords[2 * kDataTypeRecordSize] = {};
+    LibraryDescriptor withTypes{};
+    withTypes.dataTypeCount = 2;
+    withTypes.dataTypes = kRecords;
+    RuntimeContext& ctx = Context();
+    const std::vector<const LibraryDescriptor*> saved = ctx.libraries;
+    ctx.libraries = {&withTypes};
+    EXPECT_EQ(LookupDataType(0x00010001), kRecords);
+    EXPECT_EQ(LookupDataType(0x00010002), kRecords + kDataTypeRecordSize);
+    EXPECT_EQ(LookupDataType(0x00010003), nullptr) << "past the library's types";
+    EXPECT_EQ(LookupDataType(0x00010000), nullptr) << "type 0";
+    EXPECT_EQ(LookupDataType(0x00000001), nullptr) << "library 0";
+    EXPECT_EQ(LookupDataType(0x00020001), nullptr) << "past the list of libraries";
+    EXPECT_EQ(LookupDataType(0xC0010001u), nullptr) << "top bits 11: a library far past the list";
+    EXPECT_EQ(LookupDataType(kTagInt), nullptr) << "a system type";
+    EXPECT_EQ(LookupDataType(0), nullptr);
+    ctx.libraries = saved;
 }
 
 TEST(FindEntry, FilesOnlyAndAttributeMasks) {
