@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "libs/internet/internet_library.h"
 #include "runtime/errors.h"
@@ -271,6 +273,52 @@ TEST_F(Internet, ASessionThatCannotOpenFailsTheFetchAndIsTriedAgainNextTime) {
     session.Close();
 }
 
+// A GET of path on the HTTP fixture through the platform's calls alone, on a session opened
+// with accessType; the body, or "<failed>". pauseMs: a wait after the first read, as a reader
+// that falls behind.
+std::string PlatformGet(const std::string& path, std::uint32_t accessType,
+                        std::uint32_t receiveMs, int pauseMs) {
+    plat::InetHandle session = plat::InternetOpenA("test", accessType, nullptr, nullptr, 0);
+    if (!session) return "<failed>";
+    plat::InternetSetOptionA(session, plat::kOptionReceiveTimeout, &receiveMs, 4);
+    const std::string server = Env("WEBMON_HTTP");
+    const std::string host = server.substr(0, server.find(':'));
+    const auto port = static_cast<std::uint16_t>(std::stoi(server.substr(server.find(':') + 1)));
+    std::string body = "<failed>";
+    plat::InetHandle connection = plat::InternetConnectA(session, host.c_str(), port, "", "",
+                                                         plat::kInternetServiceHttp, 0, 0);
+    plat::InetHandle request =
+        connection ? plat::HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", nullptr,
+                                            nullptr, plat::kFlagReload, 0)
+                   : nullptr;
+    if (request && plat::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
+        std::string read;
+        std::vector<char> chunk(65536);
+        std::uint32_t got = 0;
+        bool ok;
+        while ((ok = plat::InternetReadFile(request, chunk.data(), 65536, &got)) && got > 0) {
+            if (read.empty() && pauseMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+            read.append(chunk.data(), got);
+        }
+        if (ok) body = read;
+    }
+    if (request) plat::InternetCloseHandle(request);
+    if (connection) plat::InternetCloseHandle(connection);
+    plat::InternetCloseHandle(session);
+    return body;
+}
+
+// The bytes wait in the socket while the reader is behind: a pause longer than the receive
+// time-out is no silence of the server's.
+TEST_F(Internet, AReaderThatFallsBehindStillGetsTheWholeBody) {
+    const std::string body =
+        PlatformGet("/bytes/3000000", plat::kInternetOpenTypeDirect, 500, 1500);
+    EXPECT_EQ(body.size(), 3000000u);
+    EXPECT_TRUE(body == Pattern(3000000)) << "the bytes in order";
+}
+
 // Servers that never stop, against a deadline of 2 s and a body limit of 1 MiB.
 class Bounded : public Internet {
 protected:
@@ -394,6 +442,13 @@ TEST_F(Internet, TheProxyComesFromTheEnvironment) {
     SetEnv("no_proxy", "");
     SetEnv("http_proxy", "");
     EXPECT_EQ(Read(Http("/ok")), "hello world");
+}
+
+TEST_F(Internet, ADirectSessionNeverAsksTheEnvironmentsProxy) {
+    SetEnv("http_proxy", "http://" + Env("WEBMON_PROXY"));
+    EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypeDirect, 30000, 0), "hello world");
+    EXPECT_EQ(PlatformGet("/ok", 0, 30000, 0), "via proxy: hello world") << "the configured one";
+    SetEnv("http_proxy", "");
 }
 
 TEST_F(Internet, ANonAsciiHostFails) {
