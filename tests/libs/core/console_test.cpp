@@ -73,6 +73,15 @@ TEST(StandardInput, KeyReadWithoutEchoEndsAtEnter) {
     r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "0d", CONSOLE_PROGRAM, "keys"});
     EXPECT_NE(r.out.find("keys [] \r\n"), std::string::npos) << "Enter alone: the empty text";
 }
+
+TEST(StandardInput, KeyReadWithoutEchoStopsAtItsMostBytes) {
+    std::string typed;
+    for (int i = 0; i < 2100; ++i) typed += "61";  // 2100 keys and no Enter
+    ChildResult r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", typed,
+                                             CONSOLE_PROGRAM, "keys"});
+    EXPECT_NE(r.out.find("keys [" + std::string(2049, 'a') + "] "), std::string::npos)
+        << r.out.substr(0, 200);
+}
 #endif
 
 }  // namespace
