@@ -3,28 +3,20 @@
 // There is no desktop: the box's text goes to standard error. The hidden owner window is a
 // record of its handler: the main thread of a console program never retrieves window
 // messages, so a request from another thread is never handled.
-#include <atomic>
-
+#include "platform/error_box_seam.h"
 #include "platform/platform.h"
 
 namespace plat {
 
 namespace {
-std::atomic<ErrorBoxSeam> g_boxSeam{nullptr};
-
 struct HiddenWindow {
     ExitRequestHandler handler;
     std::uint32_t ownerThread;  // the thread that would retrieve its messages
 };
 }  // namespace
 
-void SetErrorBoxSeam(ErrorBoxSeam seam) { g_boxSeam.store(seam); }
-
 void ShowErrorBox(const char* text, const char* caption) {
-    if (ErrorBoxSeam seam = g_boxSeam.load()) {
-        seam(text, caption);
-        return;
-    }
+    if (ShowThroughErrorBoxSeam(text, caption)) return;
     ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "platform/error_box_seam.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -10,7 +11,6 @@ namespace plat {
 namespace {
 constexpr UINT kExitRequestMessage = 0x83E7;
 constexpr UINT kExitRequestWaitMs = 250;  // time for a main thread that does pump messages
-std::atomic<ErrorBoxSeam> g_boxSeam{nullptr};
 std::atomic<ExitRequestHandler> g_exitHandler{nullptr};
 
 LRESULT CALLBACK HiddenOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -24,13 +24,8 @@ LRESULT CALLBACK HiddenOwnerProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 }  // namespace
 
-void SetErrorBoxSeam(ErrorBoxSeam seam) { g_boxSeam.store(seam); }
-
 void ShowErrorBox(const char* text, const char* caption) {
-    if (ErrorBoxSeam seam = g_boxSeam.load()) {
-        seam(text, caption);
-        return;
-    }
+    if (ShowThroughErrorBoxSeam(text, caption)) return;
     ::MessageBoxA(nullptr, text, caption, MB_ICONERROR | MB_OK);
 }
 
