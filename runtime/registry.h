@@ -64,28 +64,29 @@ inline void* AllocThrough(NotifySystemFn system, std::int32_t size) {
 constexpr std::uint32_t kLibraryFormatVersion = 20000101;
 constexpr std::uint32_t kDataTypeRecordSize = 56;
 
-// Fields named zero* are zero in every library and default to it: initialisers leave them out.
+// Fields with a default are the same in every library (the zero fields, the format version,
+// the constant 1) or absent from most (state flags, data types): initialisers leave them out.
 struct LibraryDescriptor {
-    std::uintptr_t formatVersion;      //  1: kLibraryFormatVersion
-    const char* identifier;            //  2: 32 hexadecimal digits, unique per library
-    std::uintptr_t majorVersion;       //  3
-    std::uintptr_t minorVersion;       //  4
-    std::uintptr_t buildNumber;        //  5
-    std::uintptr_t versions[4];        //  6-9: not read by the runtime
-    const char* displayName;           // 10: GBK
-    std::uintptr_t alwaysOne;          // 11: 1, not read
-    std::uintptr_t zero12 = 0;             // 12
-    std::uintptr_t stateFlags;         // 13: carried as is
-    std::uintptr_t zero14[8] = {};          // 14-21
-    std::intptr_t dataTypeCount;       // 22
-    const unsigned char* dataTypes;    // 23: dataTypeCount records of 56 bytes
-    std::uintptr_t zero24[2] = {};          // 24-25
-    std::intptr_t commandCount;        // 26
-    std::uintptr_t zero27 = 0;             // 27
-    const CommandEntry* commands;      // 28: commandCount entries
-    std::uintptr_t zero29[2] = {};          // 29-30
-    LibraryNotifyFn notify;            // 31: or null
-    std::uintptr_t zero32[5] = {};          // 32-36
+    std::uintptr_t formatVersion = kLibraryFormatVersion;  //  1
+    const char* identifier;                   //  2: 32 hexadecimal digits, unique per library
+    std::uintptr_t majorVersion;              //  3
+    std::uintptr_t minorVersion;              //  4
+    std::uintptr_t buildNumber;               //  5
+    std::uintptr_t versions[4];               //  6-9: not read by the runtime
+    const char* displayName;                  // 10: GBK
+    std::uintptr_t alwaysOne = 1;             // 11: not read
+    std::uintptr_t zero12 = 0;                // 12
+    std::uintptr_t stateFlags = 0;            // 13: carried as is
+    std::uintptr_t zero14[8] = {};            // 14-21
+    std::intptr_t dataTypeCount = 0;          // 22
+    const unsigned char* dataTypes = nullptr; // 23: dataTypeCount records of 56 bytes
+    std::uintptr_t zero24[2] = {};            // 24-25
+    std::intptr_t commandCount;               // 26
+    std::uintptr_t zero27 = 0;                // 27
+    const CommandEntry* commands;             // 28: commandCount entries
+    std::uintptr_t zero29[2] = {};            // 29-30
+    LibraryNotifyFn notify;                   // 31: or null
+    std::uintptr_t zero32[5] = {};            // 32-36
 };
 static_assert(sizeof(LibraryDescriptor) == 36 * sizeof(void*), "36 words");
 

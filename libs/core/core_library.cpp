@@ -38,14 +38,12 @@ void* AllocValue(std::int32_t size) { return rt::AllocThrough(System(), size); }
 rt::SmallBlockPool& Pool() { return g_pool; }
 
 const rt::LibraryDescriptor kCoreLibrary = {
-    .formatVersion = rt::kLibraryFormatVersion,
     .identifier = "5F9E3C7A1B2D4E6F8091A2B3C4D5E6F7",
     .majorVersion = 5,
     .minorVersion = 3,
     .buildNumber = 64,
     .versions = {3, 7, 3, 7},
     .displayName = "\xCF\xB5\xCD\xB3\xBA\xCB\xD0\xC4\xD6\xA7\xB3\xD6\xBF\xE2",  // 系统核心支持库
-    .alwaysOne = 1,
     .stateFlags = 0xC0000001,
     .dataTypeCount = kDataTypeCount,
     .dataTypes = kDataTypes,

@@ -44,17 +44,12 @@ std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
 }
 
 const rt::LibraryDescriptor kInternetLibrary = {
-    .formatVersion = rt::kLibraryFormatVersion,
     .identifier = "3C8D2E7F9A1B4C6D8E0F1A2B3C4D5E60",
     .majorVersion = 2,
     .minorVersion = 0,
     .buildNumber = 0,
     .versions = {3, 0, 3, 0},
     .displayName = "\xBB\xA5\xC1\xAA\xCD\xF8\xD6\xA7\xB3\xD6\xBF\xE2",  // 互联网支持库
-    .alwaysOne = 1,
-    .stateFlags = 0,
-    .dataTypeCount = 0,
-    .dataTypes = nullptr,
     .commandCount = 1,
     .commands = kCommands,
     .notify = Notify,

@@ -68,17 +68,13 @@ void AddCriticalSection() {
 }
 
 const rt::LibraryDescriptor kThreadLibrary = {
-    .formatVersion = rt::kLibraryFormatVersion,
     .identifier = "A17C4E9B2F3D4B5C8E6F7A8B9C0D1E2F",
     .majorVersion = 2,
     .minorVersion = 0,
     .buildNumber = 3,
     .versions = {3, 7, 3, 7},
     .displayName = "\xB6\xE0\xCF\xDF\xB3\xCC\xD6\xA7\xB3\xD6\xBF\xE2",  // 多线程支持库
-    .alwaysOne = 1,
     .stateFlags = 0xC0000000,
-    .dataTypeCount = 0,
-    .dataTypes = nullptr,
     .commandCount = 1,
     .commands = kCommands,
     .notify = Notify,
