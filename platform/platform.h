@@ -23,7 +23,8 @@ namespace plat {
 // ---- Process ---------------------------------------------------------------------------------
 
 // The executable's full path in Windows form (D:\dir\webmon.exe; on Linux \home\u\webmon).
-// Windows: GetModuleFileNameA into a 260-byte buffer. Linux: the whole real path.
+// Windows: GetModuleFileNameA, whatever its length. Linux: the whole real path. Empty when
+// there is no path or it cannot be read whole.
 std::string ExecutablePath();
 
 // Makes path (Windows form) the current directory. False when that fails (the empty path fails).
@@ -137,7 +138,8 @@ void ShowErrorBox(const char* text, const char* caption);
 using ErrorBoxSeam = void (*)(const char* text, const char* caption);
 void SetErrorBoxSeam(ErrorBoxSeam seam);   // test builds only; null restores the real box
 
-// The hidden owner window, created on the main thread. The exit request message carries an exit
+// The hidden owner window, created on the main thread; a message-only window on Windows, so
+// that no broadcast waits for a thread that never retrieves messages. The exit request message carries an exit
 // code to the main thread; handler runs there with it.
 using WindowHandle = void*;
 using ExitRequestHandler = void (*)(std::int32_t code);
@@ -161,10 +163,12 @@ enum : std::uint32_t { kErrorInsufficientBuffer = 122 };
 std::uint32_t GetLastError();
 
 // ---- HTTP client: WinINet's ANSI entry points -------------------------------------------------
-// Windows: the real WinINet. Linux: a stand-in on libcurl with WinINet's behaviour where the
-// internet library relies on it (pull reads, HTTP/1.0, time-outs, proxy, TLS). Both do single
-// exchanges: one request, one response, no redirect followed; the rules of a fetch (schemes,
-// redirects, credentials, deadline, body limit) are the internet library's.
+// Windows: the real WinINet, in asynchronous mode behind calls that return as the synchronous
+// ones do (the context arguments are the platform's own there). Linux: a stand-in on libcurl
+// with WinINet's behaviour where the internet library relies on it (pull reads, HTTP/1.0,
+// time-outs, proxy, TLS). Both do single exchanges: one request, one response, no redirect
+// followed; the rules of a fetch (schemes, redirects, credentials, deadline, body limit) are
+// the internet library's.
 
 using InetHandle = void*;
 
@@ -238,7 +242,8 @@ bool InternetCloseHandle(InetHandle handle);
 
 // Ends the request at a time: a call on request still blocked milliseconds from now fails then,
 // and so does every later call but InternetCloseHandle, which the caller still makes. Windows:
-// a watchdog closes the request's handle from another thread, WinINet's way to cancel a call.
+// WinINet runs asynchronously and the platform waits for its answers; a wait that reaches the
+// deadline closes the request's WinINet handle, WinINet's documented way to cancel a call.
 void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds);
 
 }  // namespace plat

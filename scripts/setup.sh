@@ -9,7 +9,7 @@ recommends=--no-install-recommends
 if [ "${1:-test}" != run ]; then
   recommends=  # wine needs its recommended packages
   packages+=(clang libclang-rt-14-dev python3 openssl googletest libbenchmark-dev nginx-light
-             g++-mingw-w64-i686 wine wine32:i386)
+             g++-mingw-w64-i686 wine wine32:i386 xvfb xauth locales)
 fi
 
 missing=()
@@ -23,4 +23,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y $recommends "${missing[@]}"
+fi
+
+# The Windows build's GBK path test runs wine under the Chinese locale (code page 936).
+if [ "${1:-test}" != run ] && ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

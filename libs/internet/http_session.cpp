@@ -160,7 +160,6 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
         const std::uint32_t left = MillisecondsUntil(deadline);
         if (left == 0) return false;
         plat::InternetSetDeadline(h.request, left);
-        ShortenReceive(h.request, left);
         if (!plat::HttpSendRequestA(h.request, kHeaders, kHeadersLength, nullptr, 0)) return false;
 
         if (IsRedirectStatus(StatusOf(h.request))) {
@@ -182,11 +181,6 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     }
 }
 
-void HttpSession::ShortenReceive(plat::InetHandle request, std::uint32_t left) {
-    if (left >= limits_.receiveMs) return;
-    plat::InternetSetOptionA(request, plat::kOptionReceiveTimeout, &left, 4);
-}
-
 bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
                            std::chrono::steady_clock::time_point deadline) {
     char lengthText[32];
@@ -201,7 +195,6 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
     for (;;) {
         const std::uint32_t left = MillisecondsUntil(deadline);
         if (left == 0) return false;  // the deadline keeps what was read
-        ShortenReceive(request, left);
         std::uint32_t got = 0;
         if (!plat::InternetReadFile(request, block.data(), static_cast<std::uint32_t>(chunk),
                                     &got)) {

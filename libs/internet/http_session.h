@@ -57,10 +57,6 @@ private:
     bool ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
                   std::chrono::steady_clock::time_point deadline);
 
-    // A silence that would outlast the deadline ends with it, also where a blocked call cannot
-    // be cancelled from another thread.
-    void ShortenReceive(plat::InetHandle request, std::uint32_t left);
-
     plat::InetHandle session_ = nullptr;  // null until a fetch opens it
     OpenFunction open_ = plat::InternetOpenA;
     Limits limits_;

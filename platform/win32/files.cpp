@@ -1,6 +1,9 @@
 // Win32 directory search and files.
 #include "platform/win32/win32_internal.h"
 
+#include <cstring>
+#include <string>
+
 #include "platform/platform.h"
 
 namespace plat {
@@ -31,10 +34,43 @@ void FindClose(FindHandle search) { ::FindClose(static_cast<HANDLE>(search)); }
 
 // ---- Files -----------------------------------------------------------------------------------
 
+namespace {
+// CreateFileA takes paths shorter than MAX_PATH. A longer one is opened as Windows documents:
+// the wide form of its full path, behind the "\\?\" prefix (which turns off the path's
+// normalisation, so GetFullPathNameW does that first).
+HANDLE OpenLongPath(const char* path, SECURITY_ATTRIBUTES* attributes) {
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (units <= 0) return INVALID_HANDLE_VALUE;
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), units);
+    std::wstring full(static_cast<std::size_t>(units) + MAX_PATH, L'\0');
+    DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                 nullptr);
+    if (n >= full.size()) {  // the current directory made it longer still
+        full.resize(n);
+        n = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+    }
+    if (n == 0 || n >= full.size()) return INVALID_HANDLE_VALUE;
+    full.resize(n);
+    std::wstring prefixed;
+    if (full.rfind(L"\\\\?\\", 0) == 0) {
+        prefixed = full;
+    } else if (full.rfind(L"\\\\", 0) == 0) {  // \\server\share\... -> \\?\UNC\server\share\...
+        prefixed = L"\\\\?\\UNC\\" + full.substr(2);
+    } else {
+        prefixed = L"\\\\?\\" + full;
+    }
+    return ::CreateFileW(prefixed.c_str(), GENERIC_READ, FILE_SHARE_READ, attributes,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+}  // namespace
+
 FileHandle OpenFileForReading(const char* path) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE h = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = std::strlen(path) < MAX_PATH
+                   ? ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &inheritable,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                   : OpenLongPath(path, &inheritable);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     // Only files on disk are read: a pipe or device ("CON", "\\.\pipe\x") could block.
     if (::GetFileType(h) != FILE_TYPE_DISK) {

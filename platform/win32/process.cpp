@@ -16,9 +16,21 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 // ---- Process ---------------------------------------------------------------------------------
 
 std::string ExecutablePath() {
-    char path[260];
-    DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, n < sizeof path ? n : sizeof path);
+    // Windows runs programs from paths past MAX_PATH (about 130 Chinese characters in GBK): the
+    // buffer grows until the whole path fits, since a cut path names another folder.
+    constexpr std::size_t kLongest = 1 << 17;  // 32,767 UTF-16 units, two bytes each at most
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n =
+            ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return "";  // no path: no folder
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= kLongest) return "";  // still cut
+        path.resize(path.size() * 2);
+    }
 }
 
 bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path) != 0; }

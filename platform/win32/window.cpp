@@ -39,7 +39,10 @@ WindowHandle CreateHiddenOwnerWindow(ExitRequestHandler handler) {
     cls.hbrBackground = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
     cls.lpszClassName = "_QX_HideOwner";
     ::RegisterClassA(&cls);
-    return ::CreateWindowExA(WS_EX_TOOLWINDOW, "_QX_HideOwner", "", 0, 0, 0, 0, 0, nullptr,
+    // Message-only: the main thread sits in console input and never retrieves messages, and a
+    // top-level window of such a thread would hold up every broadcast on the desktop (setting
+    // changes, DDE, log-off). Sent messages still reach a message-only window.
+    return ::CreateWindowExA(WS_EX_TOOLWINDOW, "_QX_HideOwner", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                              nullptr, cls.hInstance, nullptr);
 }
 

@@ -1,5 +1,16 @@
 // The built webmon, end to end: web.txt rules, result lines, passes, the console loop.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 #include "tests/monitor/webmon_fixture.h"
 
@@ -134,6 +145,110 @@ TEST_F(Webmon, EndOfInputDuringARequestEndsAtOnce) {
     EXPECT_LT(r.seconds, 5.0);
     EXPECT_EQ(r.out, Banner("30"));
 }
+
+// A folder whose path is longer than the 260 bytes of a classic path buffer. On Windows its
+// names are Chinese, two bytes a character in GBK, so that the path is still short in the
+// characters that Windows counts and runs programs from.
+TEST_F(Webmon, WebTxtBesideTheExecutableInAFolderPastTwoHundredSixtyBytes) {
+#ifdef _WIN32
+    if (::GetACP() != 936) GTEST_SKIP() << "needs the GBK code page: monitor_gbk_path_test";
+    std::string name;
+    for (int i = 0; i < 15; ++i) name += "\xBC\xE0\xBF\xD8";  // GBK
+    const std::string sep = "\\";
+#else
+    std::string name;
+    for (int i = 0; i < 10; ++i) name += "监控";  // UTF-8
+    const std::string sep = "/";
+#endif
+    std::string deep = dir_;
+    while (deep.size() <= 300) {
+        deep += sep + name;
+#ifdef _WIN32
+        ASSERT_TRUE(::CreateDirectoryA(deep.c_str(), nullptr)) << ::GetLastError();
+#else
+        ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+#endif
+    }
+    const std::string exe = deep + sep + std::filesystem::path(exe_).filename().string();
+    ASSERT_EQ(std::rename(exe_.c_str(), exe.c_str()), 0);
+    exe_ = exe;
+    testing_support::WriteFile(deep + sep + "web.txt", "30\r\n");
+    EXPECT_EQ(Run("", 1.0).out, Banner("30") + Closing(1));
+}
+
+#ifdef _WIN32
+// The top-level windows of the processes whose image is exe, and whether such a process has
+// the hidden owner window among the message-only ones.
+struct WindowsOf {
+    std::vector<HWND> topLevel;
+    bool messageOnlyOwner = false;
+};
+
+bool RunsImage(HWND window, const std::string& exe) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return false;
+    char image[4096];
+    DWORD size = sizeof image;
+    const bool ok = ::QueryFullProcessImageNameA(process, 0, image, &size) != 0;
+    ::CloseHandle(process);
+    return ok && _stricmp(image, exe.c_str()) == 0;
+}
+
+struct Search {
+    const std::string* exe;
+    WindowsOf found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
+    auto* s = reinterpret_cast<Search*>(param);
+    if (RunsImage(window, *s->exe)) s->found.topLevel.push_back(window);
+    return TRUE;
+}
+
+WindowsOf FindWindowsOf(const std::string& exe) {
+    Search search{&exe, {}};
+    ::EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+    for (HWND w = nullptr; (w = ::FindWindowExA(HWND_MESSAGE, w, "_QX_HideOwner", nullptr));) {
+        if (RunsImage(w, exe)) search.found.messageOnlyOwner = true;
+    }
+    return search.found;
+}
+
+// On a desktop, a broadcast waits for every top-level window; webmon's main thread never
+// retrieves messages, so it must have none (its owner window is message-only). Wine makes its
+// windows only with a display: the suite runs under a virtual one.
+TEST_F(Webmon, NoTopLevelWindowOfARunningWebmonLeavesAMessageUnanswered) {
+    WebTxt("30\r\n");
+    WindowsOf seen;
+    std::vector<HWND> unanswered;
+    std::thread probe([&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+        const std::string exe = std::filesystem::absolute(exe_).string();
+        do {  // until webmon has made its first window (wine starts a process slowly)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            seen = FindWindowsOf(exe);
+        } while (!seen.messageOnlyOwner && seen.topLevel.empty() &&
+                 std::chrono::steady_clock::now() < until);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // and the ones after it
+        const bool owner = seen.messageOnlyOwner;
+        seen = FindWindowsOf(exe);
+        seen.messageOnlyOwner = seen.messageOnlyOwner || owner;
+        for (HWND window : seen.topLevel) {
+            DWORD_PTR answer = 0;
+            if (!::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &answer)) {
+                unanswered.push_back(window);
+            }
+        }
+    });
+    ChildResult r = Run("", 10.0);
+    probe.join();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(seen.messageOnlyOwner) << "the owner window, message-only, while webmon ran";
+    EXPECT_EQ(unanswered.size(), 0u) << "of " << seen.topLevel.size() << " top-level windows";
+}
+#endif
 
 #ifndef _WIN32
 TEST_F(Webmon, Utf8ConsoleInAUtf8Locale) {

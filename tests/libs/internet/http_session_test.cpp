@@ -10,6 +10,7 @@
 #include "libs/internet/internet_library.h"
 #include "runtime/errors.h"
 #include "runtime/registry.h"
+#include "support/platform_facts.h"
 
 namespace {
 
@@ -113,11 +114,10 @@ TEST_F(Internet, BodiesAroundTheChunkSizesArriveIntact) {
 TEST_F(Internet, ABrokenConnectionKeepsWhatArrived) {
     std::string body;
     const bool ok = Fetch(Http("/broken"), &body);
-#ifndef _WIN32
-    EXPECT_FALSE(ok);  // wine's WinINet takes an early close for the end of the body
-#else
-    (void)ok;
-#endif
+    // Wine's WinINet takes an early close for the end of the body.
+    if (!testing_support::RunningUnderWine()) {
+        EXPECT_FALSE(ok);
+    }
     EXPECT_EQ(body, std::string(3000, 'x'));
     EXPECT_EQ(Read(Http("/broken")), std::string(3000, 'x'));
 }
@@ -340,20 +340,10 @@ protected:
         EXPECT_LT(Seconds(start_), 4.5) << Elapsed(start_);
     }
     static constexpr int kLimit = 1 << 20;
-    // Wine's WinINet does not end a call blocked on a request whose handle another thread
-    // closes (it holds the handle until the call returns); Windows' own does.
-    static bool BlockedCallsCannotBeCancelled() {
-#ifdef _WIN32
-        return true;
-#else
-        return false;
-#endif
-    }
     std::chrono::steady_clock::time_point start_;
 };
 
 TEST_F(Bounded, InterimResponsesForeverEndAtTheDeadline) {
-    if (BlockedCallsCannotBeCancelled()) GTEST_SKIP() << "wine cannot cancel a blocked call";
     std::string body = "stale";
     EXPECT_FALSE(Fetch(Http("/drip/continue"), &body));
     EXPECT_EQ(body, "");
@@ -361,7 +351,6 @@ TEST_F(Bounded, InterimResponsesForeverEndAtTheDeadline) {
 }
 
 TEST_F(Bounded, HeaderLinesForeverEndAtTheDeadline) {
-    if (BlockedCallsCannotBeCancelled()) GTEST_SKIP() << "wine cannot cancel a blocked call";
     std::string body = "stale";
     EXPECT_FALSE(Fetch(Http("/drip/header"), &body));
     EXPECT_EQ(body, "");
@@ -369,11 +358,14 @@ TEST_F(Bounded, HeaderLinesForeverEndAtTheDeadline) {
 }
 
 TEST_F(Bounded, ADrippingBodyEndsAtTheDeadlineWithItsPrefix) {
-    if (BlockedCallsCannotBeCancelled()) GTEST_SKIP() << "wine cannot cancel a blocked call";
     std::string body;
     EXPECT_FALSE(Fetch(Http("/drip/body"), &body));
     ExpectEndedByTheDeadline();
-    EXPECT_GE(body.size(), 5u) << "what arrived before the deadline is kept";
+    // Wine's read waits for a whole block, so what it hands over before the deadline may be
+    // nothing; Windows and the Linux build hand over what arrived.
+    if (!testing_support::RunningUnderWine()) {
+        EXPECT_GE(body.size(), 5u) << "what arrived before the deadline is kept";
+    }
     EXPECT_EQ(body, std::string(body.size(), 'd'));
 }
 
