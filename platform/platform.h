@@ -101,9 +101,13 @@ void CloseFile(FileHandle file);
 
 enum class Stream { Output, Error };
 // Writes the zero-terminated GBK text with one locked stream call; the stream is flushed when it
-// is not a terminal, so a log holds every line as soon as the call returns.
+// is not a terminal, so a log holds every line as soon as the call returns. A console shows it
+// as Chinese whatever its character set: Windows writes a console in UTF-16, Linux converts for
+// a UTF-8 locale. Redirected, the bytes are written as they are.
 void ConsoleWrite(Stream stream, const char* text);
-// One fgets of standard input into buffer (size bytes). False at end of input or on error.
+// One fgets of standard input into buffer (size bytes). False at end of input or on error. A
+// line typed on a console comes back as GBK (Windows: read in UTF-16; Linux: converted from a
+// UTF-8 locale); redirected input keeps its bytes.
 bool ConsoleReadLine(char* buffer, int size);
 // Waits for one key of the console's own keyboard and returns its byte, unechoed; Enter is 0x0D.
 // -1 when there is no console keyboard.
