@@ -75,11 +75,7 @@ std::string Join(const Reference& r) {
 
 bool IsAcceptableAddress(const char* address) {
     if (!address || address[0] == '\0') return false;
-    for (const char* p = address; *p; ++p) {
-        const auto byte = static_cast<unsigned char>(*p);
-        if (byte < 0x20 || byte == 0x7F) return false;
-    }
-    return true;
+    return std::strpbrk(address, "\r\n") == nullptr;
 }
 
 bool IsFetchedScheme(std::int32_t scheme) {
@@ -156,20 +152,15 @@ bool ResolveLocation(const std::string& base, const std::string& location, std::
     return true;
 }
 
-bool Revisits(const std::vector<std::string>& visited, const std::string& address) {
-    return std::find(visited.begin(), visited.end(), WithoutFragment(address)) != visited.end();
-}
-
-Hop DecideRedirect(const std::vector<std::string>& visited, const std::string& current,
-                   const std::string& location, std::string* next) {
+Hop DecideRedirect(int requests, const std::string& current, const std::string& location,
+                   std::string* next) {
     std::string target;
     if (!ResolveLocation(current, location, &target)) return Hop::Page;
     const std::string to = Split(target).scheme;
     const std::string from = Split(current).scheme;
     if (!EqualNoCase(to, "http") && !EqualNoCase(to, "https")) return Hop::Fail;
     if (EqualNoCase(from, "https") && EqualNoCase(to, "http")) return Hop::Fail;
-    if (visited.size() > static_cast<std::size_t>(kMaxRedirects)) return Hop::Fail;
-    if (Revisits(visited, target)) return Hop::Fail;
+    if (requests > kMaxRedirects) return Hop::Fail;
     *next = target;
     return Hop::Follow;
 }

@@ -3,8 +3,9 @@
 //
 // Invariants:
 //  1. Only http and https are ever connected to; every other scheme fails before any connection.
-//  2. A fetch makes at most 1 + kMaxRedirects requests, never visits an address twice, never
-//     follows a redirect from https down to http.
+//  2. A fetch makes at most 1 + kMaxRedirects requests (which ends every redirect loop) and
+//     never follows a redirect from https down to http. An address may come round again: a
+//     site that sets a cookie on the way and sends the client back is no loop.
 //  3. Credentials from the address go to the address's own origin (scheme, host, port) only.
 //  4. Every fetch ends: each request has connect, send and idle receive time-outs, and the
 //     whole fetch has a deadline and a body limit, past which it stops with the prefix read.
@@ -12,7 +13,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace inet {
 
@@ -35,9 +35,9 @@ struct Limits {
 
 // ---- Addresses -------------------------------------------------------------------------------
 
-// False for a null or empty address and for one that holds a control byte (a lone CR or LF
-// could split the request line): such an address is never requested. Blanks are the
-// canonical form's to handle, as the platform's WinINet does.
+// False for a null or empty address and for one that holds a CR or LF (either could split the
+// request): such an address is never requested. Every other byte, a tab or a blank included,
+// is the canonical form's to decide on, as WinINet's is on Windows.
 bool IsAcceptableAddress(const char* address);
 
 // The schemes that are fetched: http and https (the platform's scheme numbers).
@@ -65,20 +65,17 @@ bool IsRedirectStatus(std::uint32_t status);
 // is not an acceptable address, or base is not absolute.
 bool ResolveLocation(const std::string& base, const std::string& location, std::string* out);
 
-// True when address, without its fragment, is one of visited: a redirect loop.
-bool Revisits(const std::vector<std::string>& visited, const std::string& address);
-
 // What to do with a redirect response.
 enum class Hop {
     Follow,     // request the next address
     Page,       // no usable Location: the response is the page
-    Fail,       // the fetch fails: too many hops, a loop, another scheme, or https down to http
+    Fail,       // the fetch fails: too many hops, another scheme, or https down to http
 };
 
 // Decides one redirect: from the absolute address `current` to the Location value `location`,
-// after `visited` (every address requested so far, without fragments, the first included).
-// On Follow, *next is the address to request, without its fragment.
-Hop DecideRedirect(const std::vector<std::string>& visited, const std::string& current,
-                   const std::string& location, std::string* next);
+// after `requests` requests of this fetch (the first included). On Follow, *next is the
+// address to request, without its fragment.
+Hop DecideRedirect(int requests, const std::string& current, const std::string& location,
+                   std::string* next);
 
 }  // namespace inet

@@ -129,12 +129,13 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     const Origin home = target.origin();
     const std::string user = target.user;          // the address's credentials, for home only
     const std::string password = target.password;
-    std::vector<std::string> visited{WithoutFragment(target.canonical)};
+    int requests = 0;
     for (;;) {
+        ++requests;
         RequestHandles h;
         // Invariants 1 and 2 of fetch_policy.h, where the request leaves the library.
         WEBMON_ASSERT(IsFetchedScheme(target.scheme));
-        WEBMON_ASSERT(visited.size() <= 1 + static_cast<std::size_t>(kMaxRedirects));
+        WEBMON_ASSERT(requests <= 1 + kMaxRedirects);
         const bool atHome = SameOrigin(target.origin(), home);  // invariant 3
         h.connection = plat::InternetConnectA(session_, target.host, target.port,
                                               atHome ? user.c_str() : "",
@@ -164,15 +165,11 @@ bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
 
         if (IsRedirectStatus(StatusOf(h.request))) {
             std::string next;
-            switch (DecideRedirect(visited, target.canonical, LocationOf(h.request), &next)) {
+            switch (DecideRedirect(requests, target.canonical, LocationOf(h.request), &next)) {
             case Hop::Fail: return false;
             case Hop::Follow:
                 target = Target{};
-                if (!ParseAddress(next, &target) || !IsFetchedScheme(target.scheme) ||
-                    Revisits(visited, target.canonical)) {
-                    return false;
-                }
-                visited.push_back(WithoutFragment(target.canonical));
+                if (!ParseAddress(next, &target) || !IsFetchedScheme(target.scheme)) return false;
                 continue;
             case Hop::Page: break;  // no usable Location: this response is the page
             }

@@ -37,7 +37,9 @@ long StatusOf(const std::string& line, std::size_t space) {
 void TakeHeadLine(ResponseHead& head, const char* data, std::size_t n) {
     const std::string line(data, n);
     const std::size_t space = line.find(' ');
-    if (line.compare(0, 5, "HTTP/") == 0 && space != std::string::npos) {
+    // Any letter case, as libcurl reads a status line.
+    if (line.size() >= 5 && strncasecmp(line.c_str(), "HTTP/", 5) == 0 &&
+        space != std::string::npos) {
         head = ResponseHead{};
         head.status = StatusOf(line, space);
         return;
@@ -52,7 +54,8 @@ void TakeHeadLine(ResponseHead& head, const char* data, std::size_t n) {
     if (strcasecmp(name.c_str(), "content-length") == 0 && name.size() == 14) {
         head.contentLength = ValueOf(line, colon);
         head.hasContentLength = true;
-    } else if (strcasecmp(name.c_str(), "location") == 0 && name.size() == 8) {
+    } else if (strcasecmp(name.c_str(), "location") == 0 && name.size() == 8 &&
+               !head.hasLocation) {  // the first one, as WinINet answers
         head.location = ValueOf(line, colon);
         head.hasLocation = true;
     }

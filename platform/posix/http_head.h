@@ -3,8 +3,8 @@
 // WinINet's callers ask for. Pure text work, so that it can be fuzzed alone.
 //
 // Invariants:
-//  1. A status line ("HTTP/" then a space) starts a response afresh: interim 1xx responses
-//     leave nothing behind.
+//  1. A status line ("HTTP/" in any letter case, then a space) starts a response afresh:
+//     interim 1xx responses leave nothing behind.
 //  2. A line that is neither a status line, a header ("name: value") nor the blank line is
 //     ignored, as WinINet ignores a malformed header line; the response goes on.
 //  3. status is 0 or a number of at most three digits; values hold no CR or LF.
@@ -21,7 +21,7 @@ struct ResponseHead {
     bool hasContentLength = false;
     std::string contentLength;    // its value, blanks trimmed
     bool hasLocation = false;
-    std::string location;         // its value, blanks trimmed
+    std::string location;         // the first one's value, blanks trimmed
 };
 
 // Takes one line of the head, its line end included or not.

@@ -12,6 +12,8 @@
 //     proxy from the environment once the caller asks for the configured proxy.
 //  4. Connect, send and receive time-outs from the session's options: a transfer that brings
 //     nothing for the receive time-out fails; so does one still running at its deadline.
+//  5. Cookies that responses set are kept in memory for the session's life, never on disk, and
+//     sent with its later requests (libcurl's cookie engine, shared by the session's transfers).
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -72,11 +75,16 @@ struct Session : Handle {
     Session() : Handle(Kind::Session) {}
     ~Session() override {
         if (multi) curl_multi_cleanup(multi);
+        if (cookies) curl_share_cleanup(cookies);
     }
     // One transfer engine for all the session's requests: building one per request costs more
     // than the request itself on a fast network. The lock keeps its use to one thread at a time.
     CURLM* multi = nullptr;
     std::mutex lock;
+    // The cookies that responses set, kept in memory for the session's life (never on disk)
+    // and sent with its later requests, as WinINet keeps them.
+    CURLSH* cookies = nullptr;
+    std::mutex cookieLock;
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
     // Time-outs: none until the caller sets them (the internet library always does).
@@ -169,17 +177,29 @@ std::string EncodeTarget(const std::string& object) {
 
 // ---- The transfer ---------------------------------------------------------------------------
 
-std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
+// libcurl's callbacks are called from C: nothing may be thrown through them, so an allocation
+// that fails there fails the transfer instead (0 bytes taken aborts it).
+std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) try {
     auto* r = static_cast<Request*>(user);
     const std::size_t bytes = size * n;
     r->lastActivity = Clock::now();
     posix::TakeHeadLine(r->head, data, bytes);
     return bytes;
+} catch (const std::bad_alloc&) {
+    return 0;
 }
 
-std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) {
+std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try {
     auto* r = static_cast<Request*>(user);
     const std::size_t bytes = size * n;
+    if (!r->head.complete) {
+        // The body has begun, so libcurl has read the whole head, also one whose lines the
+        // head reader did not take for a response: its status is libcurl's.
+        long code = 0;
+        curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
+        if (code > 0) r->head.status = code;
+        r->head.complete = true;
+    }
     if (r->pending.size() - r->pendingAt >= kPauseAt) {
         r->paused = true;
         return CURL_WRITEFUNC_PAUSE;  // the reader is behind: hold the rest in the socket
@@ -191,6 +211,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) {
     r->pending.append(data, bytes);
     r->lastActivity = Clock::now();
     return bytes;
+} catch (const std::bad_alloc&) {
+    return 0;
+}
+
+void LockCookies(CURL*, curl_lock_data, curl_lock_access, void* session) {
+    static_cast<Session*>(session)->cookieLock.lock();
+}
+void UnlockCookies(CURL*, curl_lock_data, void* session) {
+    static_cast<Session*>(session)->cookieLock.unlock();
 }
 
 bool StartTransfer(Request* r, const std::string& url) {
@@ -207,10 +236,18 @@ bool StartTransfer(Request* r, const std::string& url) {
     Session* s = c->session;
     std::lock_guard<std::mutex> hold(s->lock);
     if (!s->multi) s->multi = curl_multi_init();
+    if (!s->cookies && (s->cookies = curl_share_init())) {
+        curl_share_setopt(s->cookies, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+        curl_share_setopt(s->cookies, CURLSHOPT_LOCKFUNC, LockCookies);
+        curl_share_setopt(s->cookies, CURLSHOPT_UNLOCKFUNC, UnlockCookies);
+        curl_share_setopt(s->cookies, CURLSHOPT_USERDATA, s);
+    }
     r->multi = s->multi;
     r->easy = curl_easy_init();
-    if (!r->multi || !r->easy) return Fail(kErrCannotConnect);
+    if (!r->multi || !r->easy || !s->cookies) return Fail(kErrCannotConnect);
     CURL* e = r->easy;
+    curl_easy_setopt(e, CURLOPT_SHARE, s->cookies);
+    curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // the cookie engine on, with no file
     curl_easy_setopt(e, CURLOPT_PRIVATE, r);
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -259,6 +296,13 @@ void Pump(Request* r) {
     }
     if (r->finished) return;
     const Clock::time_point now = Clock::now();
+    // A pause comes only after the head is complete (OnBody), so no caller waits on a paused
+    // transfer for its head; should one ever, it fails at once instead of spinning.
+    if (r->paused && !r->head.complete) {
+        r->finished = true;
+        r->result = CURLE_RECV_ERROR;
+        return;
+    }
     const long idle = r->head.complete ? s->receiveMs : std::max(s->sendMs, s->receiveMs);
     if (now >= r->deadline ||
         (!r->paused && now - r->lastActivity > std::chrono::milliseconds(idle))) {
@@ -293,6 +337,11 @@ bool AwaitHeaders(Request* r) {
     while (!r->head.complete && !r->finished) Pump(r);
     if (r->head.complete) return true;
     // Ended before any final header: a failure, unless an empty response ended cleanly.
+    if (r->result == CURLE_OK && r->head.status == 0) {
+        long code = 0;  // a head that libcurl read and the head reader did not
+        curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
+        r->head.status = code;
+    }
     if (r->result == CURLE_OK && r->head.status >= 200) return true;
     return Fail(ErrorFor(r->result == CURLE_OK ? CURLE_RECV_ERROR : r->result));
 }

@@ -44,6 +44,9 @@ TEST(ResponseHead, MalformedLinesAreIgnoredAndTheResponseGoesOn) {
                               "no colon here\r\n", "Content-Length: 2\r\n"});
     EXPECT_EQ(head.status, 200) << "a line starting like a status line, without a space";
     EXPECT_EQ(head.contentLength, "2");
+    EXPECT_EQ(Read({"http/1.0 201 Created\r\n"}).status, 201) << "any letter case";
+    EXPECT_EQ(Read({"HTTP/1.0 302 Found\r\n", "Location: /a\r\n", "Location: /b\r\n"}).location,
+              "/a") << "the first Location";
     EXPECT_EQ(Read({"HTTP/1.0 abc\r\n"}).status, 0);
     EXPECT_EQ(Read({"HTTP/1.0 2000\r\n"}).status, 200) << "three digits at most";
     EXPECT_EQ(Read({"HTTP/1.0 99999999999999999999\r\n"}).status, 999);
