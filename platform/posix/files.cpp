@@ -146,7 +146,23 @@ bool OpenForWritingElsewhere(dev_t dev, ino_t ino) {
 struct OpenFile {
     int fd;
 };
+
+int RealReadLock(int fd, struct flock* lock) { return fcntl(fd, F_OFD_SETLK, lock); }
+posix::ReadLockCall g_readLock = RealReadLock;
+
+// A shared lock keeps out writers that lock. A file system that has no locks (NFS without its
+// lock service, some FUSE ones) refuses the call itself: there is no writer's lock to respect,
+// and the /proc look still catches writers that do not lock.
+bool TakeReadLock(int fd) {
+    struct flock lock{};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    if (g_readLock(fd, &lock) == 0) return true;
+    return errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL;
+}
 }  // namespace
+
+void posix::SetReadLockSeam(posix::ReadLockCall call) { g_readLock = call ? call : RealReadLock; }
 
 FileHandle OpenFileForReading(const char* path) {
     // Non-blocking, so that a named pipe without a writer cannot hold the open; only regular
@@ -154,11 +170,7 @@ FileHandle OpenFileForReading(const char* path) {
     int fd = open(posix::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
     struct stat st;
-    // A shared lock keeps out writers that lock; the /proc look catches those that do not.
-    struct flock lock{};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_OFD_SETLK, &lock) != 0 ||
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !TakeReadLock(fd) ||
         OpenForWritingElsewhere(st.st_dev, st.st_ino)) {
         close(fd);
         return nullptr;

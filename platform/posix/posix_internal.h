@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+struct flock;
+
 namespace plat::posix {
 
 void SetLastError(std::uint32_t code);
@@ -16,5 +18,9 @@ bool ReadFully(int fd, void* into, std::size_t count, std::size_t* got);
 std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8);
 // True when the console speaks UTF-8 (decided once in InitProcess from LC_CTYPE).
 bool ConsoleIsUtf8();
+// The call that takes OpenFileForReading's shared lock (fcntl F_OFD_SETLK), for tests that
+// play a file system without locks; null: the real call.
+using ReadLockCall = int (*)(int fd, struct flock* lock);
+void SetReadLockSeam(ReadLockCall call);
 
 }  // namespace plat::posix

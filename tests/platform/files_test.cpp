@@ -8,12 +8,14 @@
 #include "support/child.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -64,6 +66,31 @@ TEST(OpenFileForReading, OnlyARegularFileOpens) {
 }
 
 #ifndef _WIN32
+int g_lockErrno = 0;
+int RefusedLock(int, struct flock*) {
+    errno = g_lockErrno;
+    return -1;
+}
+
+// A file system without locks refuses the read lock itself: that is no writer. A lock that a
+// writer holds still keeps the file from being read.
+TEST(OpenFileForReading, AFileSystemWithoutLocksStillReads) {
+    const std::string dir = MakeTempDir();
+    WriteFile(dir + "/web.txt", "30\r\n");
+    plat::posix::SetReadLockSeam(RefusedLock);
+    for (int no : {ENOLCK, EOPNOTSUPP, EINVAL}) {
+        g_lockErrno = no;
+        EXPECT_EQ(ReadThrough(dir + "/web.txt"), "30\r\n") << no;
+    }
+    for (int held : {EAGAIN, EACCES}) {
+        g_lockErrno = held;
+        EXPECT_EQ(ReadThrough(dir + "/web.txt"), "<refused>") << held;
+    }
+    plat::posix::SetReadLockSeam(nullptr);
+    EXPECT_EQ(ReadThrough(dir + "/web.txt"), "30\r\n");
+    RemoveTree(dir);
+}
+
 void Interrupted(int) {}
 
 // A signal whose handler does not ask for restarts stops a blocked read with EINTR.
