@@ -19,6 +19,7 @@ constexpr char kAllocFailed[] =
     "\xB7\xD6\xC5\xE4 %" PRId64 " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
 std::atomic<const HeapSeam*> g_seam{nullptr};
+thread_local int g_recoverable = 0;  // RecoverableAllocations alive on this thread
 
 bool Refused(std::uint32_t size) {
     const HeapSeam* seam = g_seam.load(std::memory_order_relaxed);
@@ -47,6 +48,21 @@ void RuntimeHeapFree(void* block) {
 }
 
 void SetHeapSeam(const HeapSeam* seam) { g_seam.store(seam); }
+
+RecoverableAllocations::RecoverableAllocations() { ++g_recoverable; }
+RecoverableAllocations::~RecoverableAllocations() { --g_recoverable; }
+bool RecoverableAllocations::Active() { return g_recoverable > 0; }
+
+namespace {
+void* NewBlock(std::size_t size) {
+    const HeapSeam* seam = g_seam.load(std::memory_order_relaxed);
+    if (!(seam && seam->refuseNew && seam->refuseNew(size))) {
+        if (void* block = std::malloc(size ? size : 1)) return block;
+    }
+    if (RecoverableAllocations::Active()) throw std::bad_alloc();
+    ReportAllocFailure(static_cast<std::int64_t>(size));
+}
+}  // namespace
 
 void* SvcAlloc(std::int32_t size) {
     void* block = RuntimeHeapAlloc(static_cast<std::uint32_t>(size));
@@ -89,10 +105,7 @@ void ReportAllocFailure(std::int64_t size) {
 
 // ---- The program's operator new and delete ----------------------------------------------------
 
-void* operator new(std::size_t size) {
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    rt::ReportAllocFailure(static_cast<std::int64_t>(size));
-}
+void* operator new(std::size_t size) { return rt::NewBlock(size); }
 void* operator new[](std::size_t size) { return ::operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size ? size : 1);

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "libs/internet/internet_library.h"
 #include "runtime/check.h"
+#include "runtime/memory.h"
 #include "runtime/value.h"
 
 namespace inet {
@@ -118,6 +120,15 @@ void HttpSession::Close() {
 
 bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
     body.Resize(0);
+    rt::RecoverableAllocations recoverable;
+    try {
+        return FetchHops(address, body);
+    } catch (const std::bad_alloc&) {
+        return false;  // the handles were closed on the way out, request first; the body stays
+    }
+}
+
+bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body) {
     if (!IsAcceptableAddress(address)) return false;
     // Parsed before anything is opened: a scheme that is not fetched costs no network at all.
     Target target;

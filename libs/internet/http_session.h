@@ -3,7 +3,8 @@
 // Invariants:
 //  1. The session handle, once open, lives until the process ends; each request of a fetch
 //     opens and closes its own connection and request handles, request first.
-//  2. Fetch never reports an error: false, with the body bytes read so far in the buffer.
+//  2. Fetch never reports an error: false, with the body bytes read so far in the buffer. Memory
+//     that runs out inside a fetch fails that fetch alone, its handles closed.
 //  3. The rules of fetch_policy.h hold for every request: schemes, redirects one hop at a time,
 //     credentials, time-outs, the deadline and the body limit.
 //  4. No lock: one thread fetches at a time.
@@ -52,6 +53,8 @@ public:
     void SetOpen(OpenFunction open) { open_ = open; }
 
 private:
+    bool FetchHops(const char* address, rt::ByteBuffer& body);
+
     // Reads the body of the request's response: true at its end, false when the connection
     // broke, the deadline passed or the body limit was reached (the prefix is kept).
     bool ReadBody(plat::InetHandle request, rt::ByteBuffer& body,

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -135,14 +136,14 @@ bool Await(Handle* h, Clock::time_point until) {
 
 InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char* proxy,
                          const char* bypass, std::uint32_t flags) {
-    HINTERNET raw =
-        ::InternetOpenA(agent, accessType, proxy, bypass, flags | INTERNET_FLAG_ASYNC);
-    if (!raw) return nullptr;
-    if (::InternetSetStatusCallbackA(raw, OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
-        ::InternetCloseHandle(raw);
+    auto handle = std::make_unique<Handle>();  // first: a new that fails leaves nothing open
+    handle->raw = ::InternetOpenA(agent, accessType, proxy, bypass, flags | INTERNET_FLAG_ASYNC);
+    if (!handle->raw) return nullptr;
+    if (::InternetSetStatusCallbackA(handle->raw, OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        ::InternetCloseHandle(handle->raw);
         return nullptr;
     }
-    return new Handle{raw};
+    return handle.release();
 }
 
 bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buffer,
@@ -176,10 +177,11 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
                             std::uint32_t flags, std::uintptr_t) {
     HINTERNET parent = Raw(session);
     if (!parent) return nullptr;
+    auto handle = std::make_unique<Handle>();
+    handle->receiveMs = AsHandle(session)->receiveMs;
     // No context: a connection makes no call that is waited for.
-    HINTERNET raw = ::InternetConnectA(parent, host, port, user, password, service, flags, 0);
-    if (!raw) return nullptr;
-    return new Handle{raw, nullptr, false, Clock::time_point::max(), AsHandle(session)->receiveMs};
+    handle->raw = ::InternetConnectA(parent, host, port, user, password, service, flags, 0);
+    return handle->raw ? handle.release() : nullptr;
 }
 
 InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
@@ -187,17 +189,20 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
                             std::uint32_t flags, std::uintptr_t) {
     HINTERNET parent = Raw(connection);
     if (!parent) return nullptr;
+    auto handle = std::make_unique<Handle>();
+    handle->receiveMs = AsHandle(connection)->receiveMs;
     Call* call = new Call();
-    HINTERNET raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes,
-                                       flags, reinterpret_cast<DWORD_PTR>(call));
+    handle->raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes, flags,
+                                     reinterpret_cast<DWORD_PTR>(call));
     // A failed open may or may not have sent a closing notice for call: it is left alone.
-    if (!raw) return nullptr;
+    if (!handle->raw) return nullptr;
     call->done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!call->done) {
-        ::InternetCloseHandle(raw);  // its closing notice frees call
+        ::InternetCloseHandle(handle->raw);  // its closing notice frees call
         return nullptr;
     }
-    return new Handle{raw, call, false, Clock::time_point::max(), AsHandle(connection)->receiveMs};
+    handle->call = call;
+    return handle.release();
 }
 
 bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t headersLength,

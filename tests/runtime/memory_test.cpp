@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include "runtime/context.h"
 #include "runtime/memory.h"
@@ -55,6 +58,31 @@ TEST_F(ConstantPoolTest, ReallocResizesHeapBlocks) {
     block = static_cast<char*>(SvcRealloc(block, 4000));
     EXPECT_STREQ(block, "abc");
     SvcFree(block);
+}
+
+std::thread::id g_refusedThread;
+bool RefuseLargeOnOneThread(std::size_t size) {
+    return size >= 4096 && std::this_thread::get_id() == g_refusedThread;
+}
+
+// The full end (box and exit) of a new outside any scope is Lifecycle's test.
+TEST(RecoverableAllocations, ANewThatFailsInsideAScopeThrowsOnThatThreadOnly) {
+    HeapSeam seam{nullptr, nullptr};
+    seam.refuseNew = RefuseLargeOnOneThread;
+    g_refusedThread = std::this_thread::get_id();
+    SetHeapSeam(&seam);
+    {
+        RecoverableAllocations recoverable;
+        { RecoverableAllocations nested; }
+        EXPECT_TRUE(RecoverableAllocations::Active()) << "the outer scope outlives a nested one";
+        EXPECT_THROW(std::vector<char>(5000), std::bad_alloc);
+        EXPECT_NO_THROW(std::vector<char>(100)) << "below what the seam refuses";
+        bool inScope = true;
+        std::thread([&] { inScope = RecoverableAllocations::Active(); }).join();
+        EXPECT_FALSE(inScope) << "another thread is not in the scope";
+    }
+    EXPECT_FALSE(RecoverableAllocations::Active());
+    SetHeapSeam(nullptr);
 }
 
 TEST(ConstantPool, NothingIsConstantWhileThePoolIsUnset) {

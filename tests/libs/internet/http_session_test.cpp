@@ -1,6 +1,7 @@
 // The internet library against real servers on 127.0.0.1 (tests/fixtures/servers.py).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "libs/internet/internet_library.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/registry.h"
 #include "support/platform_facts.h"
 
@@ -281,6 +283,39 @@ TEST_F(Internet, ASessionThatCannotOpenFailsTheFetchAndIsTriedAgainNextTime) {
     EXPECT_TRUE(session.Fetch(Http("/ok").c_str(), body));
     EXPECT_EQ(g_opens, 3) << "an open session is kept";
     session.Close();
+}
+
+std::atomic<int> g_grants{0};  // allocations of 2 KB or more still granted
+bool RefuseAfterGrants(std::size_t size) { return size >= 2048 && g_grants.fetch_sub(1) <= 0; }
+bool RefuseHeapAfterGrants(std::uint32_t size) { return RefuseAfterGrants(size); }
+
+// Memory that runs out inside a fetch, wherever it runs out (the address's buffers, the body's
+// blocks, the platform's own), fails that fetch alone: the bytes read are kept, the process
+// goes on (a new that failed outside would end it with the box), and the next fetch is whole.
+TEST_F(Internet, MemoryThatRunsOutInsideAFetchFailsThatFetchAlone) {
+    const rt::HeapSeam seam{RefuseHeapAfterGrants, nullptr, RefuseAfterGrants};
+    const std::string whole = Pattern(300000);
+    const std::string address = Http("/bytes/300000");
+    const int before = inet::Pool().usedCount();
+    int failed = 0, failedWithPrefix = 0;
+    for (int grants = 0; grants < 24; ++grants) {
+        rt::ByteBuffer buffer(inet::Pool());
+        g_grants = grants;
+        rt::SetHeapSeam(&seam);  // for the fetch alone: the test's own allocations are not in it
+        const bool ok = inet::State().http.Fetch(address.c_str(), buffer);
+        rt::SetHeapSeam(nullptr);
+        const std::string body(reinterpret_cast<const char*>(buffer.data()),
+                               static_cast<std::size_t>(buffer.size()));
+        EXPECT_EQ(whole.compare(0, body.size(), body), 0) << grants << ": a prefix of the body";
+        if (!ok) ++failed;
+        if (!ok && !body.empty()) ++failedWithPrefix;
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(failedWithPrefix, 0) << "a fetch that failed after reading kept what it read";
+    std::string body;
+    EXPECT_TRUE(Fetch(address, &body));
+    EXPECT_TRUE(body == whole);
+    EXPECT_EQ(inet::Pool().usedCount(), before);
 }
 
 // A GET of path on the HTTP fixture through the platform's calls alone, on a session opened
