@@ -5,9 +5,10 @@ Usage: wine_measure.py BUILD_DIR [OTHER_WEBMON_EXE]
 BUILD_DIR is a win32 build with benchmarks (build/win32). Starts nginx on loopback as
 measure.py does, then, five rounds taking turns to go first, measures whole processes under wine:
 one webmon.exe pass over the 1,000 small pages, from its start to its first
-"Mission accomplished," line, beside the plain loop's process over the same list. With
-OTHER_WEBMON_EXE (an earlier build, say), that one's pass is measured in the same rounds.
-Run it under a display (xvfb-run), as the tests are.
+"Mission accomplished," line, beside the plain loop's process over the same list; then a pass
+over one 64 MB text page beside the plain loop fetching it; then a pass over a page without end,
+which the body limit ends. With OTHER_WEBMON_EXE (an earlier build, say), that one is measured in
+the same rounds. Run it under a display (xvfb-run), as the tests are.
 """
 import os
 import shutil
@@ -51,19 +52,26 @@ def webmon_pass(exe, folder, urls):
     status = proc.wait()
     if seconds is None or status != 0:
         raise SystemExit('%s did not finish its pass (status %d)' % (exe, status))
-    if seen.count(b'Faild') and len(urls) > 1:
+    if b'Faild' in seen and len(urls) > 1:
         raise SystemExit('%s failed pages of the pass' % exe)
     return seconds
 
 
-def loop_process(build, listing):
+def loop_process(build, listing, pages):
     start = time.monotonic()
     out = subprocess.run([WINE_RUN, os.path.join(build, 'bench', 'wininet_loop.exe'), listing],
                          stdout=subprocess.PIPE, check=True).stdout.split()
     seconds = time.monotonic() - start
-    if int(out[0]) != 1000:
-        raise SystemExit('the plain loop read %s pages of 1000' % out[0])
+    if int(out[0]) != pages:
+        raise SystemExit('the plain loop read %s pages of %d' % (out[0], pages))
     return seconds
+
+
+def rounds(steps):
+    """Runs the steps ROUNDS times, each round starting with the next one."""
+    for round_ in range(measure.ROUNDS):
+        for i in range(len(steps)):
+            steps[(i + round_) % len(steps)]()
 
 
 def main():
@@ -76,22 +84,36 @@ def main():
         listing = os.path.join(folder, 'urls.txt')
         with open(listing, 'w') as f:
             f.write('\n'.join(urls) + '\n')
-        ours, plain, theirs = [], [], []
         webmon = os.path.join(build, 'webmon.exe')
-        for round_ in range(measure.ROUNDS):
-            steps = [lambda: ours.append(webmon_pass(webmon, folder, urls)),
-                     lambda: plain.append(loop_process(build, listing))]
-            if other:
-                steps.append(lambda: theirs.append(webmon_pass(other, folder, urls)))
-            for i in range(len(steps)):
-                steps[(i + round_) % len(steps)]()
-        o, p = statistics.median(ours), statistics.median(plain)
-        print('webmon.exe pass of 1000: %.3f s, plain WinINet loop process: %.3f s, '
-              'ratio %.3f (target <= 1.15)' % (o, p, o / p))
-        if other:
-            t = statistics.median(theirs)
-            print('%s pass of 1000: %.3f s, ratio to the plain loop %.3f'
-                  % (other, t, t / p))
+        exes = [webmon] + ([other] if other else [])
+
+        passes = {exe: [] for exe in exes}
+        plain = []
+        rounds([lambda e=e: passes[e].append(webmon_pass(e, folder, urls)) for e in exes] +
+               [lambda: plain.append(loop_process(build, listing, 1000))])
+        p = statistics.median(plain)
+        print('pass of 1000 small pages; plain WinINet loop process: %.3f s' % p)
+        for exe in exes:
+            o = statistics.median(passes[exe])
+            print('  %s: %.3f s, ratio %.3f (target <= 1.15)' % (exe, o, o / p))
+
+        big = 'http://127.0.0.1:%d/big64' % port
+        one = os.path.join(folder, 'one.txt')
+        with open(one, 'w') as f:
+            f.write(big + '\n')
+        passes = {exe: [] for exe in exes}
+        plain = []
+        rounds([lambda e=e: passes[e].append(webmon_pass(e, folder, [big])) for e in exes] +
+               [lambda: plain.append(loop_process(build, one, 1))])
+        p = statistics.median(plain)
+        print('pass over a 64 MB text page; plain WinINet loop (geometric growth): %.3f s' % p)
+        for exe in exes:
+            o = statistics.median(passes[exe])
+            print('  %s: %.3f s, ratio %.3f (target <= 1.5)' % (exe, o, o / p))
+
+        endless = 'http://127.0.0.1:%d/' % measure.start_endless()
+        print('pass over a page without end (ended by the 256 MiB limit; the deadline is 300 s): '
+              '%.1f s' % webmon_pass(webmon, folder, [endless]))
     finally:
         nginx.terminate()
         nginx.wait()

@@ -102,13 +102,36 @@ bool ByteBuffer::Append(const void* source, std::int32_t n) {
     if (n <= 0) return true;
     const std::int32_t old = size_;
     if (n > INT32_MAX - old) return false;  // the size is a signed 32-bit count
-    if (!Resize(old + n)) return false;
+    if (old + n <= capacity_) {
+        size_ = old + n;  // room reserved ahead: never shrunk or moved by an append
+    } else if (!Resize(old + n)) {
+        return false;
+    }
     WEBMON_ASSERT(size_ == old + n);
     if (source) {
         std::memcpy(data_ + old, source, static_cast<std::size_t>(n));
     } else {
         std::memset(data_ + old, 0, static_cast<std::size_t>(n));
     }
+    return true;
+}
+
+bool ByteBuffer::Reserve(std::int32_t n) {
+    WEBMON_ASSERT(Consistent(data_, size_, capacity_));
+    if (n <= capacity_) return true;
+    unsigned char* block;
+    if (!data_ || pool_->Owns(data_)) {
+        block = static_cast<unsigned char*>(RuntimeHeapAlloc(static_cast<std::uint32_t>(n)));
+        if (!block) return false;
+        if (data_) std::memcpy(block, data_, static_cast<std::size_t>(size_));
+        Release(data_);
+    } else {
+        block = static_cast<unsigned char*>(RuntimeHeapReAlloc(data_, static_cast<std::uint32_t>(n)));
+        if (!block) return false;
+    }
+    data_ = block;
+    capacity_ = n;
+    WEBMON_ASSERT(Consistent(data_, size_, capacity_));
     return true;
 }
 

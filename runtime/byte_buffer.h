@@ -6,7 +6,9 @@
 //  2. A block belongs to the pool exactly when its address lies inside the pool's slots; that
 //     test alone decides how a block is given back.
 //  3. Heap blocks carry 128 spare bytes: growth reallocates to the needed size plus 128, and a
-//     heap block is shrunk only when more than 256 bytes would lie unused.
+//     heap block is shrunk only when more than 256 bytes would lie unused. Reserve is the one
+//     exception: it makes room for a size known ahead (a block of exactly that size), and
+//     appends within the room keep the block.
 //  4. A buffer never ends the program: a block the heap cannot supply makes Allocate and Resize
 //     return null (buffer unchanged) and Append return false.
 //  5. No lock: a pool is used by one thread at a time.
@@ -52,7 +54,11 @@ public:
     unsigned char* Allocate(std::int32_t n);
     // Size n, keeping the first min(n, size) bytes; n <= 0 frees the block.
     unsigned char* Resize(std::int32_t n);
+    // Adds n bytes at the end; within the capacity the block stays where it is.
     bool Append(const void* source, std::int32_t n);   // null source: n zero bytes
+    // Room for n bytes in all, size and contents kept: a heap block of exactly n bytes when the
+    // block has less. False, the buffer unchanged, when the heap cannot supply it.
+    bool Reserve(std::int32_t n);
     void Free();
     void Release(void* block);   // one block back to the pool or the heap
 

@@ -2,6 +2,7 @@
 // under the rules of fetch_policy.h.
 #include "libs/internet/http_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -197,6 +198,12 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
                                             &lengthSize, nullptr);
     if (known) lengthText[lengthSize < sizeof lengthText ? lengthSize : sizeof lengthText - 1] = 0;
     const std::int32_t chunk = ReadChunkFor(known ? lengthText : nullptr);
+    // The body's room, from its declared length (within the limit); a small body is left to a
+    // pool slot, and a room the heap refuses to growth as the bytes come.
+    const std::int32_t declared = known ? rt::ParseInt32(lengthText) : 0;
+    if (declared > rt::SmallBlockPool::kSlotSize) {
+        body.Reserve(std::min(declared, limits_.bodyBytes));
+    }
 
     rt::ByteBuffer block(Pool());
     if (!block.Allocate(chunk)) return false;
@@ -213,6 +220,12 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
         const std::int64_t room = static_cast<std::int64_t>(limits_.bodyBytes) - body.size();
         const std::int32_t keep =
             static_cast<std::int32_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(got)));
+        if (keep > 0 && body.capacity() > 0 && body.size() + keep > body.capacity()) {
+            // Growth by doubling, never past the limit: a body of n bytes moves O(log n) times.
+            const std::int64_t doubled = 2 * static_cast<std::int64_t>(body.capacity());
+            body.Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(
+                std::max<std::int64_t>(doubled, body.size() + keep), limits_.bodyBytes)));
+        }
         // A chunk that cannot be kept would leave a hole in the body: stop with the intact
         // prefix instead.
         if (keep > 0 && !body.Append(block.data(), keep)) return false;

@@ -3,9 +3,10 @@
 //
 //  1. HttpSendRequestA returns once the response's headers are in; InternetReadFile then pulls
 //     the body: at most the asked count per call, 0 at its end, false when the connection
-//     breaks. libcurl's multi interface runs the transfer; its write callback pauses the
-//     transfer while unread data is waiting, so memory stays bounded whatever the body's size,
-//     and a resumed transfer is driven at once, never after a poll's time-out.
+//     breaks. libcurl's multi interface runs the transfer inside InternetReadFile and writes
+//     straight into the caller's block; bytes that arrive with no reader waiting are held, and
+//     past a bound the transfer pauses, so memory stays bounded whatever the body's size. A
+//     resumed transfer is driven at once, never after a poll's time-out.
 //  2. HTTP/1.0, the agent text, one "Accept: */*", no cache, no content decoding; no redirect
 //     is followed (the library follows them, one request each). Hosts that are not ASCII fail.
 //  3. Certificates verified (the system store, or SSL_CERT_FILE / SSL_CERT_DIR when set); the
@@ -117,6 +118,11 @@ struct Request : Handle {
     char curlError[CURL_ERROR_SIZE] = "";
 
     posix::ResponseHead head;    // of the response being received
+    // The waiting reader's block, while InternetReadFile runs the transfer: body bytes go
+    // straight into it. What arrives with no reader waiting, or beyond its block, is pending.
+    char* target = nullptr;
+    std::size_t targetRoom = 0;
+    std::size_t targetGot = 0;
     std::string pending;         // body bytes received and not yet handed out
     std::size_t pendingAt = 0;   // first unread byte of pending
     bool paused = false;
@@ -200,7 +206,16 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
         if (code > 0) r->head.status = code;
         r->head.complete = true;
     }
-    if (r->pending.size() - r->pendingAt >= kPauseAt) {
+    r->lastActivity = Clock::now();
+    std::size_t taken = 0;
+    if (r->target && r->pendingAt == r->pending.size()) {  // nothing queued before these bytes
+        taken = std::min(bytes, r->targetRoom - r->targetGot);
+        std::memcpy(r->target + r->targetGot, data, taken);
+        r->targetGot += taken;
+        if (taken == bytes) return bytes;
+    }
+    // A chunk is taken whole or paused whole: a part already taken leaves the rest pending.
+    if (taken == 0 && r->pending.size() - r->pendingAt >= kPauseAt) {
         r->paused = true;
         return CURL_WRITEFUNC_PAUSE;  // the reader is behind: hold the rest in the socket
     }
@@ -208,8 +223,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
         r->pending.erase(0, r->pendingAt);
         r->pendingAt = 0;
     }
-    r->pending.append(data, bytes);
-    r->lastActivity = Clock::now();
+    r->pending.append(data + taken, bytes - taken);
     return bytes;
 } catch (const std::bad_alloc&) {
     return 0;
@@ -283,6 +297,7 @@ void Pump(Request* r) {
     Session* s = r->connection->session;
     std::lock_guard<std::mutex> hold(s->lock);
     const std::size_t before = r->pending.size();
+    const std::size_t gotBefore = r->targetGot;
     const bool headersBefore = r->head.complete;
     int running = 0;
     curl_multi_perform(r->multi, &running);
@@ -310,7 +325,10 @@ void Pump(Request* r) {
         r->result = CURLE_OPERATION_TIMEDOUT;
         return;
     }
-    if (r->pending.size() != before || r->head.complete != headersBefore || r->paused) return;
+    if (r->pending.size() != before || r->targetGot != gotBefore ||
+        r->head.complete != headersBefore || r->paused) {
+        return;
+    }
     const auto untilDeadline =
         std::chrono::duration_cast<std::chrono::milliseconds>(r->deadline - now).count() + 1;
     const int wait = static_cast<int>(std::min<long long>(kPollMs, untilDeadline));
@@ -513,15 +531,24 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
             if (r->result == CURLE_OK) return true;  // the end of the body: 0 bytes
             return Fail(ErrorFor(r->result));
         }
+        // The transfer writes into the caller's block itself: no staging copy.
+        r->target = static_cast<char*>(buffer);
+        r->targetRoom = count;
+        r->targetGot = 0;
         if (r->paused) {
             // Resuming hands over what libcurl holds at once, and the next pump reads on.
             r->paused = false;
             r->lastActivity = Clock::now();
             std::lock_guard<std::mutex> hold(r->connection->session->lock);
             curl_easy_pause(r->easy, CURLPAUSE_CONT);
-            continue;
+        } else {
+            Pump(r);
         }
-        Pump(r);
+        r->target = nullptr;
+        if (r->targetGot > 0) {
+            *got = static_cast<std::uint32_t>(r->targetGot);
+            return true;
+        }
     }
 }
 

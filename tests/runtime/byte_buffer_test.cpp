@@ -134,6 +134,35 @@ private:
     const rt::HeapSeam seam_{Refuse, nullptr};
 };
 
+// Room made ahead for a known size: appends within it never move the block, and a refused
+// room leaves the buffer as it was.
+TEST(ByteBuffer, RoomReservedAheadKeepsTheBlockWhileAppendsFillIt) {
+    auto pool = std::make_unique<SmallBlockPool>(true);
+    ByteBuffer b(*pool);
+    ASSERT_TRUE(b.Append("slot", 4));
+    ASSERT_TRUE(b.inPool());
+    ASSERT_TRUE(b.Reserve(5000));
+    EXPECT_FALSE(b.inPool()) << "the contents moved to a heap block";
+    EXPECT_EQ(pool->usedCount(), 0);
+    EXPECT_EQ(b.capacity(), 5000);
+    EXPECT_EQ(b.size(), 4);
+    EXPECT_EQ(std::memcmp(b.data(), "slot", 4), 0);
+    const unsigned char* block = b.data();
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(b.Append(nullptr, 1000));
+    EXPECT_EQ(b.data(), block) << "no append within the room moves or shrinks the block";
+    EXPECT_EQ(b.size(), 4004);
+    EXPECT_TRUE(b.Reserve(100)) << "room enough already";
+    EXPECT_EQ(b.capacity(), 5000);
+    {
+        SmallHeap small;
+        EXPECT_FALSE(b.Reserve(9000));
+    }
+    EXPECT_EQ(b.capacity(), 5000);
+    EXPECT_EQ(std::memcmp(b.data(), "slot", 4), 0);
+    ASSERT_TRUE(b.Append(nullptr, 2000)) << "past the room: growth as before";
+    EXPECT_EQ(b.capacity(), 6004 + ByteBuffer::kHeapSpare);
+}
+
 TEST(ByteBuffer, ABlockTheHeapCannotSupplyLeavesTheBufferAsItWas) {
     auto pool = std::make_unique<SmallBlockPool>(true);
     ByteBuffer slot(*pool), heap(*pool), fresh(*pool);
