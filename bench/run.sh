@@ -4,13 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j"$(nproc)" --target webmon core_bench http_bench
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$(nproc)" --target webmon core_bench http_bench
 echo "=== core library (Google Benchmark)"
-build/linux/bench/core_bench --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
+build/bench/bench/core_bench --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true \
-  | tee build/linux/core_bench.txt
-python3 - build/linux/core_bench.txt <<'PY'
+  | tee build/bench/core_bench.txt
+python3 - build/bench/core_bench.txt <<'PY'
 import re, sys
 median = {}
 for line in open(sys.argv[1]):
@@ -24,4 +24,4 @@ for ours, plain, target in (('BM_SplitText', 'BM_SplitStdString', 1.3),
     print('%s / %s: %.2f (target <= %.1f)' % (ours, plain, median[ours] / median[plain], target))
 PY
 echo "=== HTTP and whole passes (nginx on loopback)"
-python3 bench/measure.py build/linux
+python3 bench/measure.py build/bench

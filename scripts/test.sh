@@ -1,78 +1,101 @@
 #!/usr/bin/env bash
-# Builds webmon and runs every test: native, under address and undefined sanitizers, under the
-# thread sanitizer (the two-thread end-to-end tests), built with clang (unit tests), the
-# 32-bit Windows build under wine on a virtual display, both packages unpacked and run, and the
-# fuzz targets for a few seconds each.
+# Builds webmon and runs its tests.
 #
-# `test.sh windows` is the part that needs wine, run by the whole command under xvfb-run: wine
-# makes its windows only on a display, and the tests look at them as a desktop would.
+#   bash scripts/test.sh         everything (CI runs this), in this order:
+#     native     the native build (gcc) and all its tests: unit tests of every folder and
+#                end-to-end tests of webmon against real servers on 127.0.0.1;
+#     sanitize   the same tests built with clang under the address and undefined sanitizers
+#                (this is also the clang build, and it builds the fuzz targets);
+#     tsan       the end-of-process race (webmon and monitor_end_test) under the thread
+#                sanitizer: the only suite with two threads that matter;
+#     windows    the 32-bit Windows build's tests under wine on a virtual display (xvfb-run),
+#                then both packages made, unpacked into empty folders and run;
+#     fuzz       every fuzz target for 10 s on its committed corpus and new inputs.
+#   bash scripts/test.sh quick   the native suite alone: the loop for editing.
+#
+# Every step counts in the closing line "N passed, M failed": a test is one, and so is a build,
+# the packages or a fuzz target; a step that fails counts as failed there. The exit code is 0
+# only when nothing failed. `test.sh windows` is the part that needs wine; the whole command
+# runs it under xvfb-run, since wine makes its windows only on a display and the tests look at
+# them as a desktop would.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+tests_at_once=$((2 * jobs))  # the tests mostly wait, on servers and on webmon's periods
 export LC_ALL=C
-summary_file=build/test-summary.txt
+summary=build/test-summary.txt   # one line a step: name, passed, failed, seconds
 
-failed=0
-record() { echo "$1" >> "$summary_file"; }
+record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$summary"; }
+
 run_suite() {  # name preset "build targets (empty: all)" [ctest args...]
   local name=$1 preset=$2 targets=$3; shift 3
-  echo "=== $name: build"
-  local target_args=()
+  local start=$SECONDS target_args=()
   for t in $targets; do target_args+=(--target "$t"); done
+  echo "=== $name: build"
   if ! cmake --preset "$preset" >/dev/null ||
      ! cmake --build --preset "$preset" -j"$jobs" "${target_args[@]}"; then
-    record "$name: BUILD FAILED"; failed=1; return
+    record "$name: build" 0 1 $((SECONDS - start)); return
   fi
+  record "$name: build" 1 0 $((SECONDS - start))
   echo "=== $name: test"
-  local log="build/$preset/ctest.log"
-  ctest --preset "$preset" -j"$jobs" "$@" | tee "$log"
-  if [ "${PIPESTATUS[0]}" -ne 0 ]; then failed=1; fi
-  record "$name: $(grep -E 'tests passed|tests failed' "$log" | tail -1)"
+  start=$SECONDS
+  local log="build/$preset/ctest.log" line
+  ctest --preset "$preset" -j"$tests_at_once" "$@" | tee "$log"
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    record "$name: tests" $((BASH_REMATCH[2] - BASH_REMATCH[1])) "${BASH_REMATCH[1]}" \
+      $((SECONDS - start))
+  else
+    record "$name: tests (no result)" 0 1 $((SECONDS - start))
+  fi
 }
 
-if [ "${1:-}" = windows ]; then
+windows() {
   . scripts/wine-env.sh
   wine_start
   run_suite "windows under wine" win32 ""
   echo "=== packages: made, unpacked into empty folders and run (Linux natively, Windows under wine)"
+  local start=$SECONDS
   if bash scripts/package.sh &&
      python3 tests/package/package_test.py dist/webmon-*-linux-x86_64.tar.gz &&
      python3 tests/package/package_test.py dist/webmon-*-win32.zip; then
-    record "packages: both ran from an empty folder"
+    record "packages" 1 0 $((SECONDS - start))
   else
-    record "packages: FAILED"; failed=1
+    record "packages" 0 1 $((SECONDS - start))
   fi
   wine_stop
-  exit $failed
+}
+
+fuzz() {
+  echo "=== fuzz targets: 10 s each on the committed corpus and new inputs"
+  local start=$SECONDS log=build/fuzz.log
+  bash scripts/fuzz.sh 10 | tee "$log"
+  local ok failed
+  ok=$(grep -c ': ok:' "$log"); failed=$(grep -c 'FAILED' "$log")
+  record "fuzz targets" "$ok" "$failed" $((SECONDS - start))
+}
+
+mode=${1:-all}
+if [ "$mode" = windows ]; then  # under xvfb-run, from the whole command below
+  windows
+  exit 0
 fi
 
 bash scripts/setup.sh || exit 1
 mkdir -p build
-rm -f "$summary_file"
+rm -f "$summary"
 run_suite "native" linux ""
-run_suite "sanitizers (address, undefined)" sanitize ""
-run_suite "thread sanitizer" tsan "webmon monitor_end_test" -L threads
-run_suite "clang build, unit tests" clang "" -E "monitor_|internet_test"
-if ! xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows; then
-  failed=1
-  grep -q '^windows under wine' "$summary_file" || record "windows under wine: FAILED TO START"
-fi
-echo "=== fuzz targets: 10 s each on the committed corpus and new inputs"
-if bash scripts/fuzz.sh 10; then
-  record "fuzz targets: none failed"
-else
-  record "fuzz targets: FAILED"; failed=1
+if [ "$mode" != quick ]; then
+  run_suite "sanitizers (clang; address, undefined)" sanitize ""
+  run_suite "thread sanitizer" tsan "webmon monitor_end_test" -L threads
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows ||
+    record "windows: xvfb-run" 0 1 0
+  fuzz
 fi
 
 echo
-echo "=== summary"
-cat "$summary_file"
-total_pass=0; total_fail=0
-while IFS= read -r line; do
-  if [[ $line =~ ([0-9]+)%\ tests\ passed,\ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-    total_fail=$((total_fail + BASH_REMATCH[2]))
-    total_pass=$((total_pass + BASH_REMATCH[3] - BASH_REMATCH[2]))
-  fi
-done < "$summary_file"
-echo "$total_pass passed, $total_fail failed"
-exit $failed
+echo "=== summary (step: passed, failed, seconds)"
+awk -F'\t' '{ printf "%-44s %5d passed %4d failed %5d s\n", $1, $2, $3, $4 }' "$summary"
+read -r passed failed < <(awk -F'\t' '{ p += $2; f += $3 } END { print p + 0, f + 0 }' "$summary")
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

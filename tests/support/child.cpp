@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -26,6 +27,8 @@ namespace testing_support {
 namespace fs = std::filesystem;
 
 std::string MakeTempDir() {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
     static std::mt19937_64 rng(std::random_device{}() ^
                                static_cast<unsigned long long>(
                                    std::chrono::steady_clock::now().time_since_epoch().count()));
@@ -83,6 +86,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     WriteFile(inPath, options.input);
     const auto start = std::chrono::steady_clock::now();
 #ifdef _WIN32
+    // A child inherits every inheritable handle of the moment: the handles of one start, made
+    // and closed under this lock, never reach a child that another thread starts.
+    static std::mutex starting;
+    std::unique_lock<std::mutex> hold(starting);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE in = nullptr, inWrite = nullptr;
     const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
@@ -132,6 +139,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
+    hold.unlock();
     if (ok && options.closeInputAfter > 0) {
         DWORD written = 0;
         ::WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()),
@@ -162,7 +170,9 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     posix_spawn_file_actions_init(&actions);
     const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
     if (piped) {
-        if (pipe(inPipe) != 0) return result;
+        // Close-on-exec: a child that another thread starts meanwhile must not hold this pipe
+        // (dup2 gives the child its own end without the flag).
+        if (pipe2(inPipe, O_CLOEXEC) != 0) return result;
         posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
         posix_spawn_file_actions_addclose(&actions, inPipe[1]);
     } else {
@@ -170,7 +180,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     }
     int outPipe[2] = {-1, -1};
     if (options.outputUnread) {
-        if (pipe(outPipe) != 0) return result;
+        if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     } else {
