@@ -6,17 +6,26 @@
 #include <cstdint>
 
 #include "libs/core/core_library.h"
+#include "libs/internet/internet_library.h"
+#include "libs/thread/thread_library.h"
 #include "monitor/program.h"
 #include "runtime/service_table.h"
 #include "runtime/value.h"
 
 namespace monitor {
 
-// 0-based places of the libraries in the program header's list (kProgramHeader).
+// The program's libraries: the program header's list (kProgramHeader), and the 0-based place
+// of each in it, side by side.
 enum LibraryPosition : std::int32_t {
     kCorePosition = 0,
     kInternetPosition = 1,
     kThreadPosition = 2,
+    kLibraryCount
+};
+inline const rt::LibraryDescriptor* const kLibraries[kLibraryCount] = {
+    &core::kCoreLibrary,         // kCorePosition
+    &inet::kInternetLibrary,     // kInternetPosition
+    &threadlib::kThreadLibrary,  // kThreadPosition
 };
 
 inline rt::ArgInfo Core(rt::CommandEntry entry, std::int32_t count, rt::ArgInfo* args) {
@@ -31,8 +40,8 @@ inline void Print(const char* text) {
 
 inline const char* OrEmpty(const char* text) { return text ? text : EmptyText(); }
 
-// Line 1 of UrlLines as an integer (index-checked). Line 1 is the period, and no address,
-// exactly when this is greater than 0.
+// Line 1 of UrlLines as an integer (index-checked), read once at start-up: line 1 is the
+// period, and no address, exactly when this is greater than 0 (FirstAddressLine keeps that).
 inline std::int32_t FirstLineNumber() {
     rt::ArgInfo args[] = {rt::TextArg(OrEmpty(rt::CheckedTextElement(UrlLines, 1)))};
     return rt::ArgInt(Core(core::ToInteger, 1, args));

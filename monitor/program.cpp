@@ -1,8 +1,6 @@
 // The program's header and constants, ProgramEntry and the start-up routine.
 #include "monitor/program.h"
 
-#include <cstring>
-
 #include "libs/core/core_library.h"
 #include "libs/internet/internet_library.h"
 #include "libs/thread/thread_library.h"
@@ -20,9 +18,6 @@ template <std::size_t N> constexpr Text<N> T(const char (&literal)[N]) {
     return out;
 }
 
-// In the order of LibraryPosition.
-const LibraryDescriptor* const kLibraries[] = {&core::kCoreLibrary, &inet::kInternetLibrary,
-                                               &threadlib::kThreadLibrary};
 const std::uint32_t kNoWindows = 0;            // window definitions: a count of 0
 constexpr std::int32_t kConsoleProgram = 3;    // the program kind of a console program
 constexpr std::uint32_t kIdBase = 0x0001001E;  // the id counter starts one above it
@@ -58,6 +53,7 @@ std::int32_t PassNumber = 0;
 std::int32_t Period = 0;
 std::int32_t WaitMilliseconds = 0;
 std::int32_t LineIndex = 0;
+std::int32_t FirstAddressLine = 1;
 std::atomic<bool> WorkerStarted{false};
 
 std::int32_t ProgramEntry() {
@@ -70,9 +66,7 @@ std::int32_t ProgramEntry() {
 }
 
 void InitGlobals() {
-    auto* array = static_cast<unsigned char*>(kServices.alloc(8));
-    std::memcpy(array, EmptyBin(), 8);
-    UrlLines = array;
+    UrlLines = NewWordArray(0, kServices.alloc);  // the empty array
 }
 
 void CleanupGlobals() {
@@ -110,8 +104,10 @@ std::int32_t StartupRoutine() {
         UrlLines = lines;
         LineCount = ArrayElementCount(UrlLines);
         PassNumber = 1;
+        // Line 1 is the period, and no address, exactly when it reads as a number above 0.
         const std::int32_t first = FirstLineNumber();
         Period = first > 0 ? first : kDefaultPeriod;
+        FirstAddressLine = first > 0 ? 2 : 1;
 
         ArgInfo periodArgs[] = {IntArg(Period)};
         TextValue digits = ArgPtr<char>(Core(core::ToText, 1, periodArgs));

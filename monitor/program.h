@@ -55,6 +55,7 @@ extern std::int32_t PassNumber;       // number of the pass being run, from 1
 extern std::int32_t Period;           // seconds, from line 1 or kDefaultPeriod
 extern std::int32_t WaitMilliseconds; // the worker's wait between passes: Period in ms
 extern std::int32_t LineIndex;        // 1-based line the worker is on
+extern std::int32_t FirstAddressLine; // 2 when line 1 is the period, else 1; set at start-up
 extern std::atomic<bool> WorkerStarted;  // set before the worker is started
 
 // ---- Routines --------------------------------------------------------------------------------

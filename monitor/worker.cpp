@@ -18,7 +18,7 @@ std::int32_t PeriodToMilliseconds(std::int32_t seconds) {
 void WorkerRoutine() {
     WaitMilliseconds = PeriodToMilliseconds(Period);
     for (;;) {
-        LineIndex = FirstLineNumber() > 0 ? 2 : 1;  // the period line is no address
+        LineIndex = FirstAddressLine;
         while (LineIndex <= LineCount) {
             const char* line = CheckedTextElement(UrlLines, LineIndex);
             if (CompareTexts(line, EmptyText()) == 0) {

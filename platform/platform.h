@@ -177,6 +177,7 @@ std::uint32_t GetLastError();
 using InetHandle = void*;
 
 enum : std::uint32_t {
+    kInternetOpenTypePreconfig = 0,   // the system's configured proxy (Linux: the environment's)
     kInternetOpenTypeDirect = 1,
     kInternetServiceFtp = 1,
     kInternetServiceGopher = 2,

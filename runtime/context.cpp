@@ -102,6 +102,10 @@ void SplitExecutablePath(const char* path, std::string* directory, std::string* 
     }
 }
 
+std::string JoinPath(const char* directory, const std::string& name) {
+    return std::string(directory ? directory : "") + "\\" + name;
+}
+
 std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry) {
     RuntimeContext& ctx = Context();
     g_header = &header;
@@ -109,7 +113,8 @@ std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry) {
     std::string directory, fileName;
     SplitExecutablePath(path.c_str(), &directory, &fileName);
     SvcFree(ctx.moduleDirectory);
-    ctx.moduleDirectory = NeverNullCopy(directory.empty() ? directory : directory + "\\");
+    ctx.moduleDirectory =
+        NeverNullCopy(directory.empty() ? directory : JoinPath(directory.c_str(), ""));
     SetHook(ctx.hooks[2], NoOpOpen, NoOpLookup, NoOpClose);
     return entry();
 }

@@ -118,5 +118,8 @@ bool InConstantPool(const void* address);
 // Splits a Windows-form path at its last backslash (lead-byte aware): directory and file name.
 // No backslash: directory "" and the whole path as file name.
 void SplitExecutablePath(const char* path, std::string* directory, std::string* fileName);
+// directory, a backslash, then name: the one way this runtime joins a path (a null directory
+// is the empty one).
+std::string JoinPath(const char* directory, const std::string& name);
 
 }  // namespace rt

@@ -37,22 +37,15 @@ const LibraryDescriptor* LibraryOfTag(TypeTag tag) {
 }
 
 std::int32_t NumberToInt32(const ArgInfo& arg) {
-    switch (arg.tag) {
-    case kTagByte: return static_cast<std::int32_t>(ArgLow(arg) & 0xFFu);
-    case kTagShort: return static_cast<std::int16_t>(ArgLow(arg) & 0xFFFFu);
-    case kTagInt:
-    case kTagLong: return ArgInt(arg);
-    case kTagFloat: return static_cast<std::int32_t>(TruncateToInt64(ArgFloat(arg)));
-    case kTagDouble: return static_cast<std::int32_t>(TruncateToInt64(ArgDouble(arg)));
-    default: ReportFatalError(kNotANumber, 0);
-    }
+    std::int32_t value = 0;
+    if (!NumberAsInt32(arg, &value)) ReportFatalError(kNotANumber, 0);
+    return value;
 }
 
 void WritePathInto(std::uintptr_t selector, char* buffer) {
     const RuntimeContext& ctx = Context();
     if (selector == 1 || selector == 2001) {
-        std::strcpy(buffer, ctx.programDirectory ? ctx.programDirectory : "");
-        std::strcat(buffer, "\\");
+        std::strcpy(buffer, JoinPath(ctx.programDirectory, "").c_str());
     } else if (selector == 2002) {
         std::strcpy(buffer, ctx.programFileName ? ctx.programFileName : "");
     } else {

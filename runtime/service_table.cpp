@@ -57,8 +57,7 @@ plat::ModuleHandle LoadForCommand(const std::string& file) {
         module = plat::LoadLibrary((std::string(ctx.extraSearchDirectory) + file).c_str());
     }
     if (!module) {
-        module = plat::LoadLibrary(
-            (std::string(ctx.programDirectory ? ctx.programDirectory : "") + "\\" + file).c_str());
+        module = plat::LoadLibrary(JoinPath(ctx.programDirectory, file).c_str());
     }
     if (!module && ctx.moduleDirectory && ctx.moduleDirectory[0] != '\0') {
         module = plat::LoadLibrary((std::string(ctx.moduleDirectory) + file).c_str());
@@ -142,8 +141,7 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, s
         auto** slot = reinterpret_cast<void**>(b);
         void* array = *slot;
         if (!InConstantPool(array)) return 0;
-        std::int32_t dims = ReadInt32(array);
-        std::int64_t bytes = 4 + 4 * static_cast<std::int64_t>(dims) +
+        std::int64_t bytes = ArrayHeaderSize(array) +
                              static_cast<std::int64_t>(a) * ArrayElementCount(array);
         if (bytes > INT32_MAX) ReportAllocFailure(bytes);  // never a wrapped size
         void* copy = SvcAlloc(static_cast<std::int32_t>(bytes));

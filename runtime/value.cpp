@@ -65,12 +65,24 @@ std::int32_t CompareTexts(const char* a, const char* b) {
     return *x < *y ? -1 : 1;
 }
 
+namespace {
+constexpr std::size_t kBinHeader = 8;        // the byte set's 1 and its length
+constexpr std::size_t kWordArrayHeader = 8;  // a one-dimensional array's dims and its size
+}  // namespace
+
 std::int32_t BinLength(const void* bin) { return bin ? ReadInt32(static_cast<const char*>(bin) + 4) : 0; }
 const unsigned char* BinBytes(const void* bin) {
-    return static_cast<const unsigned char*>(bin) + 8;
+    return bin ? static_cast<const unsigned char*>(bin) + kBinHeader : nullptr;
+}
+
+std::int32_t ArrayHeaderSize(const void* array) {
+    if (!array) return 0;
+    const std::int32_t dims = ReadInt32(array);
+    return 4 + 4 * (dims < 0 ? 0 : dims);
 }
 
 std::int32_t ArrayElementCount(const void* array) {
+    if (!array) return 0;
     const auto* p = static_cast<const unsigned char*>(array);
     std::int32_t dims = ReadInt32(p);
     if (dims == 0) return 0;
@@ -84,8 +96,7 @@ std::int32_t ArrayElementCount(const void* array) {
 ElementSpan ArrayElements(const void* array) {
     if (!array) return {nullptr, 0};
     auto* p = static_cast<unsigned char*>(const_cast<void*>(array));
-    std::int32_t dims = ReadInt32(p);
-    return {p + 4 + 4 * static_cast<std::size_t>(dims < 0 ? 0 : dims), ArrayElementCount(array)};
+    return {p + ArrayHeaderSize(array), ArrayElementCount(array)};
 }
 
 const char* CheckedTextElement(const void* array, std::int32_t index) {
@@ -105,6 +116,18 @@ struct TextReader {
 
 std::int32_t ParseInt32(const char* text) {
     return ReadLeadingInt32(TextReader{reinterpret_cast<const unsigned char*>(text)});
+}
+
+bool NumberAsInt32(const ArgInfo& arg, std::int32_t* out) {
+    switch (arg.tag) {
+    case kTagByte: *out = static_cast<std::int32_t>(ArgLow(arg) & 0xFFu); return true;
+    case kTagShort: *out = static_cast<std::int16_t>(ArgLow(arg) & 0xFFFFu); return true;
+    case kTagInt:
+    case kTagLong: *out = ArgInt(arg); return true;
+    case kTagFloat: *out = static_cast<std::int32_t>(TruncateToInt64(ArgFloat(arg))); return true;
+    case kTagDouble: *out = static_cast<std::int32_t>(TruncateToInt64(ArgDouble(arg))); return true;
+    default: return false;
+    }
 }
 
 std::int64_t TruncateToInt64(double value) {
@@ -139,10 +162,18 @@ TextValue CopyText(const char* text, Allocator alloc) {
 }
 
 bool ArrayBlockSize(std::size_t count, std::int32_t* bytes) {
-    constexpr std::size_t kHeader = 8;  // dimension count and the one size
-    if (count > (static_cast<std::size_t>(INT32_MAX) - kHeader) / kWord) return false;
-    *bytes = static_cast<std::int32_t>(count * kWord + kHeader);
+    if (count > (static_cast<std::size_t>(INT32_MAX) - kWordArrayHeader) / kWord) return false;
+    *bytes = static_cast<std::int32_t>(count * kWord + kWordArrayHeader);
     return true;
+}
+
+ArrayValue NewWordArray(std::size_t count, Allocator alloc) {
+    std::int32_t bytes = 0;
+    if (!ArrayBlockSize(count, &bytes)) return nullptr;
+    auto* array = static_cast<unsigned char*>(alloc(bytes));
+    WriteInt32(array, 1);
+    WriteInt32(array + 4, static_cast<std::int32_t>(count));
+    return array;
 }
 
 bool TextBlockSize(std::uint64_t length, std::int32_t* bytes) {
@@ -154,10 +185,10 @@ bool TextBlockSize(std::uint64_t length, std::int32_t* bytes) {
 BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc) {
     if (n <= 0) return nullptr;
     if (n > INT32_MAX - 8) ReportAllocFailure(n);
-    auto* out = static_cast<unsigned char*>(alloc(n + 8));
+    auto* out = static_cast<unsigned char*>(alloc(n + static_cast<std::int32_t>(kBinHeader)));
     WriteInt32(out, 1);
     WriteInt32(out + 4, n);
-    std::memcpy(out + 8, bytes, static_cast<std::size_t>(n));
+    std::memcpy(out + kBinHeader, bytes, static_cast<std::size_t>(n));
     return out;
 }
 

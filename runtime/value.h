@@ -139,8 +139,15 @@ inline std::uintptr_t ReadWord(const void* at) {
 }
 inline void WriteWord(void* at, std::uintptr_t v) { std::memcpy(at, &v, kWord); }
 
+// The layouts of the value blocks, which only value.h and value.cpp spell out:
+//   byte set  {int32 1, int32 length, length bytes}
+//   array     {int32 dims, int32 size[dims], the elements: a word each for texts, byte sets
+//             and other addresses, the type's width each for numbers}
+// Every accessor takes null for the empty value.
 std::int32_t BinLength(const void* bin);          // 0 for null
-const unsigned char* BinBytes(const void* bin);   // the bytes after the header
+const unsigned char* BinBytes(const void* bin);   // the bytes after the header; null for null
+// The bytes of an array's header: 4 + 4 * dims (a negative count as 0); 0 for null.
+std::int32_t ArrayHeaderSize(const void* array);
 
 // The bytes of a one-dimensional array of count words, its header included, into *bytes; false
 // when that passes what a signed 32-bit size can count (the caller ends as out of memory).
@@ -150,7 +157,7 @@ bool ArrayBlockSize(std::size_t count, std::int32_t* bytes);
 // passes what a signed 32-bit size can count. (Every text block is sized by this rule.)
 bool TextBlockSize(std::uint64_t length, std::int32_t* bytes);
 
-// The product of the dimension sizes in 32-bit arithmetic; 0 for no dimensions.
+// The product of the dimension sizes in 32-bit arithmetic; 0 for no dimensions and for null.
 std::int32_t ArrayElementCount(const void* array);
 struct ElementSpan {
     unsigned char* first;  // first element, right after the last size
@@ -204,6 +211,11 @@ template <class Reader> std::int32_t ReadLeadingInt32(Reader in) {
 // Rounds toward zero whatever the floating-point rounding mode in force.
 std::int64_t TruncateToInt64(double value);
 
+// A number of any numeric type as a 32-bit integer: a byte and a short widened, an int and a
+// long by their low 32 bits, a float and a double truncated toward zero (through 64 bits).
+// False, *out untouched, for any other tag: what that means is the caller's.
+bool NumberAsInt32(const ArgInfo& arg, std::int32_t* out);
+
 // Value constructors. The block comes from alloc: SvcAlloc for the runtime and program code,
 // a library's own NotifySystem request 2024 for library code. Both end the program when the
 // heap is exhausted, so the constructors never fail.
@@ -212,6 +224,9 @@ void* RuntimeAlloc(std::int32_t size);                 // SvcAlloc
 TextValue NewText(const char* bytes, std::size_t n, Allocator alloc = RuntimeAlloc);  // null: n 0
 TextValue CopyText(const char* text, Allocator alloc = RuntimeAlloc);  // null for an empty text
 BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc = RuntimeAlloc);   // null: n 0
+// A new one-dimensional array of count words, its header written and its elements not; null
+// when its size passes what a signed 32-bit size can count.
+ArrayValue NewWordArray(std::size_t count, Allocator alloc = RuntimeAlloc);
 // Frees an array value with its elements when they are texts or byte sets.
 void FreeArray(TypeTag elementTag, void* array);
 

@@ -282,12 +282,19 @@ void ToText(ArgInfo* result, std::int32_t, ArgInfo* args) {
     const TypeTag t = args[0].tag;
     const TypeTag b = BaseTag(t);
     if ((IsArrayTag(t) && IsNumericTag(b) && TypeTagWidth(b) != 0) || t == kTagBin) {
-        const auto* block = ArgPtr<const unsigned char>(args[0]);
+        const void* block = ArgPtr<const void>(args[0]);
         if (!block) return;
-        std::int64_t length = ReadInt32(block + 4);
-        if (t != kTagBin) length *= TypeTagWidth(b);
+        const char* bytes;
+        std::int64_t length;
+        if (t == kTagBin) {
+            bytes = reinterpret_cast<const char*>(BinBytes(block));
+            length = BinLength(block);
+        } else {  // every element of every dimension, in storage order
+            const ElementSpan span = ArrayElements(block);
+            bytes = reinterpret_cast<const char*>(span.first);
+            length = static_cast<std::int64_t>(span.count) * TypeTagWidth(b);
+        }
         if (length <= 0) return;
-        const auto* bytes = reinterpret_cast<const char*>(block + 8);
         const void* zero = std::memchr(bytes, 0, static_cast<std::size_t>(length));
         std::size_t n = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes)
                              : static_cast<std::size_t>(length);
@@ -313,13 +320,9 @@ void ToInteger(ArgInfo* result, std::int32_t, ArgInfo* args) {
     case kTagText: value = ParseFoldedInt32(ArgPtr<const char>(a)); break;
     case kTagLogical:
     case kTagSubroutine:
-    case kTagInt:
-    case kTagLong: value = ArgInt(a); break;
-    case kTagByte: value = static_cast<std::int32_t>(ArgLow(a) & 0xFFu); break;
-    case kTagShort: value = static_cast<std::int16_t>(ArgLow(a) & 0xFFFFu); break;
-    case kTagFloat: value = static_cast<std::int32_t>(TruncateToInt64(ArgFloat(a))); break;
-    case kTagDouble: value = static_cast<std::int32_t>(TruncateToInt64(ArgDouble(a))); break;
-    default: break;
+        value = ArgInt(a);
+        break;
+    default: NumberAsInt32(a, &value); break;  // any other value: 0
     }
     SetArgInt(*result, value);
 }

@@ -92,14 +92,12 @@ void SplitText(ArgInfo* result, std::int32_t, ArgInfo* args) {
         }
     }
 
-    // The size in wide arithmetic: a count whose array cannot be held ends as out of memory.
-    std::int32_t bytes = 0;
-    if (!ArrayBlockSize(pieces.size(), &bytes)) ReportAllocFailure(INT32_MAX);
-    const auto n = static_cast<std::int32_t>(pieces.size());
-    auto* array = static_cast<unsigned char*>(AllocValue(bytes));
-    WriteInt32(array, 1);
-    WriteInt32(array + 4, n);
-    if (n > 0) std::memcpy(array + 8, pieces.data(), pieces.size() * kWord);
+    // A count whose array cannot be held ends as out of memory.
+    ArrayValue array = NewWordArray(pieces.size(), AllocValue);
+    if (!array) ReportAllocFailure(INT32_MAX);
+    if (!pieces.empty()) {
+        std::memcpy(ArrayElements(array).first, pieces.data(), pieces.size() * kWord);
+    }
     SetArgPtr(*result, array);
 }
 

@@ -154,7 +154,7 @@ bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body) {
                                               atHome ? password.c_str() : "",
                                               plat::kInternetServiceHttp, 0, 0);
         if (!h.connection) return false;
-        const plat::ProxyInfo proxy{0, nullptr, nullptr};  // the system's configured proxy
+        const plat::ProxyInfo proxy{plat::kInternetOpenTypePreconfig, nullptr, nullptr};
         plat::InternetSetOptionA(session_, plat::kOptionProxy, &proxy, sizeof proxy);
         plat::InternetSetOptionA(h.connection, plat::kOptionProxyUsername, "", 1);
         plat::InternetSetOptionA(h.connection, plat::kOptionProxyPassword, "", 1);

@@ -50,6 +50,8 @@ static_assert(kQueryContentLength == HTTP_QUERY_CONTENT_LENGTH &&
               kQueryStatusCode == HTTP_QUERY_STATUS_CODE && kQueryLocation == HTTP_QUERY_LOCATION &&
               kQueryFlagNumber == HTTP_QUERY_FLAG_NUMBER);
 static_assert(kFlagNoAutoRedirect == INTERNET_FLAG_NO_AUTO_REDIRECT);
+static_assert(kInternetOpenTypePreconfig == INTERNET_OPEN_TYPE_PRECONFIG &&
+              kInternetOpenTypeDirect == INTERNET_OPEN_TYPE_DIRECT);
 static_assert(static_cast<int>(kSchemeHttps) == static_cast<int>(INTERNET_SCHEME_HTTPS) &&
               static_cast<int>(kSchemeHttp) == static_cast<int>(INTERNET_SCHEME_HTTP));
 

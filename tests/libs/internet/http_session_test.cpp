@@ -504,7 +504,8 @@ TEST_F(Internet, TheProxyComesFromTheEnvironment) {
 TEST_F(Internet, ADirectSessionNeverAsksTheEnvironmentsProxy) {
     SetEnv("http_proxy", "http://" + Env("WEBMON_PROXY"));
     EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypeDirect, 30000, 0), "hello world");
-    EXPECT_EQ(PlatformGet("/ok", 0, 30000, 0), "via proxy: hello world") << "the configured one";
+    EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypePreconfig, 30000, 0),
+              "via proxy: hello world") << "the configured one";
     SetEnv("http_proxy", "");
 }
 
