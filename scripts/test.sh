@@ -71,7 +71,7 @@ fuzz() {
   local start=$SECONDS log=build/fuzz.log
   bash scripts/fuzz.sh 10 | tee "$log"
   local ok failed
-  ok=$(grep -c ': ok:' "$log"); failed=$(grep -c 'FAILED' "$log")
+  ok=$(grep -c '^fuzz: .* ok: ' "$log"); failed=$(grep -c 'FAILED' "$log")
   record "fuzz targets" "$ok" "$failed" $((SECONDS - start))
 }
 

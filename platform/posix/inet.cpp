@@ -1,6 +1,13 @@
 // WinINet's HTTP entry points on libcurl: single exchanges, keeping what the library relies on.
-// (Addresses are canonicalized and cracked in url.cpp.)
 //
+// The divisions of this file, in order:
+//   the handle model  Session, Connection and Request: what a caller's handle is;
+//   the transfer      libcurl's callbacks, StartTransfer, Pump, AwaitHeaders;
+//   the entry points  InternetOpenA to InternetCloseHandle, then InternetSetDeadline.
+// Addresses are canonicalized and cracked in url.cpp, response heads read in http_head.cpp,
+// and the request's text (accept types, extra headers, target, URL) made in request_text.cpp.
+//
+// What the stand-in keeps of WinINet:
 //  1. HttpSendRequestA returns once the response's headers are in; InternetReadFile then pulls
 //     the body: at most the asked count per call, 0 at its end, false when the connection
 //     breaks. libcurl's multi interface runs the transfer inside InternetReadFile and writes
@@ -15,8 +22,17 @@
 //     nothing for the receive time-out fails; so does one still running at its deadline.
 //  5. Cookies that responses set are kept in memory for the session's life, never on disk, and
 //     sent with its later requests (libcurl's cookie engine, shared by the session's transfers).
+//
+// Lifetimes and threads:
+//  6. Children are closed before their parents: a request before its connection, a connection
+//     before its session. A request reaches its session through its connection when it stops
+//     its transfer, so a parent closed first would leave it a dangling path (checked at close).
+//  7. One thread uses a session's handles at a time. Pump drives the session's one transfer
+//     engine and marks any of its requests finished whose transfer ended, also requests other
+//     than the one being read; their own InternetReadFile reads that mark later, on the same
+//     thread. The session's lock orders the engine's use; the cookies have a lock of their own.
+//  8. A request's target points into its caller's block only while InternetReadFile runs.
 #include <curl/curl.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <cctype>
@@ -31,33 +47,19 @@
 #include "platform/platform.h"
 #include "platform/posix/http_head.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/request_text.h"
+#include "runtime/check.h"
 
 namespace plat {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// WinINet's error numbers, as GetLastError reports them.
-enum : std::uint32_t {
-    kErrTimeout = 12002,
-    kErrUnrecognizedScheme = 12006,
-    kErrNameNotResolved = 12007,
-    kErrInvalidOperation = 12016,
-    kErrIncorrectHandleType = 12018,
-    kErrCannotConnect = 12029,
-    kErrConnectionAborted = 12030,
-    kErrHeaderNotFound = 12150,
-    kErrSecureFailure = 12175,
-};
-
 constexpr std::size_t kPauseAt = 256 * 1024;  // unread bytes held before the transfer pauses
 constexpr long kPollMs = 100;                  // longest wait for the socket between checks
 constexpr long kNoTimeout = 0x7FFFFFFF;        // none: what WinINet makes of a time-out of 0
 
-bool Fail(std::uint32_t error) {
-    posix::SetLastError(error);
-    return false;
-}
+using namespace posix;  // the error numbers and Fail, the request text
 
 void GlobalInit() {
     static std::once_flag once;
@@ -75,6 +77,7 @@ struct Handle {
 struct Session : Handle {
     Session() : Handle(Kind::Session) {}
     ~Session() override {
+        WEBMON_ASSERT(connections == 0);  // invariant 6
         if (multi) curl_multi_cleanup(multi);
         if (cookies) curl_share_cleanup(cookies);
     }
@@ -86,6 +89,7 @@ struct Session : Handle {
     // and sent with its later requests, as WinINet keeps them.
     CURLSH* cookies = nullptr;
     std::mutex cookieLock;
+    int connections = 0;         // open children (invariant 6)
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
     // Time-outs: none until the caller sets them (the internet library always does).
@@ -95,8 +99,13 @@ struct Session : Handle {
 };
 
 struct Connection : Handle {
-    Connection() : Handle(Kind::Connection) {}
-    Session* session = nullptr;
+    explicit Connection(Session* s) : Handle(Kind::Connection), session(s) { ++s->connections; }
+    ~Connection() override {
+        WEBMON_ASSERT(requests == 0);  // invariant 6
+        --session->connections;
+    }
+    Session* session;
+    int requests = 0;            // open children (invariant 6)
     std::string host;
     std::uint16_t port = 0;
     std::string user;
@@ -104,10 +113,13 @@ struct Connection : Handle {
 };
 
 struct Request : Handle {
-    Request() : Handle(Kind::Request) {}
-    ~Request() override { StopTransfer(); }
+    explicit Request(Connection* c) : Handle(Kind::Request), connection(c) { ++c->requests; }
+    ~Request() override {
+        StopTransfer();
+        --connection->requests;
+    }
 
-    Connection* connection = nullptr;
+    Connection* connection;
     std::string object;          // path and query, as given
     bool secure = false;
     std::vector<std::string> headers;  // extra request headers, "Name: value"
@@ -151,34 +163,10 @@ template <class T> T* As(InetHandle h, Kind kind) {
 
 // ---- Texts ------------------------------------------------------------------------------------
 
-bool HasControlByte(const char* text) {
-    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p < 0x20 || *p == 0x7F) return true;
-    }
-    return false;
-}
-
 bool IsAscii(const std::string& s) {
     return std::all_of(s.begin(), s.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x80;
     });
-}
-
-// Percent-encodes the bytes that cannot stand in a request target: spaces and 0x80 and above.
-std::string EncodeTarget(const std::string& object) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    if (object.empty() || object[0] != '/') out.push_back('/');
-    for (unsigned char c : object) {
-        if (c == ' ' || c >= 0x80) {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 15]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out;
 }
 
 // ---- The transfer ---------------------------------------------------------------------------
@@ -306,6 +294,7 @@ void Pump(Request* r) {
         char* owner = nullptr;  // the message may be another request's of the same session
         curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &owner);
         auto* done = reinterpret_cast<Request*>(owner);
+        WEBMON_ASSERT(done->connection->session == s);  // invariant 7: the session's own
         done->finished = true;
         done->result = m->data.result;
     }
@@ -373,7 +362,7 @@ InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char
     GlobalInit();
     auto* s = new Session();
     s->agent = agent ? agent : "";
-    s->environmentProxy = accessType == 0;  // the configured proxy
+    s->environmentProxy = accessType == kInternetOpenTypePreconfig;
     return s;
 }
 
@@ -391,7 +380,9 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
         if (length < 4) return Fail(kErrorInsufficientBuffer);
         std::uint32_t ms;
         std::memcpy(&ms, buffer, 4);
-        long value = ms == 0 || ms > 0x7FFFFFFFu ? kNoTimeout : static_cast<long>(ms);
+        long value = ms == 0 || ms > static_cast<std::uint32_t>(kNoTimeout)
+                         ? kNoTimeout
+                         : static_cast<long>(ms);
         if (option == kOptionConnectTimeout) s->connectMs = value;
         if (option == kOptionSendTimeout) s->sendMs = value;
         if (option == kOptionReceiveTimeout) s->receiveMs = value;
@@ -400,7 +391,7 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
     case kOptionProxy: {
         if (length < sizeof(ProxyInfo)) return Fail(kErrorInsufficientBuffer);
         const auto* info = static_cast<const ProxyInfo*>(buffer);
-        s->environmentProxy = info->dwAccessType == 0;
+        s->environmentProxy = info->dwAccessType == kInternetOpenTypePreconfig;
         return true;
     }
     default: return Fail(kErrInvalidOperation);
@@ -414,8 +405,7 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
     if (!s) return Fail(kErrIncorrectHandleType), nullptr;
     // Only HTTP: no other protocol is ever reached from here.
     if (service != kInternetServiceHttp) return Fail(kErrInvalidOperation), nullptr;
-    auto* c = new Connection();
-    c->session = s;
+    auto* c = new Connection(s);
     c->host = host ? host : "";
     c->port = port;
     c->user = user ? user : "";
@@ -429,23 +419,10 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
     auto* c = As<Connection>(connection, Kind::Connection);
     if (!c) return Fail(kErrIncorrectHandleType), nullptr;
     if (verb && std::strcmp(verb, "GET") != 0) return Fail(kErrInvalidOperation), nullptr;
-    auto* r = new Request();
-    r->connection = c;
+    auto* r = new Request(c);
     r->object = object ? object : "";
     r->secure = (flags & kFlagSecure) != 0;
-    // Accept types are values of one Accept header; a type that carries its own "Accept:" and
-    // line break is taken for its value, so that no blank line can get into the request.
-    std::string accept;
-    for (const char** t = acceptTypes; t && *t; ++t) {
-        std::string value = *t;
-        if (value.rfind("Accept:", 0) == 0) value.erase(0, 7);
-        auto first = value.find_first_not_of(" \t\r\n");
-        auto last = value.find_last_not_of(" \t\r\n");
-        if (first == std::string::npos) continue;
-        if (!accept.empty()) accept += ", ";
-        accept += value.substr(first, last - first + 1);
-    }
-    r->headers.push_back("Accept: " + (accept.empty() ? std::string("*/*") : accept));
+    r->headers.push_back(AcceptHeader(acceptTypes));
     return r;
 }
 
@@ -454,34 +431,13 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
     auto* r = As<Request>(request, Kind::Request);
     if (!r) return Fail(kErrIncorrectHandleType);
     // Extra headers: one per line; an empty line ends them; a header replaces one of its name.
-    std::string extra = headers ? std::string(headers, headersLength ? headersLength
-                                                                     : std::strlen(headers))
-                                : std::string();
-    std::size_t at = 0;
-    while (at < extra.size()) {
-        auto end = extra.find('\n', at);
-        std::string line = extra.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? extra.size() : end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (line.empty()) break;
-        auto colon = line.find(':');
-        if (colon == std::string::npos || HasControlByte(line.c_str())) continue;
-        std::string name = line.substr(0, colon + 1);
-        r->headers.erase(std::remove_if(r->headers.begin(), r->headers.end(),
-                                        [&](const std::string& h) {
-                                            return strncasecmp(h.c_str(), name.c_str(),
-                                                               name.size()) == 0;
-                                        }),
-                         r->headers.end());
-        r->headers.push_back(line);
-    }
+    MergeHeaders(r->headers, headers,
+                 headers ? (headersLength ? headersLength : std::strlen(headers)) : 0);
 
     const Connection* c = r->connection;
     if (c->host.empty() || !IsAscii(c->host)) return Fail(kErrNameNotResolved);
-    const std::uint16_t port = c->port != 0 ? c->port : r->secure ? 443 : 80;  // 0: the default
-    const std::string url = std::string(r->secure ? "https://" : "http://") + c->host + ":" +
-                            std::to_string(port) + EncodeTarget(r->object);
-    return StartTransfer(r, url) && AwaitHeaders(r);
+    return StartTransfer(r, RequestUrl(r->secure, c->host, c->port, r->object)) &&
+           AwaitHeaders(r);
 }
 
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,

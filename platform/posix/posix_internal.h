@@ -9,6 +9,25 @@ struct flock;
 namespace plat::posix {
 
 void SetLastError(std::uint32_t code);
+
+// WinINet's error numbers, as GetLastError reports them from the HTTP stand-in.
+enum : std::uint32_t {
+    kErrTimeout = 12002,
+    kErrInvalidUrl = 12005,
+    kErrUnrecognizedScheme = 12006,
+    kErrNameNotResolved = 12007,
+    kErrInvalidOperation = 12016,
+    kErrIncorrectHandleType = 12018,
+    kErrCannotConnect = 12029,
+    kErrConnectionAborted = 12030,
+    kErrHeaderNotFound = 12150,
+    kErrSecureFailure = 12175,
+};
+// Sets the last error and answers false, as a failing WinINet call does.
+inline bool Fail(std::uint32_t error) {
+    SetLastError(error);
+    return false;
+}
 // A Windows-form path ('\' separators) in the file system's form ('/').
 std::string NativePath(const char* windowsPath);
 // Reads count bytes from fd into into, or fewer at the end of the input; a signal that stops

@@ -29,15 +29,9 @@
 namespace plat {
 namespace {
 
-enum : std::uint32_t {
-    kErrInvalidUrl = 12005,
-    kErrUnrecognizedScheme = 12006,
-};
-
-bool Fail(std::uint32_t error) {
-    posix::SetLastError(error);
-    return false;
-}
+using posix::Fail;
+using posix::kErrInvalidUrl;
+using posix::kErrUnrecognizedScheme;
 
 struct SchemeInfo {
     const char* name;
