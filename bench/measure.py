@@ -125,15 +125,21 @@ def start_endless():
 
 def webmon_pass(build, folder, urls):
     """Time from webmon's start to its first closing line, and its peak resident kB."""
-    home = os.path.join(folder, 'webmon')
-    os.makedirs(home, exist_ok=True)
-    shutil.copy(os.path.join(build, 'webmon'), home)
+    return timed_pass(os.path.join(build, 'webmon'), folder, urls)
+
+
+def timed_pass(exe, folder, urls, launcher=()):
+    """Runs the webmon executable exe (through launcher, such as wine) in a fresh folder of
+    folder with a web.txt of urls: the seconds from its start to its first closing line, and
+    its peak resident kB (that of the launcher's process, if any)."""
+    home = tempfile.mkdtemp(dir=folder)
+    shutil.copy(exe, home)
     with open(os.path.join(home, 'web.txt'), 'wb') as f:
         f.write(b'3600\r\n' + b''.join(u.encode() + b'\r\n' for u in urls))
     env = dict(os.environ, LC_ALL='C')
     start = time.monotonic()
-    proc = subprocess.Popen([os.path.join(home, 'webmon')], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, env=env)
+    proc = subprocess.Popen(list(launcher) + [os.path.join(home, os.path.basename(exe))],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
     seconds = None
     seen = b''
     os.set_blocking(proc.stdout.fileno(), False)
@@ -154,7 +160,8 @@ def webmon_pass(build, folder, urls):
     proc.stdout.read()
     status = proc.wait()
     if seconds is None or status != 0:
-        raise SystemExit('webmon did not finish its pass (status %d)' % status)
+        raise SystemExit('%s did not finish its pass (status %d)' % (exe, status))
+    shutil.rmtree(home, ignore_errors=True)
     return seconds, peak
 
 

@@ -27,34 +27,7 @@ WINE_RUN = os.path.join(ROOT, 'scripts', 'wine-run')
 
 def webmon_pass(exe, folder, urls):
     """Seconds from webmon.exe's start under wine to its first closing line."""
-    home = tempfile.mkdtemp(dir=folder)
-    shutil.copy(exe, os.path.join(home, 'webmon.exe'))
-    with open(os.path.join(home, 'web.txt'), 'wb') as f:
-        f.write(b'3600\r\n' + b''.join(u.encode() + b'\r\n' for u in urls))
-    start = time.monotonic()
-    proc = subprocess.Popen([WINE_RUN, os.path.join(home, 'webmon.exe')], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE)
-    seconds = None
-    seen = b''
-    os.set_blocking(proc.stdout.fileno(), False)
-    while seconds is None and proc.poll() is None:
-        try:
-            chunk = os.read(proc.stdout.fileno(), 1 << 16)
-        except BlockingIOError:
-            time.sleep(0.001)
-            continue
-        seen = seen[-64:] + chunk
-        if b'Mission accomplished,' in seen:
-            seconds = time.monotonic() - start
-    os.set_blocking(proc.stdout.fileno(), True)
-    proc.stdin.close()
-    proc.stdout.read()
-    status = proc.wait()
-    if seconds is None or status != 0:
-        raise SystemExit('%s did not finish its pass (status %d)' % (exe, status))
-    if b'Faild' in seen and len(urls) > 1:
-        raise SystemExit('%s failed pages of the pass' % exe)
-    return seconds
+    return measure.timed_pass(exe, folder, urls, launcher=[WINE_RUN])[0]
 
 
 def loop_process(build, listing, pages):
@@ -74,6 +47,19 @@ def rounds(steps):
             steps[(i + round_) % len(steps)]()
 
 
+def compare(what, exes, folder, urls, plain_loop, target):
+    """Each webmon.exe's pass over urls beside the plain loop's process, taking turns."""
+    passes = {exe: [] for exe in exes}
+    plain = []
+    rounds([lambda e=e: passes[e].append(webmon_pass(e, folder, urls)) for e in exes] +
+           [lambda: plain.append(plain_loop())])
+    p = statistics.median(plain)
+    print('%s; plain WinINet loop process: %.3f s' % (what, p))
+    for exe in exes:
+        o = statistics.median(passes[exe])
+        print('  %s: %.3f s, ratio %.3f (target <= %.2f)' % (exe, o, o / p, target))
+
+
 def main():
     build = sys.argv[1]
     other = sys.argv[2] if len(sys.argv) > 2 else None
@@ -87,29 +73,14 @@ def main():
         webmon = os.path.join(build, 'webmon.exe')
         exes = [webmon] + ([other] if other else [])
 
-        passes = {exe: [] for exe in exes}
-        plain = []
-        rounds([lambda e=e: passes[e].append(webmon_pass(e, folder, urls)) for e in exes] +
-               [lambda: plain.append(loop_process(build, listing, 1000))])
-        p = statistics.median(plain)
-        print('pass of 1000 small pages; plain WinINet loop process: %.3f s' % p)
-        for exe in exes:
-            o = statistics.median(passes[exe])
-            print('  %s: %.3f s, ratio %.3f (target <= 1.15)' % (exe, o, o / p))
-
+        compare('pass of 1000 small pages', exes, folder, urls,
+                lambda: loop_process(build, listing, 1000), 1.15)
         big = 'http://127.0.0.1:%d/big64' % port
         one = os.path.join(folder, 'one.txt')
         with open(one, 'w') as f:
             f.write(big + '\n')
-        passes = {exe: [] for exe in exes}
-        plain = []
-        rounds([lambda e=e: passes[e].append(webmon_pass(e, folder, [big])) for e in exes] +
-               [lambda: plain.append(loop_process(build, one, 1))])
-        p = statistics.median(plain)
-        print('pass over a 64 MB text page; plain WinINet loop (geometric growth): %.3f s' % p)
-        for exe in exes:
-            o = statistics.median(passes[exe])
-            print('  %s: %.3f s, ratio %.3f (target <= 1.5)' % (exe, o, o / p))
+        compare('pass over a 64 MB text page', exes, folder, [big],
+                lambda: loop_process(build, one, 1), 1.5)
 
         endless = 'http://127.0.0.1:%d/' % measure.start_endless()
         print('pass over a page without end (ended by the 256 MiB limit; the deadline is 300 s): '

@@ -23,8 +23,8 @@ namespace plat {
 // ---- Process ---------------------------------------------------------------------------------
 
 // The executable's full path in Windows form (D:\dir\webmon.exe; on Linux \home\u\webmon).
-// Windows: GetModuleFileNameA, whatever its length. Linux: the whole real path. Empty when
-// there is no path or it cannot be read whole.
+// Windows: the module's name read whole, whatever its length, in the ANSI code page. Linux:
+// the whole real path. Empty when there is no path or it cannot be read whole.
 std::string ExecutablePath();
 
 // Makes path (Windows form) the current directory. False when that fails (the empty path fails).

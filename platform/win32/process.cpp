@@ -16,21 +16,31 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 // ---- Process ---------------------------------------------------------------------------------
 
 std::string ExecutablePath() {
-    // Windows runs programs from paths past MAX_PATH (about 130 Chinese characters in GBK): the
-    // buffer grows until the whole path fits, since a cut path names another folder.
-    constexpr std::size_t kLongest = 1 << 17;  // 32,767 UTF-16 units, two bytes each at most
-    std::string path(MAX_PATH, '\0');
+    // Windows runs programs from paths past MAX_PATH bytes (about 130 Chinese characters in
+    // GBK): the name is read whole, as UTF-16 in a buffer that grows until it fits, then put in
+    // the ANSI code page, which is what GetModuleFileNameA does. (Wine's GetModuleFileNameA
+    // cuts such a path without saying so; the wide call tells a cut by its length.) A cut path
+    // would name another folder, so one that cannot be read whole is no path.
+    constexpr DWORD kLongest = 32768;  // UTF-16 units in the longest path Windows has
+    std::wstring wide(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n =
-            ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return "";  // no path: no folder
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
+        const DWORD size = static_cast<DWORD>(wide.size());
+        const DWORD n = ::GetModuleFileNameW(nullptr, wide.data(), size);
+        if (n == 0) return "";
+        if (n < size) {
+            wide.resize(n);
+            break;
         }
-        if (path.size() >= kLongest) return "";  // still cut
-        path.resize(path.size() * 2);
+        if (size >= kLongest) return "";
+        wide.resize(size * 2);
     }
+    const int units = static_cast<int>(wide.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return "";
+    std::string path(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, path.data(), bytes, nullptr, nullptr);
+    return path;
 }
 
 bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path) != 0; }

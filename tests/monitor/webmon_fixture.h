@@ -65,7 +65,9 @@ protected:
         options.input = input;
         options.closeInputAfter = endAfter;
         if (options.timeoutSeconds == 20) options.timeoutSeconds = endAfter + 20;
-        options.env.push_back("LC_ALL=C");
+        bool locale = false;  // a test's own locale stays; otherwise the C one
+        for (const std::string& e : options.env) locale = locale || e.rfind("LC_ALL=", 0) == 0;
+        if (!locale) options.env.push_back("LC_ALL=C");
         return testing_support::RunChild(exe_, {}, options);
     }
 
