@@ -13,6 +13,9 @@
 #     fuzz       every fuzz target for 10 s on its committed corpus and new inputs.
 #   bash scripts/test.sh quick   the native suite alone: the loop for editing.
 #
+# While a suite's tests run (they mostly wait), the next suites build at low priority, so
+# that the whole command takes about eight minutes on a 2-core machine.
+#
 # Every step counts in the closing line "N passed, M failed": a test is one, and so is a build,
 # the packages or a fuzz target; a step that fails counts as failed there. The exit code is 0
 # only when nothing failed. `test.sh windows` is the part that needs wine; the whole command
@@ -27,19 +30,46 @@ summary=build/test-summary.txt   # one line a step: name, passed, failed, second
 
 record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$summary"; }
 
-run_suite() {  # name preset "build targets (empty: all)" [ctest args...]
-  local name=$1 preset=$2 targets=$3; shift 3
-  local start=$SECONDS target_args=()
-  for t in $targets; do target_args+=(--target "$t"); done
+build_suite() {  # name preset "build targets (empty: all)": a build in the foreground
+  local name=$1 preset=$2 start=$SECONDS target_args=()
+  for t in $3; do target_args+=(--target "$t"); done
   echo "=== $name: build"
-  if ! cmake --preset "$preset" >/dev/null ||
-     ! cmake --build --preset "$preset" -j"$jobs" "${target_args[@]}"; then
-    record "$name: build" 0 1 $((SECONDS - start)); return
+  if cmake --preset "$preset" >/dev/null &&
+     cmake --build --preset "$preset" -j"$jobs" "${target_args[@]}"; then
+    record "$name: build" 1 0 $((SECONDS - start)); return 0
   fi
-  record "$name: build" 1 0 $((SECONDS - start))
+  record "$name: build" 0 1 $((SECONDS - start)); return 1
+}
+
+# Builds go on at low priority while the suites before them test (their tests mostly wait):
+# background_build leaves its log and "status seconds" in build/, await_build records it.
+background_build() {  # preset "build targets (empty: all)"
+  local preset=$1 start=$SECONDS target_args=()
+  for t in $2; do target_args+=(--target "$t"); done
+  if cmake --preset "$preset" >"build/$preset.build.log" 2>&1 &&
+     nice -n 19 cmake --build --preset "$preset" -j"$jobs" "${target_args[@]}" \
+       >>"build/$preset.build.log" 2>&1; then
+    echo "0 $((SECONDS - start))" > "build/$preset.built"
+  else
+    echo "1 $((SECONDS - start))" > "build/$preset.built"
+  fi
+}
+await_build() {  # name preset
+  echo "=== $1: build (in the background since the native suite)"
+  while [ ! -f "build/$2.built" ]; do sleep 1; done
+  local status seconds
+  read -r status seconds < "build/$2.built"
+  if [ "$status" = 0 ]; then
+    record "$1: build" 1 0 "$seconds"; return 0
+  fi
+  tail -40 "build/$2.build.log"
+  record "$1: build" 0 1 "$seconds"; return 1
+}
+
+test_suite() {  # name preset [ctest args...]
+  local name=$1 preset=$2; shift 2
   echo "=== $name: test"
-  start=$SECONDS
-  local log="build/$preset/ctest.log" line
+  local start=$SECONDS log="build/$preset/ctest.log" line
   ctest --preset "$preset" -j"$tests_at_once" "$@" | tee "$log"
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
   if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
@@ -53,10 +83,13 @@ run_suite() {  # name preset "build targets (empty: all)" [ctest args...]
 windows() {
   . scripts/wine-env.sh
   wine_start
-  run_suite "windows under wine" win32 ""
+  if [ -f build/win32.built ] || build_suite "windows under wine" win32 ""; then
+    test_suite "windows under wine" win32
+  fi
+  # From the suites' builds: the install rules are the release presets' own.
   echo "=== packages: made, unpacked into empty folders and run (Linux natively, Windows under wine)"
   local start=$SECONDS
-  if bash scripts/package.sh &&
+  if bash scripts/package.sh linux win32 &&
      python3 tests/package/package_test.py dist/webmon-*-linux-x86_64.tar.gz &&
      python3 tests/package/package_test.py dist/webmon-*-win32.zip; then
     record "packages" 1 0 $((SECONDS - start))
@@ -83,13 +116,23 @@ fi
 
 bash scripts/setup.sh || exit 1
 mkdir -p build
-rm -f "$summary"
-run_suite "native" linux ""
-if [ "$mode" != quick ]; then
-  run_suite "sanitizers (clang; address, undefined)" sanitize ""
-  run_suite "thread sanitizer" tsan "webmon monitor_end_test" -L threads
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows ||
-    record "windows: xvfb-run" 0 1 0
+rm -f "$summary" build/*.built
+if [ "$mode" = quick ]; then
+  build_suite "native" linux "" && test_suite "native" linux
+else
+  native_built=0
+  build_suite "native" linux "" && native_built=1
+  (background_build sanitize ""
+   background_build tsan "webmon monitor_end_test"
+   background_build win32 "") &
+  [ "$native_built" = 1 ] && test_suite "native" linux
+  await_build "sanitizers (clang; address, undefined)" sanitize &&
+    test_suite "sanitizers (clang; address, undefined)" sanitize
+  await_build "thread sanitizer" tsan && test_suite "thread sanitizer" tsan -L threads
+  if await_build "windows under wine" win32; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows ||
+      record "windows: xvfb-run" 0 1 0
+  fi
   fuzz
 fi
 
