@@ -138,7 +138,7 @@ fi
 
 echo
 echo "=== summary (step: passed, failed, seconds)"
-awk -F'\t' '{ printf "%-44s %5d passed %4d failed %5d s\n", $1, $2, $3, $4 }' "$summary"
+awk -F'\t' '{ printf "%-48s %5d passed %4d failed %5d s\n", $1, $2, $3, $4 }' "$summary"
 read -r passed failed < <(awk -F'\t' '{ p += $2; f += $3 } END { print p + 0, f + 0 }' "$summary")
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
