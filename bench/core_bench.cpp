@@ -65,8 +65,8 @@ void BM_SplitStdString(benchmark::State& state) {
 }
 BENCHMARK(BM_SplitStdString)->Unit(benchmark::kMillisecond);
 
-const char* const kNumbers[] = {"60", "  30", "-12345", "2147483647", "42abc", "0", "999999",
-                                "-7", "123456789", "17"};
+const char* const kNumbers[] = {"60", "  30",   "-12345", "2147483647", "42abc",
+                                "0",  "999999", "-7",     "123456789",  "17"};
 
 void BM_ToInteger(benchmark::State& state) {
     Start();

@@ -26,8 +26,8 @@ bool Fetch(HINTERNET session, const std::string& url, std::vector<char>& body) {
     parts.lpszUrlPath = path;
     parts.dwUrlPathLength = sizeof path;
     if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts)) return false;
-    HINTERNET connection = InternetConnectA(session, host, parts.nPort, "", "",
-                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET connection =
+        InternetConnectA(session, host, parts.nPort, "", "", INTERNET_SERVICE_HTTP, 0, 0);
     if (!connection) return false;
     HINTERNET request = HttpOpenRequestA(connection, "GET", path, "HTTP/1.0", nullptr, nullptr,
                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);

@@ -12,7 +12,8 @@ using namespace rt;
 
 namespace {
 
-template <std::size_t N> constexpr Text<N> T(const char (&literal)[N]) {
+template <std::size_t N>
+constexpr Text<N> T(const char (&literal)[N]) {
     Text<N> out{};
     for (std::size_t i = 0; i < N; ++i) out[i] = literal[i];
     return out;
@@ -25,9 +26,18 @@ constexpr std::uint32_t kIdBase = 0x0001001E;  // the id counter starts one abov
 }  // namespace
 
 constinit const ConstantBlock kConstants = {
-    T(""), {1, 0}, T(text::kWebTxt), T(text::kLineBreak), T(text::kBanner1),
-    T(text::kBanner2), T(text::kEmptyFile), T(text::kUsage), T(text::kFaild),
-    T(text::kSuccess), T(text::kEmptyLine), T(text::kAccomplished),
+    T(""),
+    {1, 0},
+    T(text::kWebTxt),
+    T(text::kLineBreak),
+    T(text::kBanner1),
+    T(text::kBanner2),
+    T(text::kEmptyFile),
+    T(text::kUsage),
+    T(text::kFaild),
+    T(text::kSuccess),
+    T(text::kEmptyLine),
+    T(text::kAccomplished),
 };
 
 const ProgramHeader kProgramHeader = {
@@ -111,16 +121,15 @@ std::int32_t StartupRoutine() {
 
         ArgInfo periodArgs[] = {IntArg(Period)};
         TextValue digits = ArgPtr<char>(Core(core::ToText, 1, periodArgs));
-        TextValue banner = Concat(kConstants.banner1.data(), digits,
-                                  kConstants.banner2.data());
+        TextValue banner = Concat(kConstants.banner1.data(), digits, kConstants.banner2.data());
         kServices.free(digits);
         Print(banner);
         kServices.free(banner);
 
         WorkerStarted.store(true);
-        ArgInfo threadArgs[] = {PtrArg(kTagSubroutine, reinterpret_cast<const void*>(
-                                                           &WorkerThreadEntry)),
-                                NoArg(), NoArg()};
+        ArgInfo threadArgs[] = {
+            PtrArg(kTagSubroutine, reinterpret_cast<const void*>(&WorkerThreadEntry)), NoArg(),
+            NoArg()};
         kServices.callLibraryCommand(threadlib::StartThread, 3, threadArgs, kThreadPosition);
     }
 

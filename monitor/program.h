@@ -24,10 +24,11 @@
 namespace monitor {
 
 // The read-only constant block: every literal of the program, in one piece (GBK).
-template <std::size_t N> using Text = std::array<char, N>;
+template <std::size_t N>
+using Text = std::array<char, N>;
 struct ConstantBlock {
-    Text<1> emptyText;                           // EmptyText
-    std::int32_t emptyBin[2];                    // EmptyBin: dimension count 1, size 0
+    Text<1> emptyText;         // EmptyText
+    std::int32_t emptyBin[2];  // EmptyBin: dimension count 1, size 0
     Text<sizeof text::kWebTxt> webTxt;
     Text<sizeof text::kLineBreak> lineBreak;
     Text<sizeof text::kBanner1> banner1;
@@ -45,17 +46,17 @@ extern const rt::ProgramHeader kProgramHeader;
 inline const char* EmptyText() { return kConstants.emptyText.data(); }
 inline const void* EmptyBin() { return kConstants.emptyBin; }
 
-constexpr std::int32_t kDefaultPeriod = 60;   // seconds, when line 1 is no positive number
+constexpr std::int32_t kDefaultPeriod = 60;  // seconds, when line 1 is no positive number
 
 // ---- Globals ---------------------------------------------------------------------------------
-extern rt::TextValue FileText;        // web.txt as text; owned
-extern rt::ArrayValue UrlLines;       // its lines (array of texts); owned; never null
-extern std::int32_t LineCount;        // elements of UrlLines
-extern std::int32_t PassNumber;       // number of the pass being run, from 1
-extern std::int32_t Period;           // seconds, from line 1 or kDefaultPeriod
-extern std::int32_t WaitMilliseconds; // the worker's wait between passes: Period in ms
-extern std::int32_t LineIndex;        // 1-based line the worker is on
-extern std::int32_t FirstAddressLine; // 2 when line 1 is the period, else 1; set at start-up
+extern rt::TextValue FileText;           // web.txt as text; owned
+extern rt::ArrayValue UrlLines;          // its lines (array of texts); owned; never null
+extern std::int32_t LineCount;           // elements of UrlLines
+extern std::int32_t PassNumber;          // number of the pass being run, from 1
+extern std::int32_t Period;              // seconds, from line 1 or kDefaultPeriod
+extern std::int32_t WaitMilliseconds;    // the worker's wait between passes: Period in ms
+extern std::int32_t LineIndex;           // 1-based line the worker is on
+extern std::int32_t FirstAddressLine;    // 2 when line 1 is the period, else 1; set at start-up
 extern std::atomic<bool> WorkerStarted;  // set before the worker is started
 
 // ---- Routines --------------------------------------------------------------------------------

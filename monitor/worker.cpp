@@ -32,9 +32,9 @@ void WorkerRoutine() {
                 kServices.free(body);
                 const bool failed = CompareTexts(content, EmptyText()) == 0;
                 kServices.free(content);
-                TextValue result = Concat(
-                    failed ? kConstants.faild.data() : kConstants.success.data(), line,
-                    kConstants.lineBreak.data());
+                TextValue result =
+                    Concat(failed ? kConstants.faild.data() : kConstants.success.data(), line,
+                           kConstants.lineBreak.data());
                 Print(result);
                 kServices.free(result);
             }
@@ -42,8 +42,8 @@ void WorkerRoutine() {
         }
         ArgInfo passArgs[] = {IntArg(PassNumber)};
         TextValue digits = ArgPtr<char>(Core(core::ToText, 1, passArgs));
-        TextValue closing = Concat(kConstants.accomplished.data(),
-                                   digits, kConstants.lineBreak.data());
+        TextValue closing =
+            Concat(kConstants.accomplished.data(), digits, kConstants.lineBreak.data());
         kServices.free(digits);
         Print(closing);
         kServices.free(closing);

@@ -50,8 +50,8 @@ bool IsPathLeadByte(unsigned char lead);
 
 using HeapHandle = void*;
 HeapHandle GetProcessHeap();
-void* HeapAlloc(HeapHandle heap, std::uint32_t size);                     // null on failure
-void* HeapReAlloc(HeapHandle heap, void* block, std::uint32_t size);      // null: block kept
+void* HeapAlloc(HeapHandle heap, std::uint32_t size);                 // null on failure
+void* HeapReAlloc(HeapHandle heap, void* block, std::uint32_t size);  // null: block kept
 void HeapFree(HeapHandle heap, void* block);
 
 // ---- Modules ---------------------------------------------------------------------------------
@@ -76,8 +76,8 @@ enum : std::uint32_t {
     kAttrArchive = 0x20,
 };
 struct FindEntry {
-    std::uint32_t attributes;   // FILE_ATTRIBUTE_* bits
-    std::string name;           // the entry's file name, no directory
+    std::uint32_t attributes;  // FILE_ATTRIBUTE_* bits
+    std::string name;          // the entry's file name, no directory
 };
 using FindHandle = void*;
 FindHandle FindFirstFile(const char* pattern, FindEntry* out);  // null when nothing matches
@@ -140,7 +140,7 @@ void LeaveCriticalSection(CriticalSection* section);
 // Linux: the text is written to standard error. Tests can see the text through SetErrorBoxSeam.
 void ShowErrorBox(const char* text, const char* caption);
 using ErrorBoxSeam = void (*)(const char* text, const char* caption);
-void SetErrorBoxSeam(ErrorBoxSeam seam);   // test builds only; null restores the real box
+void SetErrorBoxSeam(ErrorBoxSeam seam);  // test builds only; null restores the real box
 
 // The hidden owner window, created on the main thread; a message-only window on Windows, so
 // that no broadcast waits for a thread that never retrieves messages. The exit request message carries an exit
@@ -158,7 +158,7 @@ bool SendExitRequest(WindowHandle window, std::int32_t code);
 
 bool OleInitialize();
 void OleUninitialize();
-bool WsaStartup11();   // requests version 1.1; false when another version was granted or failed
+bool WsaStartup11();  // requests version 1.1; false when another version was granted or failed
 void WsaCleanup();
 
 // ---- Last error ------------------------------------------------------------------------------
@@ -177,7 +177,7 @@ std::uint32_t GetLastError();
 using InetHandle = void*;
 
 enum : std::uint32_t {
-    kInternetOpenTypePreconfig = 0,   // the system's configured proxy (Linux: the environment's)
+    kInternetOpenTypePreconfig = 0,  // the system's configured proxy (Linux: the environment's)
     kInternetOpenTypeDirect = 1,
     kInternetServiceFtp = 1,
     kInternetServiceGopher = 2,
@@ -196,25 +196,38 @@ enum : std::uint32_t {
     kQueryContentLength = 5,
     kQueryStatusCode = 19,
     kQueryLocation = 33,
-    kQueryFlagNumber = 0x20000000,   // the answer as a 32-bit number, not a text
+    kQueryFlagNumber = 0x20000000,  // the answer as a 32-bit number, not a text
 };
 
 enum InternetScheme : std::int32_t {
-    kSchemeUnknown = -1, kSchemeDefault = 0, kSchemeFtp = 1, kSchemeGopher = 2, kSchemeHttp = 3,
-    kSchemeHttps = 4, kSchemeFile = 5, kSchemeNews = 6, kSchemeMailto = 7,
+    kSchemeUnknown = -1,
+    kSchemeDefault = 0,
+    kSchemeFtp = 1,
+    kSchemeGopher = 2,
+    kSchemeHttp = 3,
+    kSchemeHttps = 4,
+    kSchemeFile = 5,
+    kSchemeNews = 6,
+    kSchemeMailto = 7,
 };
 
 // URL_COMPONENTSA, field for field; 60 bytes on the 32-bit build.
 struct UrlComponents {
     std::uint32_t dwStructSize;
-    char* lpszScheme;           std::uint32_t dwSchemeLength;
-    std::int32_t nScheme;       // InternetScheme
-    char* lpszHostName;         std::uint32_t dwHostNameLength;
+    char* lpszScheme;
+    std::uint32_t dwSchemeLength;
+    std::int32_t nScheme;  // InternetScheme
+    char* lpszHostName;
+    std::uint32_t dwHostNameLength;
     std::uint16_t nPort;
-    char* lpszUserName;         std::uint32_t dwUserNameLength;
-    char* lpszPassword;         std::uint32_t dwPasswordLength;
-    char* lpszUrlPath;          std::uint32_t dwUrlPathLength;
-    char* lpszExtraInfo;        std::uint32_t dwExtraInfoLength;
+    char* lpszUserName;
+    std::uint32_t dwUserNameLength;
+    char* lpszPassword;
+    std::uint32_t dwPasswordLength;
+    char* lpszUrlPath;
+    std::uint32_t dwUrlPathLength;
+    char* lpszExtraInfo;
+    std::uint32_t dwExtraInfoLength;
 };
 
 // INTERNET_PROXY_INFO; 12 bytes on the 32-bit build.

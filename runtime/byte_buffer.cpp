@@ -44,7 +44,8 @@ unsigned char* ByteBuffer::HeapBlock(std::int32_t n) {
 
 namespace {
 // Invariant 1 of byte_buffer.h.
-[[maybe_unused]] bool Consistent(const unsigned char* data, std::int32_t size, std::int32_t capacity) {
+[[maybe_unused]] bool Consistent(const unsigned char* data, std::int32_t size,
+                                 std::int32_t capacity) {
     return (data == nullptr) == (capacity == 0) && 0 <= size && size <= capacity &&
            (data != nullptr || size == 0);
 }
@@ -126,7 +127,8 @@ bool ByteBuffer::Reserve(std::int32_t n) {
         if (data_) std::memcpy(block, data_, static_cast<std::size_t>(size_));
         Release(data_);
     } else {
-        block = static_cast<unsigned char*>(RuntimeHeapReAlloc(data_, static_cast<std::uint32_t>(n)));
+        block =
+            static_cast<unsigned char*>(RuntimeHeapReAlloc(data_, static_cast<std::uint32_t>(n)));
         if (!block) return false;
     }
     data_ = block;

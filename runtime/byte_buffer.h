@@ -29,13 +29,13 @@ public:
     bool slotsOn() const { return slotsOn_; }
     std::int32_t usedCount() const { return used_; }
     bool Owns(const void* block) const;
-    void* Take();                  // the free slot with the lowest index, or null when all used
-    void Give(void* block);        // a slot back to the pool
+    void* Take();            // the free slot with the lowest index, or null when all used
+    void Give(void* block);  // a slot back to the pool
 
 private:
     const bool slotsOn_;
-    std::int32_t used_ = 0;                        // slots in use, 0 to 96
-    unsigned char inUse_[kSlots] = {};             // 1 = slot taken
+    std::int32_t used_ = 0;             // slots in use, 0 to 96
+    unsigned char inUse_[kSlots] = {};  // 1 = slot taken
     alignas(16) unsigned char slots_[kSlots][kSlotSize] = {};
 };
 
@@ -55,12 +55,12 @@ public:
     // Size n, keeping the first min(n, size) bytes; n <= 0 frees the block.
     unsigned char* Resize(std::int32_t n);
     // Adds n bytes at the end; within the capacity the block stays where it is.
-    bool Append(const void* source, std::int32_t n);   // null source: n zero bytes
+    bool Append(const void* source, std::int32_t n);  // null source: n zero bytes
     // Room for n bytes in all, size and contents kept: a heap block of exactly n bytes when the
     // block has less. False, the buffer unchanged, when the heap cannot supply it.
     bool Reserve(std::int32_t n);
     void Free();
-    void Release(void* block);   // one block back to the pool or the heap
+    void Release(void* block);  // one block back to the pool or the heap
 
     unsigned char* data() const { return data_; }
     std::int32_t size() const { return size_; }

@@ -7,13 +7,12 @@
 #if WEBMON_CHECKS
 #include <cstdio>
 #include <cstdlib>
-#define WEBMON_ASSERT(condition)                                                             \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__,        \
-                         #condition);                                                        \
-            std::abort();                                                                    \
-        }                                                                                    \
+#define WEBMON_ASSERT(condition)                                                                   \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)
 #else
 #define WEBMON_ASSERT(condition) ((void)0)

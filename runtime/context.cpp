@@ -69,8 +69,8 @@ void* LookupComponent(int slot, const char* name) {
     return hook.lookup ? hook.lookup(name) : nullptr;
 }
 
-void SetComponentHook(int slot, std::intptr_t (*open)(ComponentHook*),
-                      void* (*lookup)(const char*), void (*close)(ComponentHook*)) {
+void SetComponentHook(int slot, std::intptr_t (*open)(ComponentHook*), void* (*lookup)(const char*),
+                      void (*close)(ComponentHook*)) {
     SetHook(Context().hooks[slot], open, lookup, close);
 }
 

@@ -28,19 +28,19 @@ using Routine = void (*)();
 
 // The compiled program's description of itself, read once by InitRuntime.
 struct ProgramHeader {
-    std::int32_t programKind;             // 3 for a console program
-    std::uint32_t headerFlags;            // 0
-    std::uint32_t idBase;                 // the id counter starts one above it
-    const void* codeBase;                 // base of the handler offsets in window definitions
-    const void* constantPoolStart;        // the read-only constant block
-    std::uint32_t constantPoolSize;       // bytes
-    const void* windowData;               // window definitions (a count of 0: none)
-    std::uint32_t windowDataSize;         // bytes
+    std::int32_t programKind;        // 3 for a console program
+    std::uint32_t headerFlags;       // 0
+    std::uint32_t idBase;            // the id counter starts one above it
+    const void* codeBase;            // base of the handler offsets in window definitions
+    const void* constantPoolStart;   // the read-only constant block
+    std::uint32_t constantPoolSize;  // bytes
+    const void* windowData;          // window definitions (a count of 0: none)
+    std::uint32_t windowDataSize;    // bytes
     std::int32_t libraryCount;
     const LibraryDescriptor* const* libraries;  // libraryCount descriptors, in order
     std::int32_t dllCommandCount;
-    const char* const* dllLibraryNames;   // one per DLL command; "" = the system libraries
-    const char* const* dllExportNames;    // one per DLL command; "#12" = ordinal 12
+    const char* const* dllLibraryNames;  // one per DLL command; "" = the system libraries
+    const char* const* dllExportNames;   // one per DLL command; "#12" = ordinal 12
 };
 
 using ProgramEntryFn = std::int32_t (*)();
@@ -54,12 +54,12 @@ struct ComponentHook {
 
 struct RuntimeContext {
     // ---- Live state: read and written as the program runs ----
-    std::int32_t programKind = 0;          // from ProgramHeader
-    TextValue programDirectory = nullptr;  // no trailing backslash; heap text, "" when none
-    TextValue programFileName = nullptr;   // heap text
-    TextValue moduleDirectory = nullptr;   // trailing backslash kept; heap text
-    plat::HeapHandle heap = nullptr;       // the process heap
-    bool oleInitialized = false;           // we hold an OleInitialize
+    std::int32_t programKind = 0;                // from ProgramHeader
+    TextValue programDirectory = nullptr;        // no trailing backslash; heap text, "" when none
+    TextValue programFileName = nullptr;         // heap text
+    TextValue moduleDirectory = nullptr;         // trailing backslash kept; heap text
+    plat::HeapHandle heap = nullptr;             // the process heap
+    bool oleInitialized = false;                 // we hold an OleInitialize
     std::atomic<std::uint32_t> mainThreadId{0};  // thread that ran InitRuntime; 0 before
     std::atomic<const unsigned char*> poolStart{nullptr};  // ConstantPool [start, end)
     std::atomic<const unsigned char*> poolEnd{nullptr};
@@ -67,21 +67,21 @@ struct RuntimeContext {
     std::vector<std::uint32_t> libraryStates;         // one state word per library, all 0
     std::vector<const char*> dllLibraryNames;         // DLL command tables, one entry per command
     std::vector<const char*> dllExportNames;
-    std::vector<void*> dllAddresses;                  // null until resolved
-    std::vector<plat::ModuleHandle> dllModules;       // null until loaded
-    const char* extraSearchDirectory = "";            // never set in a console program
-    std::vector<Routine> cleanupList;                 // registration order, no duplicates
-    std::atomic<std::int32_t> eventSuppression{0};    // > 0: no window events reach the program
-    std::atomic<bool> shutdownStarted{false};         // ShutdownRuntime began on the main thread
+    std::vector<void*> dllAddresses;                // null until resolved
+    std::vector<plat::ModuleHandle> dllModules;     // null until loaded
+    const char* extraSearchDirectory = "";          // never set in a console program
+    std::vector<Routine> cleanupList;               // registration order, no duplicates
+    std::atomic<std::int32_t> eventSuppression{0};  // > 0: no window events reach the program
+    std::atomic<bool> shutdownStarted{false};       // ShutdownRuntime began on the main thread
     std::atomic<plat::WindowHandle> hiddenOwnerWindow{nullptr};
     ComponentHook hooks[3]{};
 
     // ---- Kept for what a console program never reaches (the window runtime, sockets of the
     // runtime's own): only start-up and the end touch these ----
-    std::uint32_t headerFlags = 0;         // from ProgramHeader
-    std::uint32_t idCounter = 0;           // id base + 1; pre-incremented by the window runtime
-    std::atomic<bool> programEnded{false};            // SvcEndProgram ran
-    plat::CriticalSection section{};                  // entered by the window runtime only
+    std::uint32_t headerFlags = 0;          // from ProgramHeader
+    std::uint32_t idCounter = 0;            // id base + 1; pre-incremented by the window runtime
+    std::atomic<bool> programEnded{false};  // SvcEndProgram ran
+    plat::CriticalSection section{};        // entered by the window runtime only
     bool winsockOwed = false;  // a WSACleanup is owed; never set (the internet library has its own)
 
     RuntimeContext();
@@ -109,8 +109,8 @@ void ShutdownRuntime(std::int32_t code);
 // open function once; an open that answers 0 leaves the slot without lookup. Null: not found.
 void* LookupComponent(int slot, const char* name);
 // Sets a component hook slot, closing an opened one first; null functions clear the slot.
-void SetComponentHook(int slot, std::intptr_t (*open)(ComponentHook*),
-                      void* (*lookup)(const char*), void (*close)(ComponentHook*));
+void SetComponentHook(int slot, std::intptr_t (*open)(ComponentHook*), void* (*lookup)(const char*),
+                      void (*close)(ComponentHook*));
 
 // True when address lies inside the ConstantPool.
 bool InConstantPool(const void* address);

@@ -49,12 +49,12 @@ public:
     ~RecoverableAllocations();
     RecoverableAllocations(const RecoverableAllocations&) = delete;
     RecoverableAllocations& operator=(const RecoverableAllocations&) = delete;
-    static bool Active();   // on this thread
+    static bool Active();  // on this thread
 };
 
-void* SvcAlloc(std::int32_t size);                  // service slot 6
-void* SvcRealloc(void* block, std::int32_t size);   // service slot 7
-void SvcFree(void* block);                          // service slot 8
+void* SvcAlloc(std::int32_t size);                 // service slot 6
+void* SvcRealloc(void* block, std::int32_t size);  // service slot 7
+void SvcFree(void* block);                         // service slot 8
 
 // The fatal error of an allocation of size bytes that the heap could not supply. (Wide, so that
 // a failed new of more than 2 GiB shows its true size; the services pass their int32 as is.)

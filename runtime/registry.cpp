@@ -14,8 +14,7 @@ constexpr char kNotANumber[] =
     "\xD3\xFB\xD7\xAA\xBB\xBB\xCA\xFD\xBE\xDD\xC0\xE0\xD0\xCD\xB2\xBB\xCA\xC7\xCA\xFD\xD6\xB5";
 
 // IUnknown's interface identifier, 00000000-0000-0000-C000-000000000046, in memory order.
-constexpr unsigned char kIUnknownId[16] = {0, 0, 0, 0, 0, 0, 0, 0,
-                                           0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+constexpr unsigned char kIUnknownId[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 constexpr TypeTag kIUnknownTag = 0x00010030;
 constexpr int kTypeRecordFlags = 12;  // byte offset of the flags word in a data-type record
 
@@ -72,9 +71,7 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
         return reinterpret_cast<std::intptr_t>(LookupDataType(static_cast<TypeTag>(first)));
     case kSysVersion: return kRuntimeVersion;
     case kSysWindowRuntimeIsConsole: return 1;
-    case kSysPathInto:
-        WritePathInto(first, reinterpret_cast<char*>(second));
-        return 0;
+    case kSysPathInto: WritePathInto(first, reinterpret_cast<char*>(second)); return 0;
     case kSysToInteger: return NumberToInt32(*reinterpret_cast<const ArgInfo*>(first));
     case kSysProgramDirectory: return reinterpret_cast<std::intptr_t>(ctx.programDirectory);
     case kSysProgramFileName: return reinterpret_cast<std::intptr_t>(ctx.programFileName);
@@ -95,9 +92,7 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
         if (second == 0) return reinterpret_cast<std::intptr_t>(SvcAlloc(size));
         return reinterpret_cast<std::intptr_t>(RuntimeHeapAlloc(static_cast<std::uint32_t>(size)));
     }
-    case kSysFree:
-        SvcFree(reinterpret_cast<void*>(first));
-        return 0;
+    case kSysFree: SvcFree(reinterpret_cast<void*>(first)); return 0;
     case kSysRealloc:
         return reinterpret_cast<std::intptr_t>(
             SvcRealloc(reinterpret_cast<void*>(first), static_cast<std::int32_t>(second)));

@@ -26,9 +26,9 @@ using CommandEntry = void (*)(ArgInfo* result, std::int32_t count, ArgInfo* args
 
 // Messages to a library.
 enum LibraryMessage : std::int32_t {
-    kLibStart = 1,         // first: NotifySystem
-    kLibEnd = 6,           // first: the library's state word
-    kLibTypeQuery = 8,     // first: 0-based type index, second: caller's buffer
+    kLibStart = 1,      // first: NotifySystem
+    kLibEnd = 6,        // first: the library's state word
+    kLibTypeQuery = 8,  // first: 0-based type index, second: caller's buffer
 };
 
 // Requests to NotifySystem that this runtime answers.
@@ -68,25 +68,25 @@ constexpr std::uint32_t kDataTypeRecordSize = 56;
 // the constant 1) or absent from most (state flags, data types): initialisers leave them out.
 struct LibraryDescriptor {
     std::uintptr_t formatVersion = kLibraryFormatVersion;  //  1
-    const char* identifier;                   //  2: 32 hexadecimal digits, unique per library
-    std::uintptr_t majorVersion;              //  3
-    std::uintptr_t minorVersion;              //  4
-    std::uintptr_t buildNumber;               //  5
-    std::uintptr_t versions[4];               //  6-9: not read by the runtime
-    const char* displayName;                  // 10: GBK
-    std::uintptr_t alwaysOne = 1;             // 11: not read
-    std::uintptr_t zero12 = 0;                // 12
-    std::uintptr_t stateFlags = 0;            // 13: carried as is
-    std::uintptr_t zero14[8] = {};            // 14-21
-    std::intptr_t dataTypeCount = 0;          // 22
-    const unsigned char* dataTypes = nullptr; // 23: dataTypeCount records of 56 bytes
-    std::uintptr_t zero24[2] = {};            // 24-25
-    std::intptr_t commandCount;               // 26
-    std::uintptr_t zero27 = 0;                // 27
-    const CommandEntry* commands;             // 28: commandCount entries
-    std::uintptr_t zero29[2] = {};            // 29-30
-    LibraryNotifyFn notify;                   // 31: or null
-    std::uintptr_t zero32[5] = {};            // 32-36
+    const char* identifier;                    //  2: 32 hexadecimal digits, unique per library
+    std::uintptr_t majorVersion;               //  3
+    std::uintptr_t minorVersion;               //  4
+    std::uintptr_t buildNumber;                //  5
+    std::uintptr_t versions[4];                //  6-9: not read by the runtime
+    const char* displayName;                   // 10: GBK
+    std::uintptr_t alwaysOne = 1;              // 11: not read
+    std::uintptr_t zero12 = 0;                 // 12
+    std::uintptr_t stateFlags = 0;             // 13: carried as is
+    std::uintptr_t zero14[8] = {};             // 14-21
+    std::intptr_t dataTypeCount = 0;           // 22
+    const unsigned char* dataTypes = nullptr;  // 23: dataTypeCount records of 56 bytes
+    std::uintptr_t zero24[2] = {};             // 24-25
+    std::intptr_t commandCount;                // 26
+    std::uintptr_t zero27 = 0;                 // 27
+    const CommandEntry* commands;              // 28: commandCount entries
+    std::uintptr_t zero29[2] = {};             // 29-30
+    LibraryNotifyFn notify;                    // 31: or null
+    std::uintptr_t zero32[5] = {};             // 32-36
 };
 static_assert(sizeof(LibraryDescriptor) == 36 * sizeof(void*), "36 words");
 

@@ -16,14 +16,17 @@ namespace {
 
 // 无法找到指定DLL库文件中的输出命令“%s”
 constexpr char kNoExport[] =
-    "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8" "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xD6\xD0\xB5"
+    "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
+    "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xD6\xD0\xB5"
     "\xC4\xCA\xE4\xB3\xF6\xC3\xFC\xC1\xEE\xA1\xB0%s\xA1\xB1";
 // 无法找到指定DLL库文件“%s”中的输出命令“%s”
 constexpr char kNoExportIn[] =
-    "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8" "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xA1\xB0%s"
+    "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
+    "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xA1\xB0%s"
     "\xA1\xB1\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC\xC1\xEE\xA1\xB0%s\xA1\xB1";
 // 载入启动窗口失败
-constexpr char kNoStartWindow[] = "\xD4\xD8\xC8\xEB\xC6\xF4\xB6\xAF\xB4\xB0\xBF\xDA\xCA\xA7\xB0\xDC";
+constexpr char kNoStartWindow[] =
+    "\xD4\xD8\xC8\xEB\xC6\xF4\xB6\xAF\xB4\xB0\xBF\xDA\xCA\xA7\xB0\xDC";
 // 静态编译的程序不支持调用位于外部翎包中的子程序
 constexpr char kNoExternalPackage[] =
     "\xBE\xB2\xCC\xAC\xB1\xE0\xD2\xEB\xB5\xC4\xB3\xCC\xD0\xF2\xB2\xBB\xD6\xA7\xB3\xD6\xB5\xF7"
@@ -76,9 +79,10 @@ std::uint64_t Notify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, std:
 }  // namespace
 
 const ServiceTable kServices = {
-    SvcReportError,  SvcCallDllCommand, CallLibraryCommand, CallCommand, GetUnitProperty,
-    SetUnitProperty, SvcAlloc,          SvcRealloc,         SvcFree,     SvcExit,
-    SvcEndProgram,   LoadWindow,        Notify,
+    SvcReportError,  SvcCallDllCommand, CallLibraryCommand, CallCommand,
+    GetUnitProperty, SetUnitProperty,   SvcAlloc,           SvcRealloc,
+    SvcFree,         SvcExit,           SvcEndProgram,      LoadWindow,
+    Notify,
 };
 
 void SvcCallExternalPackage() { ReportFatalError(kNoExternalPackage, 0); }
@@ -113,8 +117,9 @@ void* SvcCallDllCommand(std::int32_t index) {
     }
     if (!address) {
         if (module) plat::FreeLibrary(module);
-        std::string message(std::string(kNoExportIn).size() + file.size() +
-                                std::string(exportName).size() + 1, '\0');
+        std::string message(
+            std::string(kNoExportIn).size() + file.size() + std::string(exportName).size() + 1,
+            '\0');
         if (file.empty()) {
             std::snprintf(message.data(), message.size(), kNoExport, exportName);
         } else {
@@ -141,22 +146,18 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, s
         auto** slot = reinterpret_cast<void**>(b);
         void* array = *slot;
         if (!InConstantPool(array)) return 0;
-        std::int64_t bytes = ArrayHeaderSize(array) +
-                             static_cast<std::int64_t>(a) * ArrayElementCount(array);
+        std::int64_t bytes =
+            ArrayHeaderSize(array) + static_cast<std::int64_t>(a) * ArrayElementCount(array);
         if (bytes > INT32_MAX) ReportAllocFailure(bytes);  // never a wrapped size
         void* copy = SvcAlloc(static_cast<std::int32_t>(bytes));
         std::memcpy(copy, array, static_cast<std::size_t>(bytes));
         *slot = copy;
         return 0;
     }
-    case kNotifyCleanup:
-        RegisterCleanup(reinterpret_cast<Routine>(a));
-        return 0;
+    case kNotifyCleanup: RegisterCleanup(reinterpret_cast<Routine>(a)); return 0;
     case kNotifyGetProperty: return 0;  // window runtime: no components in a console program
     case kNotifySetProperty: return 0;
-    case kNotifyInitRuntime:
-        InitRuntime();
-        return 0;
+    case kNotifyInitRuntime: InitRuntime(); return 0;
     default: return 0;
     }
 }

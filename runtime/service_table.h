@@ -27,35 +27,35 @@ namespace rt {
 
 // SvcNotify codes.
 enum NotifyCode : std::int32_t {
-    kNotifyFindEntry = 0,       // pattern, attribute mask, files-only flag, &search handle
-    kNotifyFindClose = 1,       // search handle
-    kNotifyPrivateArray = 2,    // element size, &array pointer
-    kNotifyCleanup = 3,         // routine
-    kNotifyGetProperty = 4,     // window runtime
-    kNotifySetProperty = 5,     // window runtime
+    kNotifyFindEntry = 0,     // pattern, attribute mask, files-only flag, &search handle
+    kNotifyFindClose = 1,     // search handle
+    kNotifyPrivateArray = 2,  // element size, &array pointer
+    kNotifyCleanup = 3,       // routine
+    kNotifyGetProperty = 4,   // window runtime
+    kNotifySetProperty = 5,   // window runtime
     kNotifyInitRuntime = 6,
 };
 
 // Slots 0 and 9 never return; the attribute cannot be written on a pointer, so it is said here
 // and carried by the functions that fill them (SvcReportError, SvcExit).
 struct ServiceTable {
-    void (*reportError)(std::int32_t code);                                             // 0
-    void* (*callDllCommand)(std::int32_t index);                                        // 1
+    void (*reportError)(std::int32_t code);       // 0
+    void* (*callDllCommand)(std::int32_t index);  // 1
     ArgInfo (*callLibraryCommand)(CommandEntry, std::int32_t count, ArgInfo* args,
-                                  std::int32_t libraryPosition);                        // 2
-    ArgInfo (*callCoreCommand)(CommandEntry, std::int32_t count, ArgInfo* args);        // 3
+                                  std::int32_t libraryPosition);                  // 2
+    ArgInfo (*callCoreCommand)(CommandEntry, std::int32_t count, ArgInfo* args);  // 3
     std::uint64_t (*getUnitProperty)(std::uint32_t, std::uint32_t, std::uint32_t,
-                                     std::uint32_t);                                    // 4
+                                     std::uint32_t);  // 4
     void (*setUnitProperty)(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                            std::uint32_t, std::uint32_t);                              // 5
-    void* (*alloc)(std::int32_t size);                                                  // 6
-    void* (*realloc)(void* block, std::int32_t size);                                   // 7
-    void (*free)(void* block);                                                          // 8
-    void (*exit)(std::int32_t code);                                                    // 9
-    void (*endProgram)();                                                               // 10
-    void (*loadWindow)(std::uint32_t windowId);                                         // 11
-    std::uint64_t (*notify)(std::int32_t code, std::uintptr_t, std::uintptr_t,
-                            std::uintptr_t, std::uintptr_t);                            // 12
+                            std::uint32_t, std::uint32_t);  // 5
+    void* (*alloc)(std::int32_t size);                      // 6
+    void* (*realloc)(void* block, std::int32_t size);       // 7
+    void (*free)(void* block);                              // 8
+    void (*exit)(std::int32_t code);                        // 9
+    void (*endProgram)();                                   // 10
+    void (*loadWindow)(std::uint32_t windowId);             // 11
+    std::uint64_t (*notify)(std::int32_t code, std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                            std::uintptr_t);  // 12
 };
 
 // The program's copy of the table.
@@ -71,6 +71,5 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a = 0, std::uintptr_t 
 
 // The runtime's own copy has a fourteenth entry: a subroutine in an external package.
 [[noreturn]] void SvcCallExternalPackage();
-
 
 }  // namespace rt

@@ -22,10 +22,14 @@ int TypeTagWidth(TypeTag tag) {
 }
 
 ArgInfo DoubleArg(double v) {
-    std::uint64_t bits; std::memcpy(&bits, &v, 8); return MakeArg(kTagDouble, bits);
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    return MakeArg(kTagDouble, bits);
 }
 ArgInfo FloatArg(float v) {
-    std::uint32_t bits; std::memcpy(&bits, &v, 4); return MakeArg(kTagFloat, bits);
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    return MakeArg(kTagFloat, bits);
 }
 ArgInfo LongArg(std::int64_t v) { return MakeArg(kTagLong, static_cast<std::uint64_t>(v)); }
 
@@ -60,7 +64,10 @@ std::int32_t CompareTexts(const char* a, const char* b) {
     if (!b) return a[0] == '\0' ? 0 : 1;
     const auto* x = reinterpret_cast<const unsigned char*>(a);
     const auto* y = reinterpret_cast<const unsigned char*>(b);
-    while (*x == *y && *x != 0) { ++x; ++y; }
+    while (*x == *y && *x != 0) {
+        ++x;
+        ++y;
+    }
     if (*x == *y) return 0;
     return *x < *y ? -1 : 1;
 }
@@ -70,7 +77,9 @@ constexpr std::size_t kBinHeader = 8;        // the byte set's 1 and its length
 constexpr std::size_t kWordArrayHeader = 8;  // a one-dimensional array's dims and its size
 }  // namespace
 
-std::int32_t BinLength(const void* bin) { return bin ? ReadInt32(static_cast<const char*>(bin) + 4) : 0; }
+std::int32_t BinLength(const void* bin) {
+    return bin ? ReadInt32(static_cast<const char*>(bin) + 4) : 0;
+}
 const unsigned char* BinBytes(const void* bin) {
     return bin ? static_cast<const unsigned char*>(bin) + kBinHeader : nullptr;
 }

@@ -72,33 +72,53 @@ struct ArgInfo {
 static_assert(sizeof(ArgInfo) == 12, "ArgInfo is 12 bytes on every build");
 
 inline std::uint32_t ArgLow(const ArgInfo& a) {
-    std::uint32_t v; std::memcpy(&v, a.value, 4); return v;
+    std::uint32_t v;
+    std::memcpy(&v, a.value, 4);
+    return v;
 }
 inline std::int32_t ArgInt(const ArgInfo& a) { return static_cast<std::int32_t>(ArgLow(a)); }
 inline std::int64_t ArgInt64(const ArgInfo& a) {
-    std::int64_t v; std::memcpy(&v, a.value, 8); return v;
+    std::int64_t v;
+    std::memcpy(&v, a.value, 8);
+    return v;
 }
 inline std::uint64_t ArgBits(const ArgInfo& a) {
-    std::uint64_t v; std::memcpy(&v, a.value, 8); return v;
+    std::uint64_t v;
+    std::memcpy(&v, a.value, 8);
+    return v;
 }
-inline double ArgDouble(const ArgInfo& a) { double v; std::memcpy(&v, a.value, 8); return v; }
-inline float ArgFloat(const ArgInfo& a) { float v; std::memcpy(&v, a.value, 4); return v; }
+inline double ArgDouble(const ArgInfo& a) {
+    double v;
+    std::memcpy(&v, a.value, 8);
+    return v;
+}
+inline float ArgFloat(const ArgInfo& a) {
+    float v;
+    std::memcpy(&v, a.value, 4);
+    return v;
+}
 inline std::uintptr_t ArgWord(const ArgInfo& a) {
-    std::uintptr_t v; std::memcpy(&v, a.value, sizeof v); return v;
+    std::uintptr_t v;
+    std::memcpy(&v, a.value, sizeof v);
+    return v;
 }
-template <class T> T* ArgPtr(const ArgInfo& a) { return reinterpret_cast<T*>(ArgWord(a)); }
+template <class T>
+T* ArgPtr(const ArgInfo& a) {
+    return reinterpret_cast<T*>(ArgWord(a));
+}
 
 inline void SetArgBits(ArgInfo& a, std::uint64_t bits) { std::memcpy(a.value, &bits, 8); }
-inline void SetArgInt(ArgInfo& a, std::int32_t v) {
-    SetArgBits(a, static_cast<std::uint32_t>(v));
-}
+inline void SetArgInt(ArgInfo& a, std::int32_t v) { SetArgBits(a, static_cast<std::uint32_t>(v)); }
 inline void SetArgWord(ArgInfo& a, std::uintptr_t v) { SetArgBits(a, v); }
 inline void SetArgPtr(ArgInfo& a, const void* p) {
     SetArgWord(a, reinterpret_cast<std::uintptr_t>(p));
 }
 
 inline ArgInfo MakeArg(TypeTag tag, std::uint64_t bits) {
-    ArgInfo a{}; SetArgBits(a, bits); a.tag = tag; return a;
+    ArgInfo a{};
+    SetArgBits(a, bits);
+    a.tag = tag;
+    return a;
 }
 inline ArgInfo NoArg() { return ArgInfo{}; }
 inline ArgInfo IntArg(std::int32_t v) { return MakeArg(kTagInt, static_cast<std::uint32_t>(v)); }
@@ -117,12 +137,13 @@ using TextValue = char*;
 using BinValue = void*;
 using ArrayValue = void*;
 
-constexpr std::size_t kWord = sizeof(void*);   // size of an element pointer in an array
+constexpr std::size_t kWord = sizeof(void*);  // size of an element pointer in an array
 
 std::int32_t TextLength(const char* text);
 // Joins n texts (null counts as empty) into one new heap text; never null. One allocation.
 TextValue ConcatTexts(int n, const char* const* parts);
-template <class... T> TextValue Concat(T... parts) {
+template <class... T>
+TextValue Concat(T... parts) {
     const char* list[] = {static_cast<const char*>(parts)...};
     return ConcatTexts(static_cast<int>(sizeof...(parts)), list);
 }
@@ -131,11 +152,15 @@ std::int32_t CompareTexts(const char* a, const char* b);
 
 // Reading the fixed words of a block (it may be unaligned for pointer access).
 inline std::int32_t ReadInt32(const void* at) {
-    std::int32_t v; std::memcpy(&v, at, 4); return v;
+    std::int32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
 }
 inline void WriteInt32(void* at, std::int32_t v) { std::memcpy(at, &v, 4); }
 inline std::uintptr_t ReadWord(const void* at) {
-    std::uintptr_t v; std::memcpy(&v, at, kWord); return v;
+    std::uintptr_t v;
+    std::memcpy(&v, at, kWord);
+    return v;
 }
 inline void WriteWord(void* at, std::uintptr_t v) { std::memcpy(at, &v, kWord); }
 
@@ -144,8 +169,8 @@ inline void WriteWord(void* at, std::uintptr_t v) { std::memcpy(at, &v, kWord); 
 //   array     {int32 dims, int32 size[dims], the elements: a word each for texts, byte sets
 //             and other addresses, the type's width each for numbers}
 // Every accessor takes null for the empty value.
-std::int32_t BinLength(const void* bin);          // 0 for null
-const unsigned char* BinBytes(const void* bin);   // the bytes after the header; null for null
+std::int32_t BinLength(const void* bin);         // 0 for null
+const unsigned char* BinBytes(const void* bin);  // the bytes after the header; null for null
 // The bytes of an array's header: 4 + 4 * dims (a negative count as 0); 0 for null.
 std::int32_t ArrayHeaderSize(const void* array);
 
@@ -163,7 +188,7 @@ struct ElementSpan {
     unsigned char* first;  // first element, right after the last size
     std::int32_t count;
 };
-ElementSpan ArrayElements(const void* array);      // count 0 for null
+ElementSpan ArrayElements(const void* array);  // count 0 for null
 // Element i (storage position, 0-based) of an array of texts or byte sets.
 inline std::uintptr_t ArrayWordAt(ElementSpan span, std::int32_t i) {
     return ReadWord(span.first + static_cast<std::size_t>(i) * kWord);
@@ -186,7 +211,8 @@ std::int32_t ParseInt32(const char* text);
 
 // That rule, once, over any reader of bytes (Peek: the byte at hand, 0 at the end; Next: move
 // on): ParseInt32 reads a text's bytes, the core library's reader folds full-width forms first.
-template <class Reader> std::int32_t ReadLeadingInt32(Reader in) {
+template <class Reader>
+std::int32_t ReadLeadingInt32(Reader in) {
     unsigned char c = in.Peek();
     while (c == ' ' || (c >= '\t' && c <= '\r')) {
         in.Next();
@@ -220,10 +246,10 @@ bool NumberAsInt32(const ArgInfo& arg, std::int32_t* out);
 // a library's own NotifySystem request 2024 for library code. Both end the program when the
 // heap is exhausted, so the constructors never fail.
 using Allocator = void* (*)(std::int32_t size);
-void* RuntimeAlloc(std::int32_t size);                 // SvcAlloc
+void* RuntimeAlloc(std::int32_t size);                                                // SvcAlloc
 TextValue NewText(const char* bytes, std::size_t n, Allocator alloc = RuntimeAlloc);  // null: n 0
 TextValue CopyText(const char* text, Allocator alloc = RuntimeAlloc);  // null for an empty text
-BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc = RuntimeAlloc);   // null: n 0
+BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc = RuntimeAlloc);  // null: n 0
 // A new one-dimensional array of count words, its header written and its elements not; null
 // when its size passes what a signed 32-bit size can count.
 ArrayValue NewWordArray(std::size_t count, Allocator alloc = RuntimeAlloc);

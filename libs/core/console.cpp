@@ -10,8 +10,8 @@ namespace core {
 using namespace rt;
 
 namespace {
-constexpr int kLineRead = 2049;      // fgets size: up to 2048 bytes and the terminator
-constexpr int kKeyReadMax = 2049;    // bytes the unechoed read stores at most
+constexpr int kLineRead = 2049;    // fgets size: up to 2048 bytes and the terminator
+constexpr int kKeyReadMax = 2049;  // bytes the unechoed read stores at most
 constexpr int kInputBuffer = 2052;
 }  // namespace
 

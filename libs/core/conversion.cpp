@@ -134,7 +134,8 @@ double RoundToSixDigits(float f) {
     if (f == 0.0f || std::isinf(f) || std::isnan(f)) return f;
     std::uint32_t bits;
     std::memcpy(&bits, &f, 4);
-    const auto e = static_cast<std::int8_t>(static_cast<std::uint8_t>(((bits >> 23) & 0xFFu) - 127u));
+    const auto e =
+        static_cast<std::int8_t>(static_cast<std::uint8_t>(((bits >> 23) & 0xFFu) - 127u));
     const int n0 = static_cast<int>(e * kLog10Of2);
     int n = n0;
     double scale = 1.0;
@@ -222,7 +223,8 @@ void ValueToText(std::uint64_t bits, TypeTag tag, char* buffer) {
 }
 
 unsigned char FoldPair(unsigned char lead, unsigned char trail) {
-    if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) return static_cast<unsigned char>(trail - 0x80);
+    if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE)
+        return static_cast<unsigned char>(trail - 0x80);
     if (lead == 0xA1) {
         if (trail == 0xA1) return 0x20;  // the ideographic space
         if (trail == 0xAB) return 0x7E;
@@ -319,9 +321,7 @@ void ToInteger(ArgInfo* result, std::int32_t, ArgInfo* args) {
     switch (a.tag) {
     case kTagText: value = ParseFoldedInt32(ArgPtr<const char>(a)); break;
     case kTagLogical:
-    case kTagSubroutine:
-        value = ArgInt(a);
-        break;
+    case kTagSubroutine: value = ArgInt(a); break;
     default: NumberAsInt32(a, &value); break;  // any other value: 0
     }
     SetArgInt(*result, value);

@@ -13,19 +13,19 @@ constexpr int kDataTypeCount = 51;  // window component types; their records sta
 const unsigned char kDataTypes[kDataTypeCount * rt::kDataTypeRecordSize] = {};
 
 const rt::CommandEntry kCommands[] = {
-    GetRunDirectory, ReadFileBytes, ToText, SplitText,
+    GetRunDirectory, ReadFileBytes,  ToText,        SplitText,
     ToInteger,       StandardOutput, StandardInput, Delay,
 };
 
 std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
     switch (code) {
-    case rt::kLibStart:
-        g_system.store(reinterpret_cast<rt::NotifySystemFn>(first));
-        return 0;
-    case 2: case 10: case 11: case 12: case 13:
-        return 0;  // window runtime messages: a console program has no windows to act on
-    default:
-        return -1;
+    case rt::kLibStart: g_system.store(reinterpret_cast<rt::NotifySystemFn>(first)); return 0;
+    case 2:
+    case 10:
+    case 11:
+    case 12:
+    case 13: return 0;  // window runtime messages: a console program has no windows to act on
+    default: return -1;
     }
 }
 

@@ -24,8 +24,14 @@ using rt::ArgInfo;
 extern const rt::LibraryDescriptor kCoreLibrary;
 
 enum CommandIndex : int {
-    kGetRunDirectory = 0, kReadFileBytes, kToText, kSplitText, kToInteger,
-    kStandardOutput, kStandardInput, kDelay,
+    kGetRunDirectory = 0,
+    kReadFileBytes,
+    kToText,
+    kSplitText,
+    kToInteger,
+    kStandardOutput,
+    kStandardInput,
+    kDelay,
 };
 
 void GetRunDirectory(ArgInfo* result, std::int32_t count, ArgInfo* args);

@@ -14,10 +14,8 @@ namespace {
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return Lower(x) == Lower(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // An address reference cut into the five parts of RFC 3986; a part that is absent is marked so.
@@ -28,7 +26,7 @@ struct Reference {
     std::string authority;
     std::string path;
     bool hasQuery = false;
-    std::string query;   // without its '?'
+    std::string query;  // without its '?'
 };
 
 Reference Split(const std::string& text) {

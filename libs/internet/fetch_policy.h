@@ -18,12 +18,12 @@ namespace inet {
 
 // ---- Limits ----------------------------------------------------------------------------------
 
-constexpr std::uint32_t kConnectTimeoutMs = 60000;   // to open the connection
-constexpr std::uint32_t kSendTimeoutMs = 30000;      // to send the request
-constexpr std::uint32_t kReceiveTimeoutMs = 30000;   // of silence while receiving
-constexpr std::uint32_t kFetchDeadlineMs = 300000;   // the whole fetch: hops, headers and body
-constexpr std::int32_t kBodyLimit = 256 << 20;       // bytes of body kept; the read stops there
-constexpr int kMaxRedirects = 10;                    // hops after the first request
+constexpr std::uint32_t kConnectTimeoutMs = 60000;  // to open the connection
+constexpr std::uint32_t kSendTimeoutMs = 30000;     // to send the request
+constexpr std::uint32_t kReceiveTimeoutMs = 30000;  // of silence while receiving
+constexpr std::uint32_t kFetchDeadlineMs = 300000;  // the whole fetch: hops, headers and body
+constexpr std::int32_t kBodyLimit = 256 << 20;      // bytes of body kept; the read stops there
+constexpr int kMaxRedirects = 10;                   // hops after the first request
 
 struct Limits {
     std::uint32_t connectMs = kConnectTimeoutMs;
@@ -49,9 +49,9 @@ std::string WithoutFragment(const std::string& address);
 
 // Who credentials belong to. Hosts compare without regard to ASCII case.
 struct Origin {
-    std::int32_t scheme = 0;   // the platform's scheme number
+    std::int32_t scheme = 0;  // the platform's scheme number
     std::string host;
-    std::uint16_t port = 0;    // as cracked; 0 is the scheme's default
+    std::uint16_t port = 0;  // as cracked; 0 is the scheme's default
 };
 bool SameOrigin(const Origin& a, const Origin& b);
 
@@ -67,9 +67,9 @@ bool ResolveLocation(const std::string& base, const std::string& location, std::
 
 // What to do with a redirect response.
 enum class Hop {
-    Follow,     // request the next address
-    Page,       // no usable Location: the response is the page
-    Fail,       // the fetch fails: too many hops, another scheme, or https down to http
+    Follow,  // request the next address
+    Page,    // no usable Location: the response is the page
+    Fail,    // the fetch fails: too many hops, another scheme, or https down to http
 };
 
 // Decides one redirect: from the absolute address `current` to the Location value `location`,

@@ -23,7 +23,7 @@ constexpr char kAcceptType[] = "Accept: */* \r\n";
 constexpr char kHeaders[] = "Accept: */*\r\n\r\n";
 constexpr std::uint32_t kHeadersLength = sizeof kHeaders - 1;
 constexpr std::uint32_t kCanonicalSize = 2084;
-constexpr std::uint32_t kLocationSize = 2084;   // first try; a longer Location asks for more
+constexpr std::uint32_t kLocationSize = 2084;  // first try; a longer Location asks for more
 
 // Closes the per-request handles, request first, on every way out.
 struct RequestHandles {
@@ -136,10 +136,9 @@ bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body) {
     if (!ParseAddress(address, &target) || !IsFetchedScheme(target.scheme)) return false;
     if (!Open()) return false;
 
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
     const Origin home = target.origin();
-    const std::string user = target.user;          // the address's credentials, for home only
+    const std::string user = target.user;  // the address's credentials, for home only
     const std::string password = target.password;
     int requests = 0;
     for (;;) {
@@ -149,10 +148,9 @@ bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body) {
         WEBMON_ASSERT(IsFetchedScheme(target.scheme));
         WEBMON_ASSERT(requests <= 1 + kMaxRedirects);
         const bool atHome = SameOrigin(target.origin(), home);  // invariant 3
-        h.connection = plat::InternetConnectA(session_, target.host, target.port,
-                                              atHome ? user.c_str() : "",
-                                              atHome ? password.c_str() : "",
-                                              plat::kInternetServiceHttp, 0, 0);
+        h.connection = plat::InternetConnectA(
+            session_, target.host, target.port, atHome ? user.c_str() : "",
+            atHome ? password.c_str() : "", plat::kInternetServiceHttp, 0, 0);
         if (!h.connection) return false;
         const plat::ProxyInfo proxy{plat::kInternetOpenTypePreconfig, nullptr, nullptr};
         plat::InternetSetOptionA(session_, plat::kOptionProxy, &proxy, sizeof proxy);
@@ -194,8 +192,8 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
                            std::chrono::steady_clock::time_point deadline) {
     char lengthText[32];
     std::uint32_t lengthSize = sizeof lengthText;
-    const bool known = plat::HttpQueryInfoA(request, plat::kQueryContentLength, lengthText,
-                                            &lengthSize, nullptr);
+    const bool known =
+        plat::HttpQueryInfoA(request, plat::kQueryContentLength, lengthText, &lengthSize, nullptr);
     if (known) lengthText[lengthSize < sizeof lengthText ? lengthSize : sizeof lengthText - 1] = 0;
     const std::int32_t chunk = ReadChunkFor(known ? lengthText : nullptr);
     // The body's room, from its declared length (within the limit); a small body is left to a

@@ -28,13 +28,13 @@ std::int32_t ReadChunkFor(const char* contentLength);
 
 // An address as the platform canonicalizes and cracks it, into buffers of the fixed sizes.
 struct Target {
-    std::string canonical;             // the whole canonical address
+    std::string canonical;  // the whole canonical address
     std::int32_t scheme = plat::kSchemeUnknown;
-    std::uint16_t port = 0;            // as cracked: the scheme's default when none is named
+    std::uint16_t port = 0;  // as cracked: the scheme's default when none is named
     char host[256] = "";
     char user[128] = "";
     char password[128] = "";
-    char path[2048] = "";              // path, query and fragment
+    char path[2048] = "";  // path, query and fragment
     Origin origin() const { return Origin{scheme, host, port}; }
 };
 // Canonicalizes (no encoding) and cracks an address; false when either step fails.

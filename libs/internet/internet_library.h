@@ -22,7 +22,7 @@ std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t sec
 
 struct InternetLibraryState {
     HttpSession http;
-    bool winsockStarted = false;   // the start-up at load succeeded (version 1.1)
+    bool winsockStarted = false;  // the start-up at load succeeded (version 1.1)
     InternetLibraryState();
 };
 

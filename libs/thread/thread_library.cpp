@@ -11,7 +11,7 @@ namespace {
 
 struct SectionNode {
     plat::CriticalSection section;
-    SectionNode* next;   // the next node, or null
+    SectionNode* next;  // the next node, or null
 };
 
 std::atomic<rt::NotifySystemFn> g_system{nullptr};
@@ -38,9 +38,7 @@ void StartThread(rt::ArgInfo* result, std::int32_t count, rt::ArgInfo* args) {
 
 std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
     switch (code) {
-    case rt::kLibStart:
-        g_system.store(reinterpret_cast<rt::NotifySystemFn>(first));
-        return 0;
+    case rt::kLibStart: g_system.store(reinterpret_cast<rt::NotifySystemFn>(first)); return 0;
     case rt::kLibEnd:
         while (SectionNode* node = g_sections) {
             plat::DeleteCriticalSection(&node->section);
@@ -48,8 +46,7 @@ std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
             std::free(node);
         }
         return 0;
-    default:
-        return -1;
+    default: return -1;
     }
 }
 

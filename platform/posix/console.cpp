@@ -51,7 +51,7 @@ std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8) {
 }  // namespace posix
 
 void InitProcess() {
-    signal(SIGPIPE, SIG_IGN);  // a closed pipe must not end the monitor
+    signal(SIGPIPE, SIG_IGN);      // a closed pipe must not end the monitor
     std::setlocale(LC_CTYPE, "");  // only the character set; numbers keep the C format
     posix::g_utf8.store(std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0);
 }

@@ -154,7 +154,7 @@ posix::ReadLockCall g_readLock = RealReadLock;
 // lock service, some FUSE ones) refuses the call itself: there is no writer's lock to respect,
 // and the /proc look still catches writers that do not lock.
 bool TakeReadLock(int fd) {
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
     if (g_readLock(fd, &lock) == 0) return true;

@@ -16,12 +16,12 @@
 namespace plat::posix {
 
 struct ResponseHead {
-    long status = 0;              // of the response being received; 0 before or unreadable
-    bool complete = false;        // the blank line after a final (>= 200) response's head
+    long status = 0;        // of the response being received; 0 before or unreadable
+    bool complete = false;  // the blank line after a final (>= 200) response's head
     bool hasContentLength = false;
-    std::string contentLength;    // its value, blanks trimmed
+    std::string contentLength;  // its value, blanks trimmed
     bool hasLocation = false;
-    std::string location;         // the first one's value, blanks trimmed
+    std::string location;  // the first one's value, blanks trimmed
 };
 
 // Takes one line of the head, its line end included or not.

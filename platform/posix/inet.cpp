@@ -56,8 +56,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kPauseAt = 256 * 1024;  // unread bytes held before the transfer pauses
-constexpr long kPollMs = 100;                  // longest wait for the socket between checks
-constexpr long kNoTimeout = 0x7FFFFFFF;        // none: what WinINet makes of a time-out of 0
+constexpr long kPollMs = 100;                 // longest wait for the socket between checks
+constexpr long kNoTimeout = 0x7FFFFFFF;       // none: what WinINet makes of a time-out of 0
 
 using namespace posix;  // the error numbers and Fail, the request text
 
@@ -89,7 +89,7 @@ struct Session : Handle {
     // and sent with its later requests, as WinINet keeps them.
     CURLSH* cookies = nullptr;
     std::mutex cookieLock;
-    int connections = 0;         // open children (invariant 6)
+    int connections = 0;  // open children (invariant 6)
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
     // Time-outs: none until the caller sets them (the internet library always does).
@@ -105,7 +105,7 @@ struct Connection : Handle {
         --session->connections;
     }
     Session* session;
-    int requests = 0;            // open children (invariant 6)
+    int requests = 0;  // open children (invariant 6)
     std::string host;
     std::uint16_t port = 0;
     std::string user;
@@ -120,23 +120,23 @@ struct Request : Handle {
     }
 
     Connection* connection;
-    std::string object;          // path and query, as given
+    std::string object;  // path and query, as given
     bool secure = false;
     std::vector<std::string> headers;  // extra request headers, "Name: value"
 
-    CURLM* multi = nullptr;      // the session's engine while a transfer is on
+    CURLM* multi = nullptr;  // the session's engine while a transfer is on
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     char curlError[CURL_ERROR_SIZE] = "";
 
-    posix::ResponseHead head;    // of the response being received
+    posix::ResponseHead head;  // of the response being received
     // The waiting reader's block, while InternetReadFile runs the transfer: body bytes go
     // straight into it. What arrives with no reader waiting, or beyond its block, is pending.
     char* target = nullptr;
     std::size_t targetRoom = 0;
     std::size_t targetGot = 0;
-    std::string pending;         // body bytes received and not yet handed out
-    std::size_t pendingAt = 0;   // first unread byte of pending
+    std::string pending;        // body bytes received and not yet handed out
+    std::size_t pendingAt = 0;  // first unread byte of pending
     bool paused = false;
     bool finished = false;       // the transfer ended
     CURLcode result = CURLE_OK;  // how it ended
@@ -156,7 +156,8 @@ struct Request : Handle {
     }
 };
 
-template <class T> T* As(InetHandle h, Kind kind) {
+template <class T>
+T* As(InetHandle h, Kind kind) {
     auto* handle = static_cast<Handle*>(h);
     return handle && handle->kind == kind ? static_cast<T*>(handle) : nullptr;
 }
@@ -164,9 +165,8 @@ template <class T> T* As(InetHandle h, Kind kind) {
 // ---- Texts ------------------------------------------------------------------------------------
 
 bool IsAscii(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x80;
-    });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // ---- The transfer ---------------------------------------------------------------------------
@@ -268,7 +268,8 @@ bool StartTransfer(Request* r, const std::string& url) {
         curl_easy_setopt(e, CURLOPT_USERNAME, c->user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, c->password.c_str());
     }
-    for (const std::string& h : r->headers) r->headerList = curl_slist_append(r->headerList, h.c_str());
+    for (const std::string& h : r->headers)
+        r->headerList = curl_slist_append(r->headerList, h.c_str());
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->headerList);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, r);
@@ -380,9 +381,8 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
         if (length < 4) return Fail(kErrorInsufficientBuffer);
         std::uint32_t ms;
         std::memcpy(&ms, buffer, 4);
-        long value = ms == 0 || ms > static_cast<std::uint32_t>(kNoTimeout)
-                         ? kNoTimeout
-                         : static_cast<long>(ms);
+        long value = ms == 0 || ms > static_cast<std::uint32_t>(kNoTimeout) ? kNoTimeout
+                                                                            : static_cast<long>(ms);
         if (option == kOptionConnectTimeout) s->connectMs = value;
         if (option == kOptionSendTimeout) s->sendMs = value;
         if (option == kOptionReceiveTimeout) s->receiveMs = value;
@@ -414,8 +414,8 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
 }
 
 InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
-                            const char*, const char*, const char** acceptTypes,
-                            std::uint32_t flags, std::uintptr_t) {
+                            const char*, const char*, const char** acceptTypes, std::uint32_t flags,
+                            std::uintptr_t) {
     auto* c = As<Connection>(connection, Kind::Connection);
     if (!c) return Fail(kErrIncorrectHandleType), nullptr;
     if (verb && std::strcmp(verb, "GET") != 0) return Fail(kErrInvalidOperation), nullptr;
@@ -436,8 +436,7 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
 
     const Connection* c = r->connection;
     if (c->host.empty() || !IsAscii(c->host)) return Fail(kErrNameNotResolved);
-    return StartTransfer(r, RequestUrl(r->secure, c->host, c->port, r->object)) &&
-           AwaitHeaders(r);
+    return StartTransfer(r, RequestUrl(r->secure, c->host, c->port, r->object)) && AwaitHeaders(r);
 }
 
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,

@@ -36,7 +36,8 @@ void MergeHeaders(std::vector<std::string>& headers, const char* text, std::size
     std::size_t at = 0;
     while (at < extra.size()) {
         const auto end = extra.find('\n', at);
-        std::string line = extra.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        std::string line =
+            extra.substr(at, end == std::string::npos ? std::string::npos : end - at);
         at = end == std::string::npos ? extra.size() : end + 1;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
         if (line.empty()) break;
@@ -45,8 +46,8 @@ void MergeHeaders(std::vector<std::string>& headers, const char* text, std::size
         const std::string name = line.substr(0, colon + 1);
         headers.erase(std::remove_if(headers.begin(), headers.end(),
                                      [&](const std::string& h) {
-                                         return strncasecmp(h.c_str(), name.c_str(),
-                                                            name.size()) == 0;
+                                         return strncasecmp(h.c_str(), name.c_str(), name.size()) ==
+                                                0;
                                      }),
                       headers.end());
         headers.push_back(line);

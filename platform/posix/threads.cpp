@@ -27,8 +27,8 @@ struct Thread {
     pthread_t id;
     ThreadRoutine routine;
     std::uintptr_t parameter;
-    std::atomic<int> owners{2};   // the running thread and the handle
-    bool joined = false;          // WaitThread saw the end (only the handle's owner reads it)
+    std::atomic<int> owners{2};  // the running thread and the handle
+    bool joined = false;         // WaitThread saw the end (only the handle's owner reads it)
 };
 
 void LetGo(Thread* t) {

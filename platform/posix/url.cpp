@@ -39,8 +39,8 @@ struct SchemeInfo {
     std::uint16_t port;
 };
 constexpr SchemeInfo kSchemes[] = {
-    {"http", kSchemeHttp, 80},    {"https", kSchemeHttps, 443}, {"ftp", kSchemeFtp, 21},
-    {"gopher", kSchemeGopher, 70}, {"file", kSchemeFile, 0},    {"news", kSchemeNews, 0},
+    {"http", kSchemeHttp, 80},     {"https", kSchemeHttps, 443}, {"ftp", kSchemeFtp, 21},
+    {"gopher", kSchemeGopher, 70}, {"file", kSchemeFile, 0},     {"news", kSchemeNews, 0},
     {"mailto", kSchemeMailto, 0},
 };
 
@@ -119,9 +119,8 @@ bool ParsePort(const std::string& text, std::uint16_t* port) {
         *port = 0;  // the scheme's default, when connecting
         return true;
     }
-    if (text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char ch) {
-            return ch >= '0' && ch <= '9';
-        })) {
+    if (text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
         return false;
     }
     const long value = std::stol(text);
@@ -132,8 +131,7 @@ bool ParsePort(const std::string& text, std::uint16_t* port) {
 
 }  // namespace
 
-bool InternetCanonicalizeUrlA(const char* url, char* buffer, std::uint32_t* length,
-                              std::uint32_t) {
+bool InternetCanonicalizeUrlA(const char* url, char* buffer, std::uint32_t* length, std::uint32_t) {
     if (!url) return Fail(kErrInvalidUrl);
     std::string text;
     const char* begin = url;

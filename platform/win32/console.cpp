@@ -37,12 +37,11 @@ bool GbkToWide(const char* text, std::size_t n, std::wstring* out) {
 bool WideToGbk(const wchar_t* text, std::size_t n, std::string* out) {
     out->clear();
     if (n == 0) return true;
-    const int bytes = ::WideCharToMultiByte(kGbk, 0, text, static_cast<int>(n), nullptr, 0,
-                                            nullptr, nullptr);
+    const int bytes =
+        ::WideCharToMultiByte(kGbk, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return false;
     out->resize(static_cast<std::size_t>(bytes));
-    ::WideCharToMultiByte(kGbk, 0, text, static_cast<int>(n), out->data(), bytes, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(kGbk, 0, text, static_cast<int>(n), out->data(), bytes, nullptr, nullptr);
     return true;
 }
 

@@ -44,8 +44,8 @@ HANDLE OpenLongPath(const char* path, SECURITY_ATTRIBUTES* attributes) {
     std::wstring wide(static_cast<std::size_t>(units), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), units);
     std::wstring full(static_cast<std::size_t>(units) + MAX_PATH, L'\0');
-    DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(),
-                                 nullptr);
+    DWORD n =
+        ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (n >= full.size()) {  // the current directory made it longer still
         full.resize(n);
         n = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
@@ -60,16 +60,16 @@ HANDLE OpenLongPath(const char* path, SECURITY_ATTRIBUTES* attributes) {
     } else {
         prefixed = L"\\\\?\\" + full;
     }
-    return ::CreateFileW(prefixed.c_str(), GENERIC_READ, FILE_SHARE_READ, attributes,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ::CreateFileW(prefixed.c_str(), GENERIC_READ, FILE_SHARE_READ, attributes, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 }  // namespace
 
 FileHandle OpenFileForReading(const char* path) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE h = std::strlen(path) < MAX_PATH
-                   ? ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &inheritable,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                   ? ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr)
                    : OpenLongPath(path, &inheritable);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     // Only files on disk are read: a pipe or device ("CON", "\\.\pipe\x") could block.

@@ -70,11 +70,11 @@ struct Call {
 };
 
 struct Handle {
-    HINTERNET raw = nullptr;         // null once a wait closed it at the deadline
-    Call* call = nullptr;            // requests only (invariant 2)
-    bool pending = false;            // a call of this request has not completed
+    HINTERNET raw = nullptr;  // null once a wait closed it at the deadline
+    Call* call = nullptr;     // requests only (invariant 2)
+    bool pending = false;     // a call of this request has not completed
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
-    DWORD receiveMs = INFINITE;      // a read's longest silence; inherited as WinINet does
+    DWORD receiveMs = INFINITE;  // a read's longest silence; inherited as WinINet does
 };
 
 Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
@@ -213,8 +213,8 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
     if (!Raw(request) || !h->call) return false;
     Call* call = h->call;
     // WinINet's length -1: the headers end at their zero byte.
-    if (headers) call->headers.assign(headers, headersLength == ~0u ? std::strlen(headers)
-                                                                   : headersLength);
+    if (headers)
+        call->headers.assign(headers, headersLength == ~0u ? std::strlen(headers) : headersLength);
     if (body) call->body.assign(static_cast<const char*>(body), bodyLength);
     ::ResetEvent(call->done);
     if (::HttpSendRequestA(h->raw, headers ? call->headers.data() : nullptr,

@@ -99,8 +99,8 @@ void* GetProcAddress(ModuleHandle module, const char* name, std::uint16_t ordina
 }
 void FreeLibrary(ModuleHandle module) { ::FreeLibrary(static_cast<HMODULE>(module)); }
 const char* const* SystemLibraryNames() {
-    static const char* const names[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll",
-                                        "Advapi32.dll", "Mpr.dll",   "Shell32.dll", nullptr};
+    static const char* const names[] = {"Kernel32.dll", "Gdi32.dll",   "User32.dll", "Advapi32.dll",
+                                        "Mpr.dll",      "Shell32.dll", nullptr};
     return names;
 }
 

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
             if (rt::ParseInt32(buffer) != value) std::abort();
         }
-        if (tag == rt::kTagLong && std::string(buffer) !=
-                                       std::to_string(static_cast<std::int64_t>(bits))) {
+        if (tag == rt::kTagLong &&
+            std::string(buffer) != std::to_string(static_cast<std::int64_t>(bits))) {
             std::abort();
         }
     }

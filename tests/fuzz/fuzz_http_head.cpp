@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t at = 0;
     while (at < size) {
         const void* lf = std::memchr(text + at, '\n', size - at);
-        const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text) + 1
-                                   : size;
+        const std::size_t end =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text) + 1 : size;
         plat::posix::TakeHeadLine(head, text + at, end - at);
         at = end;
         if (head.status < 0 || head.status > 999) std::abort();

@@ -41,7 +41,10 @@ TEST_F(Webmon, WithoutWebTxtEveryLineGetsTheUsageAndEndOfInputEnds) {
 TEST_F(Webmon, EmptyFilesAndAFileStartingWithAZeroByte) {
     WebTxt("");
     EXPECT_EQ(Run("").out, kEmptyFile);
-    WebTxt(std::string("\0" "30\r\nhttp://x/\r\n", 14));
+    WebTxt(
+        std::string("\0"
+                    "30\r\nhttp://x/\r\n",
+                    14));
     EXPECT_EQ(Run("").out, kEmptyFile);
 }
 
@@ -58,9 +61,9 @@ TEST_F(Webmon, ResultLinesJudgeOnlyTheBody) {
            "\r\n" + Http("/spaces") + "\r\n" + "ftp://" + Env("WEBMON_CLOSED") + "/\r\n");
     ChildResult r = Run("", kOnePass);
     EXPECT_EQ(r.out, Banner("30") + kSuccess + Http("/notfound") + kCrLf +  // an error page
-                         kFaild + Http("/empty") + kCrLf +                    // an empty body
-                         kFaild + Http("/zeros") + kCrLf +                    // a zero byte first
-                         kSuccess + Http("/spaces") + kCrLf +                 // only spaces
+                         kFaild + Http("/empty") + kCrLf +                  // an empty body
+                         kFaild + Http("/zeros") + kCrLf +                  // a zero byte first
+                         kSuccess + Http("/spaces") + kCrLf +               // only spaces
                          kFaild + "ftp://" + Env("WEBMON_CLOSED") + "/" + kCrLf + Closing(1));
 }
 
@@ -74,7 +77,8 @@ TEST_F(Webmon, FirstLineThatIsNoPositiveNumberIsAnAddress) {
         WebTxt(first + "\r\n" + Http("/ok") + "\r\n");
         ChildResult r = Run("", kOnePass);
         EXPECT_EQ(r.out, Banner("60") + kFaild + first + kCrLf + kSuccess + Http("/ok") + kCrLf +
-                             Closing(1)) << first;
+                             Closing(1))
+            << first;
     }
     WebTxt(Http("/ok") + "\r\n");
     EXPECT_EQ(Run("", kOnePass).out, Banner("60") + kSuccess + Http("/ok") + kCrLf + Closing(1));
@@ -103,7 +107,8 @@ TEST_F(Webmon, EmptyLinesAreReportedInTheirPlace) {
 
 TEST_F(Webmon, AddressesAreRequestedExactlyAsWritten) {
     WebTxt("30\r\n " + Http("/ok") + "\r\n");
-    EXPECT_EQ(Run("", kOnePass).out, Banner("30") + kFaild + " " + Http("/ok") + kCrLf + Closing(1));
+    EXPECT_EQ(Run("", kOnePass).out,
+              Banner("30") + kFaild + " " + Http("/ok") + kCrLf + Closing(1));
 }
 
 TEST_F(Webmon, PassesAreNumberedAndWaitThePeriod) {
@@ -263,10 +268,12 @@ TEST_F(Webmon, Utf8ConsoleInAUtf8Locale) {
     options.input = "中文\n";
     options.closeInputAfter = 1.0;
     ChildResult r = testing_support::RunChild(exe_, {}, options);
-    EXPECT_EQ(r.out.rfind("本程序开始运行(运行周期30s)，本程序详细说明可按任意键回车进入\r\n", 0), 0u)
+    EXPECT_EQ(r.out.rfind("本程序开始运行(运行周期30s)，本程序详细说明可按任意键回车进入\r\n", 0),
+              0u)
         << r.out;
-    EXPECT_NE(r.out.find("修改web.txt重启本程序即可自动监控网站，成功显示Success,失败显示Faild！\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find("修改web.txt重启本程序即可自动监控网站，成功显示Success,失败显示Faild！\r\n"),
+        std::string::npos);
     EXPECT_NE(r.out.find("Mission accomplished,1\r\n"), std::string::npos);
 }
 

@@ -30,7 +30,11 @@ TEST(ConvertConsoleText, ALongTextConvertsWholeAcrossTheWorkingBlocks) {
 }
 
 TEST(ConvertConsoleText, ABytePassesUnchangedWhereItDoesNotConvert) {
-    EXPECT_EQ(ToUtf8(std::string("a\xFF" "b\xD6\xD0", 5)), "a\xFF" "b中");
+    EXPECT_EQ(ToUtf8(std::string("a\xFF"
+                                 "b\xD6\xD0",
+                                 5)),
+              "a\xFF"
+              "b中");
 }
 #else
 using plat::win32::ConsoleRead;
@@ -80,8 +84,8 @@ void Type(HANDLE input, const std::wstring& keys) {
         records.push_back(r);
     }
     DWORD written = 0;
-    ASSERT_TRUE(::WriteConsoleInputW(input, records.data(), static_cast<DWORD>(records.size()),
-                                     &written));
+    ASSERT_TRUE(
+        ::WriteConsoleInputW(input, records.data(), static_cast<DWORD>(records.size()), &written));
 }
 
 TEST(ConsoleText, AConsoleIsWrittenAndReadInUtf16WhateverItsCodePage) {
@@ -99,9 +103,9 @@ TEST(ConsoleText, AConsoleIsWrittenAndReadInUtf16WhateverItsCodePage) {
     EXPECT_TRUE(std::wstring(shown, got) == L"\u4E2D\u6587!  ");
     ::CloseHandle(screen);
 
-    HANDLE input = ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE input =
+        ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(input, INVALID_HANDLE_VALUE);
     ::SetConsoleCP(437);
     ::SetConsoleMode(input, ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);

@@ -97,7 +97,8 @@ void Interrupted(int) {}
 TEST(ReadFully, ASignalBeforeAnyByteIsNoErrorAndTheEndOfInputIsNone) {
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
-    struct sigaction action {}, saved{};
+    struct sigaction action {
+    }, saved{};
     action.sa_handler = Interrupted;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART
@@ -106,9 +107,8 @@ TEST(ReadFully, ASignalBeforeAnyByteIsNoErrorAndTheEndOfInputIsNone) {
     char buffer[8] = {};
     std::size_t got = 0;
     std::atomic<int> result{-1};
-    std::thread reader([&] {
-        result = plat::posix::ReadFully(pipeEnds[0], buffer, 5, &got) ? 1 : 0;
-    });
+    std::thread reader(
+        [&] { result = plat::posix::ReadFully(pipeEnds[0], buffer, 5, &got) ? 1 : 0; });
     auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); };
     pause();  // the reader is blocked before any byte
     pthread_kill(reader.native_handle(), SIGUSR1);

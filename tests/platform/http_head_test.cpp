@@ -17,8 +17,8 @@ ResponseHead Read(std::initializer_list<const char*> lines) {
 }
 
 TEST(ResponseHead, AFinalResponseCompletesAtItsBlankLine) {
-    ResponseHead head = Read({"HTTP/1.0 302 Found\r\n", "Location:  /next \t\r\n",
-                              "content-LENGTH: 12\r\n"});
+    ResponseHead head =
+        Read({"HTTP/1.0 302 Found\r\n", "Location:  /next \t\r\n", "content-LENGTH: 12\r\n"});
     EXPECT_EQ(head.status, 302);
     EXPECT_FALSE(head.complete);
     EXPECT_TRUE(head.hasLocation);
@@ -31,8 +31,8 @@ TEST(ResponseHead, AFinalResponseCompletesAtItsBlankLine) {
 TEST(ResponseHead, InterimResponsesLeaveNothingBehind) {
     ResponseHead head = Read({"HTTP/1.1 100 Continue\r\n", "Location: /stale\r\n", "\r\n"});
     EXPECT_FALSE(head.complete) << "a 1xx head is not the response";
-    head = Read({"HTTP/1.1 100 Continue\r\n", "Location: /stale\r\n", "\r\n",
-                 "HTTP/1.0 200 OK\r\n", "\r\n"});
+    head = Read({"HTTP/1.1 100 Continue\r\n", "Location: /stale\r\n", "\r\n", "HTTP/1.0 200 OK\r\n",
+                 "\r\n"});
     EXPECT_TRUE(head.complete);
     EXPECT_EQ(head.status, 200);
     EXPECT_FALSE(head.hasLocation);
@@ -46,7 +46,8 @@ TEST(ResponseHead, MalformedLinesAreIgnoredAndTheResponseGoesOn) {
     EXPECT_EQ(head.contentLength, "2");
     EXPECT_EQ(Read({"http/1.0 201 Created\r\n"}).status, 201) << "any letter case";
     EXPECT_EQ(Read({"HTTP/1.0 302 Found\r\n", "Location: /a\r\n", "Location: /b\r\n"}).location,
-              "/a") << "the first Location";
+              "/a")
+        << "the first Location";
     EXPECT_EQ(Read({"HTTP/1.0 abc\r\n"}).status, 0);
     EXPECT_EQ(Read({"HTTP/1.0 2000\r\n"}).status, 200) << "three digits at most";
     EXPECT_EQ(Read({"HTTP/1.0 99999999999999999999\r\n"}).status, 999);

@@ -13,7 +13,10 @@ using namespace rt;
 namespace hooks {
 int opens = 0, closes = 0;
 std::intptr_t OpenOk(ComponentHook*) { return ++opens; }
-std::intptr_t OpenFails(ComponentHook*) { ++opens; return 0; }
+std::intptr_t OpenFails(ComponentHook*) {
+    ++opens;
+    return 0;
+}
 void* Find(const char* name) { return std::strcmp(name, "play") == 0 ? &opens : nullptr; }
 void Close(ComponentHook*) { ++closes; }
 }  // namespace hooks

@@ -19,7 +19,9 @@ using namespace rt;
 std::string g_mode;
 int g_argument = 0;
 
-void Say(const std::string& text) { plat::ConsoleWrite(plat::Stream::Output, (text + "\n").c_str()); }
+void Say(const std::string& text) {
+    plat::ConsoleWrite(plat::Stream::Output, (text + "\n").c_str());
+}
 
 // ---- The test library ------------------------------------------------------------------------
 NotifySystemFn g_system = nullptr;
@@ -50,13 +52,49 @@ std::intptr_t TestNotify(std::int32_t code, std::uintptr_t first, std::uintptr_t
 
 const CommandEntry kCommands[] = {Twice, Greeting, Nothing};
 const LibraryDescriptor kTestLibrary = {
-    kLibraryFormatVersion, "00112233445566778899AABBCCDDEEFF", 1, 0, 0, {}, "test", 1, 0, 0, {},
-    0, nullptr, {}, 3, 0, kCommands, {}, TestNotify, {},
+    kLibraryFormatVersion,
+    "00112233445566778899AABBCCDDEEFF",
+    1,
+    0,
+    0,
+    {},
+    "test",
+    1,
+    0,
+    0,
+    {},
+    0,
+    nullptr,
+    {},
+    3,
+    0,
+    kCommands,
+    {},
+    TestNotify,
+    {},
 };
 // A library without a notify function: never started, never ended, still callable.
 const LibraryDescriptor kSilentLibrary = {
-    kLibraryFormatVersion, "FFEEDDCCBBAA99887766554433221100", 1, 0, 0, {}, "silent", 1, 0, 0,
-    {}, 0, nullptr, {}, 3, 0, kCommands, {}, nullptr, {},
+    kLibraryFormatVersion,
+    "FFEEDDCCBBAA99887766554433221100",
+    1,
+    0,
+    0,
+    {},
+    "silent",
+    1,
+    0,
+    0,
+    {},
+    0,
+    nullptr,
+    {},
+    3,
+    0,
+    kCommands,
+    {},
+    nullptr,
+    {},
 };
 const LibraryDescriptor* const kLibraries[] = {&kTestLibrary, &kSilentLibrary};
 
@@ -125,7 +163,8 @@ std::int32_t Entry() {
         kServices.exit(g_argument);
     } else if (g_mode == "error-worker") {
         plat::SetErrorBoxSeam(ShowBoxOnStderr);
-        plat::ThreadHandle t = plat::CreateThread(FailingWorker, static_cast<std::uintptr_t>(g_argument));
+        plat::ThreadHandle t =
+            plat::CreateThread(FailingWorker, static_cast<std::uintptr_t>(g_argument));
         plat::CloseThreadHandle(t);
         char line[100];
         while (plat::ConsoleReadLine(line, sizeof line)) {}  // blocks: input never ends
@@ -136,8 +175,8 @@ std::int32_t Entry() {
 }
 
 const ProgramHeader kHeader = {
-    3, 0, 0x0001001E, nullptr, &kConstants, sizeof kConstants, nullptr, 0,
-    2, kLibraries, 0, nullptr, nullptr,
+    3, 0, 0x0001001E, nullptr, &kConstants, sizeof kConstants, nullptr,
+    0, 2, kLibraries, 0,       nullptr,     nullptr,
 };
 
 }  // namespace

@@ -19,7 +19,8 @@ const std::string kTextPart = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3\xBA";
 const std::string kCaption = "[\xB4\xED\xCE\xF3]";
 const std::string kIndexBelowOne =
     "\xCA\xFD\xD7\xE9\xB3\xC9\xD4\xB1\xD2\xFD\xD3\xC3\xCF\xC2\xB1\xEA\xB1\xD8\xD0\xEB\xB4\xF3"
-    "\xD3\xDA\xB5\xC8\xD3\xDA" "1";
+    "\xD3\xDA\xB5\xC8\xD3\xDA"
+    "1";
 
 ChildResult RunProgram(const std::vector<std::string>& args, ChildOptions options = {}) {
     return RunChild(LIFECYCLE_PROGRAM, args, options);
@@ -37,7 +38,7 @@ TEST(Lifecycle, NormalLifeRunsCommandsCleanupsAndLibraryEndsOnceThenExitsZero) {
               "nothing 0 0\n"
               "constant words\n"
               "directory set yes\n"
-              "cleanup A\n"      // registration order, the duplicate ignored
+              "cleanup A\n"  // registration order, the duplicate ignored
               "cleanup B\n"
               "library end 0\n"  // after the cleanups; the silent library gets nothing
               "exit step 0\n"
@@ -49,8 +50,8 @@ TEST(Lifecycle, RuntimeErrorOnMainThreadShowsCodeAndMessageSkipsCleanupAndExitsM
     ChildResult r = RunProgram({"error-main", "4"});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, kExitMinusOne);
-    EXPECT_EQ(r.err, kCaption + kBoxHead + kCodePart + "4\r\n\r\n" + kTextPart + kIndexBelowOne +
-                         "\r\n");
+    EXPECT_EQ(r.err,
+              kCaption + kBoxHead + kCodePart + "4\r\n\r\n" + kTextPart + kIndexBelowOne + "\r\n");
     // Cleanup routines are discarded; the libraries are still told of the end.
     EXPECT_EQ(r.out, "library start\nentry\nlibrary end 0\n");
 }

@@ -97,16 +97,16 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         CreatePipe(&in, &inWrite, &inherit, 1 << 16);
         SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     } else {
-        in = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
-                         0, nullptr);
+        in = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0,
+                         nullptr);
     }
     HANDLE out = nullptr, outRead = nullptr;
     if (options.outputUnread) {
         CreatePipe(&outRead, &out, &inherit, 4096);
         SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     } else {
-        out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                          CREATE_ALWAYS, 0, nullptr);
+        out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                          0, nullptr);
     }
     HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
@@ -143,14 +143,14 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     if (ok && options.closeInputAfter > 0) {
         DWORD written = 0;
         ::WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()),
-                  &written, nullptr);
+                    &written, nullptr);
         WaitForSingleObject(pi.hProcess, static_cast<DWORD>(options.closeInputAfter * 1000));
         CloseHandle(inWrite);
         inWrite = nullptr;
     }
     if (ok) {
-        DWORD waited = WaitForSingleObject(pi.hProcess,
-                                           static_cast<DWORD>(options.timeoutSeconds * 1000));
+        DWORD waited =
+            WaitForSingleObject(pi.hProcess, static_cast<DWORD>(options.timeoutSeconds * 1000));
         if (waited != WAIT_OBJECT_0) {
             result.timedOut = true;
             TerminateProcess(pi.hProcess, 99);
@@ -184,8 +184,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
     }
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);

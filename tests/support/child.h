@@ -8,22 +8,22 @@
 namespace testing_support {
 
 struct ChildResult {
-    int exitCode = -1000;      // as the parent sees it (255 for -1 on Linux, 0xFFFFFFFF as -1)
+    int exitCode = -1000;  // as the parent sees it (255 for -1 on Linux, 0xFFFFFFFF as -1)
     bool timedOut = false;
-    double seconds = 0;        // wall time until the child ended
-    std::string out;           // standard output bytes
-    std::string err;           // standard error bytes
+    double seconds = 0;  // wall time until the child ended
+    std::string out;     // standard output bytes
+    std::string err;     // standard error bytes
 };
 
 struct ChildOptions {
-    std::string input;          // bytes on standard input
-    bool holdInputOpen = false; // true: input never ends while the child runs
-    double closeInputAfter = 0; // > 0: input is written at once, its end comes after this long
+    std::string input;           // bytes on standard input
+    bool holdInputOpen = false;  // true: input never ends while the child runs
+    double closeInputAfter = 0;  // > 0: input is written at once, its end comes after this long
     double timeoutSeconds = 20;
     std::vector<std::string> env;  // extra NAME=value entries
-    std::string workDir;        // empty: the parent's
-    bool outputUnread = false;  // true: standard output is a pipe that nobody reads (out stays
-                                // empty), so the child's writes block once it is full
+    std::string workDir;           // empty: the parent's
+    bool outputUnread = false;     // true: standard output is a pipe that nobody reads (out stays
+                                   // empty), so the child's writes block once it is full
 };
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,

@@ -66,8 +66,8 @@ TEST(ConsoleUtf8, GbkIsWrittenAsUtf8AndUtf8IsReadAsGbk) {
 }
 
 TEST(StandardInput, KeyReadWithoutEchoEndsAtEnter) {
-    ChildResult r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "61620d",
-                                             CONSOLE_PROGRAM, "keys"});
+    ChildResult r =
+        RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "61620d", CONSOLE_PROGRAM, "keys"});
     EXPECT_NE(r.out.find("keys [ab] 6162"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("ab\r\nkeys"), std::string::npos) << "the keys are not echoed";
     r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "0d", CONSOLE_PROGRAM, "keys"});
@@ -77,8 +77,8 @@ TEST(StandardInput, KeyReadWithoutEchoEndsAtEnter) {
 TEST(StandardInput, KeyReadWithoutEchoStopsAtItsMostBytes) {
     std::string typed;
     for (int i = 0; i < 2100; ++i) typed += "61";  // 2100 keys and no Enter
-    ChildResult r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", typed,
-                                             CONSOLE_PROGRAM, "keys"});
+    ChildResult r =
+        RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", typed, CONSOLE_PROGRAM, "keys"});
     EXPECT_NE(r.out.find("keys [" + std::string(2049, 'a') + "] "), std::string::npos)
         << r.out.substr(0, 200);
 }

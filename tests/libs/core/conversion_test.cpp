@@ -77,20 +77,50 @@ TEST(ToText, LogicalAndDates) {
         return Text(a);
     };
     // 1899年12月30日
-    EXPECT_EQ(date(0.0), "1899\xC4\xEA" "12\xD4\xC2" "30\xC8\xD5");
+    EXPECT_EQ(date(0.0),
+              "1899\xC4\xEA"
+              "12\xD4\xC2"
+              "30\xC8\xD5");
     // 2014年12月27日12时
-    EXPECT_EQ(date(42000.5), "2014\xC4\xEA" "12\xD4\xC2" "27\xC8\xD5" "12\xCA\xB1");
+    EXPECT_EQ(date(42000.5),
+              "2014\xC4\xEA"
+              "12\xD4\xC2"
+              "27\xC8\xD5"
+              "12\xCA\xB1");
     // 9999年12月31日, also for NaN and beyond the range; 100年1月1日 below it
-    EXPECT_EQ(date(1e10), "9999\xC4\xEA" "12\xD4\xC2" "31\xC8\xD5");
-    EXPECT_EQ(date(NAN), "9999\xC4\xEA" "12\xD4\xC2" "31\xC8\xD5");
-    EXPECT_EQ(date(-1e10), "100\xC4\xEA" "1\xD4\xC2" "1\xC8\xD5");
+    EXPECT_EQ(date(1e10),
+              "9999\xC4\xEA"
+              "12\xD4\xC2"
+              "31\xC8\xD5");
+    EXPECT_EQ(date(NAN),
+              "9999\xC4\xEA"
+              "12\xD4\xC2"
+              "31\xC8\xD5");
+    EXPECT_EQ(date(-1e10),
+              "100\xC4\xEA"
+              "1\xD4\xC2"
+              "1\xC8\xD5");
     // 10:00:05 on 2000-01-01 (36526): 10时0分5秒
     EXPECT_EQ(date(36526 + (10 * 3600 + 5) / 86400.0),
-              "2000\xC4\xEA" "1\xD4\xC2" "1\xC8\xD5" "10\xCA\xB1" "0\xB7\xD6" "5\xC3\xEB");
+              "2000\xC4\xEA"
+              "1\xD4\xC2"
+              "1\xC8\xD5"
+              "10\xCA\xB1"
+              "0\xB7\xD6"
+              "5\xC3\xEB");
     // 1 January 1900 06:30: 6时30分
-    EXPECT_EQ(date(2.0 + 6.5 / 24), "1900\xC4\xEA" "1\xD4\xC2" "1\xC8\xD5" "6\xCA\xB1" "30\xB7\xD6");
+    EXPECT_EQ(date(2.0 + 6.5 / 24),
+              "1900\xC4\xEA"
+              "1\xD4\xC2"
+              "1\xC8\xD5"
+              "6\xCA\xB1"
+              "30\xB7\xD6");
     // Before the epoch: the day counts back, the time of day counts forward. 1899-12-29 06:00.
-    EXPECT_EQ(date(-1.25), "1899\xC4\xEA" "12\xD4\xC2" "29\xC8\xD5" "6\xCA\xB1");
+    EXPECT_EQ(date(-1.25),
+              "1899\xC4\xEA"
+              "12\xD4\xC2"
+              "29\xC8\xD5"
+              "6\xCA\xB1");
 }
 
 TEST(ToText, ByteSetsAndNumericArraysStopAtTheFirstZeroByte) {
@@ -121,9 +151,11 @@ TEST(ToInteger, Texts) {
     EXPECT_EQ(Int(TextArg("  42abc")), 42);
     EXPECT_EQ(Int(TextArg("-7")), -7);
     EXPECT_EQ(Int(TextArg("+7")), 7);
-    EXPECT_EQ(Int(TextArg("\xA3\xAD\xA3\xB1\xA3\xB2")), -12);     // －１２
+    EXPECT_EQ(Int(TextArg("\xA3\xAD\xA3\xB1\xA3\xB2")), -12);         // －１２
     EXPECT_EQ(Int(TextArg("\xA3\xB1\xA3\xB2\xA1\xA1\xA3\xB3")), 12);  // １２　３
-    EXPECT_EQ(Int(TextArg("\xA1\xA1" "30")), 30);  // an ideographic space is skipped
+    EXPECT_EQ(Int(TextArg("\xA1\xA1"
+                          "30")),
+              30);  // an ideographic space is skipped
     EXPECT_EQ(Int(TextArg("abc")), 0);
     EXPECT_EQ(Int(TextArg("")), 0);
     EXPECT_EQ(Int(TextArg("0x1A")), 0);
@@ -170,7 +202,7 @@ TEST(FoldFullWidth, PairsFoldAndALoneLeadByteAtTheEndIsDropped) {
     EXPECT_EQ(fold("\xA3\xA1\xA3\xFE\xA1\xAB\xA1\xEE\xA1\xEF"), std::string("!~~**\0", 6));
     EXPECT_EQ(fold("\xB0\xA1x"), std::string("\xB0\xA1x\0", 4));  // other pairs unchanged
     EXPECT_EQ(fold("a\xA3"), std::string("a\0", 2));
-    EXPECT_EQ(fold("\xA3\xA0"), std::string("\xA3\xA0\0", 3));    // below the folded range
+    EXPECT_EQ(fold("\xA3\xA0"), std::string("\xA3\xA0\0", 3));  // below the folded range
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 namespace core_test {
 
 inline void StartCoreLibrary() {
-    core::kCoreLibrary.notify(rt::kLibStart, reinterpret_cast<std::uintptr_t>(&rt::NotifySystem), 0);
+    core::kCoreLibrary.notify(rt::kLibStart, reinterpret_cast<std::uintptr_t>(&rt::NotifySystem),
+                              0);
 }
 
 // Calls a core command as program code does, with a zeroed result record.

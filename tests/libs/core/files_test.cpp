@@ -86,9 +86,10 @@ TEST_F(Files, AFileOpenForWritingElsewhereReadsAsEmpty) {
     WriteFile(path, "content");
     for (const char* mode : {"ab", "rb"}) {
         std::thread holder([&] {
-            RunChild(WEBMON_PYTHON, {"-c", std::string("import time; f=open('") + path + "','" +
-                                               mode + "'); print('open', flush=True); "
-                                               "time.sleep(3)"});
+            RunChild(WEBMON_PYTHON,
+                     {"-c", std::string("import time; f=open('") + path + "','" + mode +
+                                "'); print('open', flush=True); "
+                                "time.sleep(3)"});
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
         EXPECT_EQ(Read(path), std::string(mode) == "ab" ? "<empty>" : "content") << mode;

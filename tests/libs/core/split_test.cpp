@@ -41,9 +41,7 @@ TEST(SplitText, CrLfLines) {
     EXPECT_EQ(Split("a\nb\rc", TextArg("\r\n")), (V{"a\nb\rc"})) << "lone LF or CR: one line";
 }
 
-TEST(SplitText, EmptyTextGivesAnEmptyArray) {
-    EXPECT_EQ(Split("", TextArg(",")), V{});
-}
+TEST(SplitText, EmptyTextGivesAnEmptyArray) { EXPECT_EQ(Split("", TextArg(",")), V{}); }
 
 TEST(SplitText, Limits) {
     EXPECT_EQ(Split("a,b,c", NoArg(), IntArg(2)), (V{"a", "b"}));
@@ -61,7 +59,12 @@ TEST(SplitText, EmptyOrAbsentDelimiterText) {
 
 TEST(SplitText, NeverCutsInsideADoubleByteCharacter) {
     // 0x95 0x5C is one GBK character whose second byte is a backslash.
-    EXPECT_EQ(Split("a\x95\x5C" "b\\c", TextArg("\\")), (V{"a\x95\x5C" "b", "c"}));
+    EXPECT_EQ(Split("a\x95\x5C"
+                    "b\\c",
+                    TextArg("\\")),
+              (V{"a\x95\x5C"
+                 "b",
+                 "c"}));
     EXPECT_EQ(Split("x,\xB0", NoArg()), (V{"x", "\xB0"})) << "a lone lead byte at the end stays";
     EXPECT_EQ(Split("\xB0,", NoArg()), (V{"\xB0,"})) << "the comma is the trail byte here";
 }

@@ -24,11 +24,11 @@ std::string Parsed(const std::string& address) {
 struct Row {
     std::string address;
     std::string expected;
-    const char* wine;   // what wine's WinINet gives instead, when it is plainly wrong
+    const char* wine;  // what wine's WinINet gives instead, when it is plainly wrong
 };
 
-const std::string kLongPath(2046, 'p');   // with its '/': 2047 bytes, the most the buffer holds
-const std::string kLongHost(255, 'h');    // the most the host buffer holds
+const std::string kLongPath(2046, 'p');  // with its '/': 2047 bytes, the most the buffer holds
+const std::string kLongHost(255, 'h');   // the most the host buffer holds
 
 const Row kRows[] = {
     {"http://127.0.0.1/index.html", "3|127.0.0.1|80|||/index.html", nullptr},

@@ -11,8 +11,8 @@ namespace {
 using inet::Hop;
 
 TEST(AcceptableAddress, OnlyLineBreaksAndEmptyAddressesAreNeverRequested) {
-    for (const char* good : {"http://h/a b ", " http://h/\xD6\xD0", "http://h/a\tb",
-                             "\thttp://h/", "http://h/\t", "http://h/\x7F", "http://h/\x01"}) {
+    for (const char* good : {"http://h/a b ", " http://h/\xD6\xD0", "http://h/a\tb", "\thttp://h/",
+                             "http://h/\t", "http://h/\x7F", "http://h/\x01"}) {
         EXPECT_TRUE(inet::IsAcceptableAddress(good)) << good << ": the canonical form's to decide";
     }
     for (const char* bad : {"", "http://h/a\r", "http://h/\nGET /x", "\r\nhttp://h/"}) {
@@ -24,9 +24,9 @@ TEST(AcceptableAddress, OnlyLineBreaksAndEmptyAddressesAreNeverRequested) {
 TEST(Schemes, OnlyHttpAndHttpsAreFetched) {
     EXPECT_TRUE(inet::IsFetchedScheme(plat::kSchemeHttp));
     EXPECT_TRUE(inet::IsFetchedScheme(plat::kSchemeHttps));
-    for (std::int32_t other : {plat::kSchemeUnknown, plat::kSchemeDefault, plat::kSchemeFtp,
-                               plat::kSchemeGopher, plat::kSchemeFile, plat::kSchemeNews,
-                               plat::kSchemeMailto}) {
+    for (std::int32_t other :
+         {plat::kSchemeUnknown, plat::kSchemeDefault, plat::kSchemeFtp, plat::kSchemeGopher,
+          plat::kSchemeFile, plat::kSchemeNews, plat::kSchemeMailto}) {
         EXPECT_FALSE(inet::IsFetchedScheme(other)) << other;
     }
 }
@@ -95,8 +95,7 @@ TEST(DecideRedirect, SchemesDowngradeAndHops) {
     EXPECT_EQ(inet::DecideRedirect(1, "HTTPS://h/s", "//h/down", &next), Hop::Follow)
         << "a scheme-relative Location keeps https";
     EXPECT_EQ(inet::DecideRedirect(1, "http://h/start", "ftp://h/", &next), Hop::Fail);
-    EXPECT_EQ(inet::DecideRedirect(1, "http://h/start", "file:///etc/passwd", &next),
-              Hop::Fail);
+    EXPECT_EQ(inet::DecideRedirect(1, "http://h/start", "file:///etc/passwd", &next), Hop::Fail);
     EXPECT_EQ(inet::DecideRedirect(1, "http://h/start", "", &next), Hop::Page);
     EXPECT_EQ(inet::DecideRedirect(2, "http://h/b", "/start", &next), Hop::Follow)
         << "back to an address already requested (a cookie check)";
@@ -106,8 +105,7 @@ TEST(DecideRedirect, SchemesDowngradeAndHops) {
         EXPECT_EQ(inet::DecideRedirect(requests, "http://h/x", "/x", &next), Hop::Follow)
             << requests;
     }
-    EXPECT_EQ(inet::DecideRedirect(inet::kMaxRedirects + 1, "http://h/x", "/x", &next),
-              Hop::Fail);
+    EXPECT_EQ(inet::DecideRedirect(inet::kMaxRedirects + 1, "http://h/x", "/x", &next), Hop::Fail);
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ void SetEnv(const char* name, const std::string& value) {
 class Internet : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        inet::kInternetLibrary.notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem), 0);
+        inet::kInternetLibrary.notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem),
+                                      0);
     }
     void SetUp() override {
         ASSERT_FALSE(Env("WEBMON_HTTP").empty()) << "run under tests/fixtures/servers.py";
@@ -129,7 +130,8 @@ TEST_F(Internet, TheRequestOnTheWire) {
     const std::string echo = Read(Http("/echo?a=1&b=2#frag"));
     EXPECT_EQ(echo.rfind("GET /echo?a=1&b=2 HTTP/1.0\r\n", 0), 0u) << echo;
     EXPECT_NE(echo.find("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\n"),
-              std::string::npos) << echo;
+              std::string::npos)
+        << echo;
     const auto accept = echo.find("Accept: */*\n");
     EXPECT_NE(accept, std::string::npos) << echo;
     EXPECT_EQ(echo.find("Accept:", accept + 1), std::string::npos) << "one Accept header";
@@ -143,7 +145,8 @@ TEST_F(Internet, TabsGoToTheCanonicalFormAndLineBreaksAreNeverRequested) {
         EXPECT_EQ(Read(address), "hello world") << "a pasted tab: " << address;
     }
     const std::string sink = "http://" + Env("WEBMON_SINK");
-    for (const std::string& address : {sink + "/ok\r", sink + "/ok\nhttp://x/", "\r\n" + sink + "/"}) {
+    for (const std::string& address :
+         {sink + "/ok\r", sink + "/ok\nhttp://x/", "\r\n" + sink + "/"}) {
         EXPECT_EQ(Read(address), "<empty>");
     }
     EXPECT_EQ(Read(Http("/sink-count")), "0") << "no request was made";
@@ -163,9 +166,7 @@ TEST_F(Internet, FailuresGiveTheEmptyByteSet) {
     EXPECT_EQ(Read(nullptr), "<empty>");
 }
 
-TEST_F(Internet, AMalformedHeaderLineIsIgnored) {
-    EXPECT_EQ(Read(Http("/odd-header")), "ok");
-}
+TEST_F(Internet, AMalformedHeaderLineIsIgnored) { EXPECT_EQ(Read(Http("/odd-header")), "ok"); }
 
 TEST_F(Internet, AResponseEndingAfterItsStatusLineIsAnEmptyPage) {
     std::string body = "stale";
@@ -197,7 +198,8 @@ double Seconds(std::chrono::steady_clock::time_point start) {
 TEST_F(Internet, RedirectsAreFollowedByTheLibraryWithinTenHops) {
     for (int code : {301, 302, 303, 307, 308}) {
         EXPECT_EQ(Read(Http("/redirect/" + std::to_string(code) + "?to=" + Http("/ok"))),
-                  "hello world") << code;
+                  "hello world")
+            << code;
     }
     EXPECT_EQ(Read(Http("/hops/10")), "arrived");
     EXPECT_EQ(Read(Http("/hops/11")), "<empty>") << "an eleventh hop fails the fetch";
@@ -216,7 +218,8 @@ TEST_F(Internet, LocationsResolveAgainstTheCurrentAddress) {
 
 TEST_F(Internet, ACookieCheckIsAPageAndALoopEndsAtTheHopLimit) {
     // A -> B, which sets a cookie and sends the client back -> A, which now has its cookie.
-    const std::string token = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::string token =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     EXPECT_EQ(Read(Http("/cookie-check?t=" + token)), "cookie seen");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Read(Http("/loop")), "<empty>");
@@ -250,9 +253,10 @@ TEST_F(Internet, CredentialsGoToTheirOwnOriginOnly) {
     EXPECT_EQ(Read("http://user:secret@" + host + "/auth"), basic);
     EXPECT_EQ(Read("http://user:secret@" + host + "/redirect/302?to=/auth"), basic)
         << "the same origin keeps them";
-    EXPECT_EQ(Read("http://user:secret@" + host + "/redirect/302?to=http://localhost:" + port +
-                   "/auth"),
-              "no credentials") << "another host never sees them";
+    EXPECT_EQ(
+        Read("http://user:secret@" + host + "/redirect/302?to=http://localhost:" + port + "/auth"),
+        "no credentials")
+        << "another host never sees them";
 }
 
 int g_opens = 0;
@@ -321,8 +325,8 @@ TEST_F(Internet, MemoryThatRunsOutInsideAFetchFailsThatFetchAlone) {
 // A GET of path on the HTTP fixture through the platform's calls alone, on a session opened
 // with accessType; the body, or "<failed>". pauseMs: a wait after the first read, as a reader
 // that falls behind.
-std::string PlatformGet(const std::string& path, std::uint32_t accessType,
-                        std::uint32_t receiveMs, int pauseMs) {
+std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::uint32_t receiveMs,
+                        int pauseMs) {
     plat::InetHandle session = plat::InternetOpenA("test", accessType, nullptr, nullptr, 0);
     if (!session) return "<failed>";
     plat::InternetSetOptionA(session, plat::kOptionReceiveTimeout, &receiveMs, 4);
@@ -437,9 +441,10 @@ TEST_F(Bounded, AStatusLineInLowerCaseIsAPage) {
     // Wine's WinINet takes such a response for one without a head: all of it is the body.
     const std::string page(1000000, 'L');
     EXPECT_TRUE(testing_support::RunningUnderWine()
-                    ? body.size() > page.size() && body.compare(body.size() - page.size(),
-                                                                 page.size(), page) == 0
-                    : body == page) << body.size() << " bytes";
+                    ? body.size() > page.size() &&
+                          body.compare(body.size() - page.size(), page.size(), page) == 0
+                    : body == page)
+        << body.size() << " bytes";
     EXPECT_LT(Seconds(start_), 1.5) << Elapsed(start_);
 #ifndef _WIN32
     EXPECT_LT(static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, 1.0) << "CPU seconds";
@@ -505,7 +510,8 @@ TEST_F(Internet, ADirectSessionNeverAsksTheEnvironmentsProxy) {
     SetEnv("http_proxy", "http://" + Env("WEBMON_PROXY"));
     EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypeDirect, 30000, 0), "hello world");
     EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypePreconfig, 30000, 0),
-              "via proxy: hello world") << "the configured one";
+              "via proxy: hello world")
+        << "the configured one";
     SetEnv("http_proxy", "");
 }
 
