@@ -8,7 +8,7 @@ packages=(cmake make g++ libcurl4-openssl-dev)
 recommends=--no-install-recommends
 if [ "${1:-test}" != run ]; then
   recommends=  # wine needs its recommended packages
-  packages+=(clang libclang-rt-14-dev python3 openssl googletest libgtest-dev libbenchmark-dev nginx-light
+  packages+=(clang clang-format libclang-rt-14-dev python3 openssl googletest libgtest-dev libbenchmark-dev nginx-light
              g++-mingw-w64-i686 wine wine32:i386 xvfb xauth locales)
 fi
 

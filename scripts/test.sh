@@ -10,7 +10,8 @@
 #                sanitizer: the only suite with two threads that matter;
 #     windows    the 32-bit Windows build's tests under wine on a virtual display (xvfb-run),
 #                then both packages made, unpacked into empty folders and run;
-#     fuzz       every fuzz target for 10 s on its committed corpus and new inputs.
+#     fuzz       every fuzz target for 10 s on its committed corpus and new inputs;
+#     format     every C++ file of the tree against .clang-format (the house style).
 #   bash scripts/test.sh quick   the native suite alone: the loop for editing.
 #
 # While a suite's tests run (they mostly wait), the next suites build at low priority, so
@@ -108,6 +109,16 @@ fuzz() {
   record "fuzz targets" "$ok" "$failed" $((SECONDS - start))
 }
 
+format_check() {
+  echo "=== format: every C++ file against .clang-format"
+  local start=$SECONDS
+  if git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; then
+    record "format (.clang-format)" 1 0 $((SECONDS - start))
+  else
+    record "format (.clang-format)" 0 1 $((SECONDS - start))
+  fi
+}
+
 mode=${1:-all}
 if [ "$mode" = windows ]; then  # under xvfb-run, from the whole command below
   windows
@@ -134,6 +145,7 @@ else
       record "windows: xvfb-run" 0 1 0
   fi
   fuzz
+  format_check
 fi
 
 echo
