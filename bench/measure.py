@@ -14,6 +14,7 @@ small files and one 64 MB file, then measures:
   4. a webmon pass over one endless page (a server sending as fast as it can, forever): its peak
      resident memory beside the body limit.
 """
+import contextlib
 import os
 import shutil
 import socket
@@ -165,12 +166,24 @@ def timed_pass(exe, folder, urls, launcher=()):
     return seconds, peak
 
 
+@contextlib.contextmanager
+def serving(prefix):
+    """nginx on loopback with the pages of start_nginx, in a folder of its own that goes with
+    it: (folder, port)."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    nginx, port = start_nginx(folder)
+    try:
+        yield folder, port
+    finally:
+        nginx.terminate()
+        nginx.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     build = sys.argv[1]
     bench = os.path.join(build, 'bench', 'http_bench')
-    folder = tempfile.mkdtemp(prefix='webmon-bench-')
-    nginx, port = start_nginx(folder)
-    try:
+    with serving('webmon-bench-') as (folder, port):
         urls = ['http://127.0.0.1:%d/f/%d' % (port, i) for i in range(1000)]
         listing = os.path.join(folder, 'urls.txt')
         with open(listing, 'w') as f:
@@ -227,10 +240,6 @@ def main():
         print('webmon pass over an endless page: %.1f s, peak resident %.1f MB, %.2f x the '
               'body limit of %d MB (target <= 2.5)'
               % (seconds, rss / 1024, rss * 1024 / BODY_LIMIT, BODY_LIMIT // MB))
-    finally:
-        nginx.terminate()
-        nginx.wait()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == '__main__':

@@ -11,11 +11,9 @@ which the body limit ends. With OTHER_WEBMON_EXE (an earlier build, say), that o
 the same rounds. Run it under a display (xvfb-run), as the tests are.
 """
 import os
-import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -63,9 +61,7 @@ def compare(what, exes, folder, urls, plain_loop, target):
 def main():
     build = sys.argv[1]
     other = sys.argv[2] if len(sys.argv) > 2 else None
-    folder = tempfile.mkdtemp(prefix='webmon-wine-bench-')
-    nginx, port = measure.start_nginx(folder)
-    try:
+    with measure.serving('webmon-wine-bench-') as (folder, port):
         urls = ['http://127.0.0.1:%d/f/%d' % (port, i) for i in range(1000)]
         listing = os.path.join(folder, 'urls.txt')
         with open(listing, 'w') as f:
@@ -85,10 +81,6 @@ def main():
         endless = 'http://127.0.0.1:%d/' % measure.start_endless()
         print('pass over a page without end (ended by the 256 MiB limit; the deadline is 300 s): '
               '%.1f s' % webmon_pass(webmon, folder, [endless]))
-    finally:
-        nginx.terminate()
-        nginx.wait()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == '__main__':
