@@ -4,8 +4,9 @@
 // Sockets calls) and platform/posix/ (stand-ins on POSIX and libcurl that keep what the runtime
 // relies on). Nothing outside platform/ includes a system header. Each side keeps one file per
 // section below: process.cpp (process, heap, modules, COM and sockets), files.cpp, console.cpp,
-// threads.cpp, window.cpp (the user interface) and inet.cpp; on Linux also url.cpp and
-// http_head.cpp, the pure parts of the HTTP stand-in. error_box_seam.cpp serves both.
+// threads.cpp, window.cpp (the user interface) and inet.cpp; on Linux also url.cpp,
+// http_head.cpp and request_text.cpp, the pure parts of the HTTP stand-in; on Windows also
+// code_pages.cpp, the conversions to and from UTF-16. error_box_seam.cpp serves both.
 //
 // Invariants:
 //  1. Paths and texts crossing this interface are GBK / ANSI bytes in Windows form ("C:\a\b");

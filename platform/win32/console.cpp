@@ -19,31 +19,9 @@ namespace plat {
 namespace win32 {
 
 namespace {
-constexpr UINT kGbk = 936;
 constexpr DWORD kConsolePiece = 8192;  // UTF-16 units a console call takes at once
 constexpr wchar_t kCtrlZ = 0x1A;
 }  // namespace
-
-bool GbkToWide(const char* text, std::size_t n, std::wstring* out) {
-    out->clear();
-    if (n == 0) return true;
-    const int units = ::MultiByteToWideChar(kGbk, 0, text, static_cast<int>(n), nullptr, 0);
-    if (units <= 0) return false;  // code page 936 is not installed
-    out->resize(static_cast<std::size_t>(units));
-    ::MultiByteToWideChar(kGbk, 0, text, static_cast<int>(n), out->data(), units);
-    return true;
-}
-
-bool WideToGbk(const wchar_t* text, std::size_t n, std::string* out) {
-    out->clear();
-    if (n == 0) return true;
-    const int bytes =
-        ::WideCharToMultiByte(kGbk, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return false;
-    out->resize(static_cast<std::size_t>(bytes));
-    ::WideCharToMultiByte(kGbk, 0, text, static_cast<int>(n), out->data(), bytes, nullptr, nullptr);
-    return true;
-}
 
 bool IsConsole(HANDLE handle) {
     DWORD mode = 0;

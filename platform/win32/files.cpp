@@ -39,11 +39,9 @@ namespace {
 // the wide form of its full path, behind the "\\?\" prefix (which turns off the path's
 // normalisation, so GetFullPathNameW does that first).
 HANDLE OpenLongPath(const char* path, SECURITY_ATTRIBUTES* attributes) {
-    const int units = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (units <= 0) return INVALID_HANDLE_VALUE;
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), units);
-    std::wstring full(static_cast<std::size_t>(units) + MAX_PATH, L'\0');
+    std::wstring wide;
+    if (!win32::ToWide(CP_ACP, path, std::strlen(path), &wide)) return INVALID_HANDLE_VALUE;
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
     DWORD n =
         ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (n >= full.size()) {  // the current directory made it longer still

@@ -244,14 +244,21 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
     if (!Raw(request) || !h->call) return false;
     Call* call = h->call;
     if (call->block.size() < count) call->block.resize(count);
-    call->got = 0;
-    ::ResetEvent(call->done);
-    if (!::InternetReadFile(h->raw, call->block.data(), count, &call->got)) {
-        if (::GetLastError() != ERROR_IO_PENDING) return false;
-        const Clock::time_point silence =
-            h->receiveMs == INFINITE ? Clock::time_point::max()
-                                     : Clock::now() + std::chrono::milliseconds(h->receiveMs);
-        if (!Await(h, std::min(h->deadline, silence))) return false;
+    // A read that completes later with no bytes is taken for the body's end only when the next
+    // read says so too: a completion notice that no read of ours is waiting for (wine has been
+    // seen to send one) must not cut a body short. A read that ends at once says so for sure.
+    for (int emptyCompletions = 0;;) {
+        call->got = 0;
+        ::ResetEvent(call->done);
+        if (!::InternetReadFile(h->raw, call->block.data(), count, &call->got)) {
+            if (::GetLastError() != ERROR_IO_PENDING) return false;
+            const Clock::time_point silence =
+                h->receiveMs == INFINITE ? Clock::time_point::max()
+                                         : Clock::now() + std::chrono::milliseconds(h->receiveMs);
+            if (!Await(h, std::min(h->deadline, silence))) return false;
+            if (call->got == 0 && ++emptyCompletions < 2) continue;
+        }
+        break;
     }
     std::memcpy(buffer, call->block.data(), call->got);
     *got = call->got;

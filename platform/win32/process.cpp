@@ -34,13 +34,8 @@ std::string ExecutablePath() {
         if (size >= kLongest) return "";
         wide.resize(size * 2);
     }
-    const int units = static_cast<int>(wide.size());
-    const int bytes =
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return "";
-    std::string path(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, path.data(), bytes, nullptr, nullptr);
-    return path;
+    std::string path;
+    return win32::FromWide(CP_ACP, wide.data(), wide.size(), &path) ? path : "";
 }
 
 bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path) != 0; }

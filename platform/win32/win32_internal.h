@@ -16,13 +16,23 @@
 #include <cstddef>
 #include <string>
 
-// The console's conversions (console.cpp), with the test of which stream is a console.
 namespace plat::win32 {
 
-// GBK (code page 936) <-> UTF-16; false when the code page is not there to convert with.
-// Bytes without a character, and characters without GBK bytes, become the default character.
-bool GbkToWide(const char* text, std::size_t n, std::wstring* out);
-bool WideToGbk(const wchar_t* text, std::size_t n, std::string* out);
+// A code page's bytes <-> UTF-16 (code_pages.cpp); false when the code page is not there to
+// convert with. Bytes without a character, and characters without bytes, become the default
+// character.
+bool ToWide(UINT codePage, const char* text, std::size_t n, std::wstring* out);
+bool FromWide(UINT codePage, const wchar_t* text, std::size_t n, std::string* out);
+
+// The console's texts (console.cpp), GBK whatever the system's code page.
+constexpr UINT kGbkCodePage = 936;
+inline bool GbkToWide(const char* text, std::size_t n, std::wstring* out) {
+    return ToWide(kGbkCodePage, text, n, out);
+}
+inline bool WideToGbk(const wchar_t* text, std::size_t n, std::string* out) {
+    return FromWide(kGbkCodePage, text, n, out);
+}
+
 // True when handle is a console (input or screen buffer), not a file, pipe or nothing.
 bool IsConsole(HANDLE handle);
 // Writes the zero-terminated GBK text to console as UTF-16. False, writing nothing, when
