@@ -10,7 +10,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Each .exe runs on its own: no libgcc, libstdc++ or winpthread DLL beside it.
 # SSE2 arithmetic, so that doubles round exactly as on the 64-bit build (no x87 excess precision).
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The lowest Windows is Vista (6.0): the headers offer nothing newer, and the PE header says so,
+# so that an older Windows refuses the program with its own message instead of failing on a
+# missing entry point (tests/package/windows_imports.txt lists what the program imports).
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -D_WIN32_WINNT=0x0600 -DWINVER=0x0600")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -D_WIN32_WINNT=0x0600 -DWINVER=0x0600")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ \
+-Wl,--major-os-version,6,--minor-os-version,0,--major-subsystem-version,6,--minor-subsystem-version,0")
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run")

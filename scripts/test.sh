@@ -85,6 +85,7 @@ windows() {
   . scripts/wine-env.sh
   wine_start
   if [ -f build/win32.built ] || build_suite "windows under wine" win32 ""; then
+    wine_warm build/win32/webmon.exe
     test_suite "windows under wine" win32
   fi
   # From the suites' builds: the install rules are the release presets' own.

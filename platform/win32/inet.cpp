@@ -1,10 +1,16 @@
 // WinINet: the real entry points, run asynchronously so that every wait has an end.
 //
 // Every session is opened with INTERNET_FLAG_ASYNC and a status callback. A call that answers
-// ERROR_IO_PENDING (HttpSendRequestA, InternetReadFile) is waited for here, so each entry point
-// returns what its synchronous form would. The wait ends at the request's deadline (a read's
-// also after the receive time-out); the request's WinINet handle is then closed, which is how
-// WinINet cancels a pending call, and no call is made on it again.
+// ERROR_IO_PENDING (HttpSendRequestA, InternetQueryDataAvailable, InternetReadFile) is waited
+// for here, so each entry point returns what its synchronous form would. The wait ends at the
+// request's deadline (a wait for body bytes also after the receive time-out of silence); the
+// request's WinINet handle is then closed, which is how WinINet cancels a pending call, and no
+// call is made on it again.
+//
+// A body read waits for bytes, never for a full block: it asks InternetQueryDataAvailable,
+// which answers once something has arrived (or the body has ended), then reads at most that
+// many bytes, which WinINet hands over at once. A read of a whole block would complete only
+// when the block is full, so a live page slower than a block per receive time-out would be cut.
 //
 // Invariants:
 //  1. Every InetHandle of this side is a Handle. Its WinINet handle is null once a wait closed
@@ -14,12 +20,16 @@
 //     it once its handle is closed. A pending call reads into and sends from the Call's own
 //     storage, never the caller's, so a call cancelled at the deadline writes into nothing that
 //     the caller has freed.
-//  3. One thread uses a request at a time. Callbacks come on WinINet's threads; the Call's
+//  3. A request has at most one WinINet call pending. Each call is numbered; the callback
+//     records a completion only while a call is awaited, for that call, and a waiter takes only
+//     its own call's answer.
+//  4. One thread uses a request at a time. Callbacks come on WinINet's threads; the Call's
 //     event orders a completion's writes before the waiter's reads.
 #include "platform/win32/win32_internal.h"
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -61,20 +71,23 @@ using Clock = std::chrono::steady_clock;
 
 // The context of a request's WinINet handle: where a pending call's answer arrives.
 struct Call {
-    HANDLE done = nullptr;           // set when a pending call completes
-    INTERNET_ASYNC_RESULT result{};  // its answer
-    DWORD got = 0;                   // a pending read's count, written by WinINet
-    std::vector<char> block;         // a pending read's bytes, written by WinINet
-    std::string headers;             // what a pending send sends
+    HANDLE done = nullptr;                  // set when the awaited call completes
+    std::atomic<std::uint32_t> awaited{0};  // the call waited for; 0 while none is
+    std::uint32_t issued = 0;               // numbers the request's calls, from 1
+    std::uint32_t answered = 0;             // the call whose answer `result` holds
+    INTERNET_ASYNC_RESULT result{};         // its answer
+    DWORD available = 0;                    // a query's count, written by WinINet
+    DWORD got = 0;                          // a pending read's count, written by WinINet
+    std::vector<char> block;                // a pending read's bytes, written by WinINet
+    std::string headers;                    // what a pending send sends
     std::string body;
 };
 
 struct Handle {
     HINTERNET raw = nullptr;  // null once a wait closed it at the deadline
     Call* call = nullptr;     // requests only (invariant 2)
-    bool pending = false;     // a call of this request has not completed
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
-    DWORD receiveMs = INFINITE;  // a read's longest silence; inherited as WinINet does
+    DWORD receiveMs = INFINITE;  // the longest silence in a body; inherited as WinINet does
 };
 
 Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
@@ -93,7 +106,12 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     Call* call = reinterpret_cast<Call*>(context);
     if (!call) return;  // the session and connections have no context
     if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
+        // WinINet completes only a call that answered ERROR_IO_PENDING; a notice while none is
+        // awaited answers nothing of ours (invariant 3).
+        const std::uint32_t call_number = call->awaited.exchange(0);
+        if (call_number == 0) return;
         call->result = *static_cast<const INTERNET_ASYNC_RESULT*>(info);
+        call->answered = call_number;
         ::SetEvent(call->done);
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
         ::CloseHandle(call->done);  // the last callback of the handle
@@ -109,29 +127,84 @@ DWORD MillisecondsUntil(Clock::time_point until) {
     return left >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(left);
 }
 
+// When a wait for body bytes that starts now ends: the receive time-out of silence, or the
+// deadline, whichever comes first.
+Clock::time_point SilenceEnds(const Handle* h) {
+    if (h->receiveMs == INFINITE) return h->deadline;
+    return std::min(h->deadline, Clock::now() + std::chrono::milliseconds(h->receiveMs));
+}
+
 // Closes the request's WinINet handle with its call pending: the call is cancelled, and the
 // closing notice frees the Call (invariant 2).
 void Abandon(Handle* h) {
     HINTERNET raw = h->raw;
     h->raw = nullptr;
     h->call = nullptr;
-    h->pending = false;
     ::InternetCloseHandle(raw);
 }
 
-// After a call answered ERROR_IO_PENDING: its answer, or false with ERROR_INTERNET_TIMEOUT
-// once until has passed, the request then closed.
-bool Await(Handle* h, Clock::time_point until) {
-    h->pending = true;
-    if (::WaitForSingleObject(h->call->done, MillisecondsUntil(until)) != WAIT_OBJECT_0) {
-        Abandon(h);
-        ::SetLastError(ERROR_INTERNET_TIMEOUT);
+// A WinINet call on the request, numbered and awaited before it is made (invariant 3).
+class Operation {
+public:
+    explicit Operation(Handle* h) : h_(h), call_(h->call) {
+        number_ = ++call_->issued;
+        if (number_ == 0) number_ = ++call_->issued;  // 0 means "none awaited"
+        ::ResetEvent(call_->done);
+        call_->awaited.store(number_);
+    }
+
+    // The call's outcome, as its synchronous form would give it: made is what the call
+    // returned. A call that answered ERROR_IO_PENDING is waited for until `until`; past it,
+    // false with ERROR_INTERNET_TIMEOUT, the request then closed.
+    bool Outcome(BOOL made, Clock::time_point until) {
+        if (made) {
+            call_->awaited.store(0);  // it completed at once: no notice will come
+            return true;
+        }
+        if (::GetLastError() != ERROR_IO_PENDING) {
+            const DWORD error = ::GetLastError();
+            call_->awaited.store(0);
+            ::SetLastError(error);
+            return false;
+        }
+        pending_ = true;
+        do {
+            if (::WaitForSingleObject(call_->done, MillisecondsUntil(until)) != WAIT_OBJECT_0) {
+                Abandon(h_);
+                ::SetLastError(ERROR_INTERNET_TIMEOUT);
+                return false;
+            }
+        } while (call_->answered != number_);  // an earlier call's late answer is not ours
+        if (call_->result.dwResult) return true;
+        ::SetLastError(call_->result.dwError);
         return false;
     }
-    h->pending = false;
-    if (h->call->result.dwResult) return true;
-    ::SetLastError(h->call->result.dwError);
-    return false;
+
+    // Whether the call completed by a notice rather than at once.
+    bool Pended() const { return pending_; }
+
+private:
+    Handle* h_;
+    Call* call_;
+    std::uint32_t number_ = 0;
+    bool pending_ = false;
+};
+
+// Waits until body bytes have arrived or the body has ended: how many can be read at once
+// (0 at the end). The wait counts silence only: it starts afresh at every call.
+bool QueryAvailable(Handle* h, DWORD* available) {
+    Call* call = h->call;
+    call->available = 0;
+    Operation query(h);
+    if (!query.Outcome(::InternetQueryDataAvailable(h->raw, &call->available, 0, 0),
+                       SilenceEnds(h))) {
+        return false;
+    }
+    // A query answered by a notice gives its count in the notice's dwError; WinINet may also
+    // have written it where the call pointed.
+    *available =
+        query.Pended() && call->result.dwError != 0 ? call->result.dwError : call->available;
+    return true;
 }
 
 }  // namespace
@@ -193,17 +266,23 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
     if (!parent) return nullptr;
     auto handle = std::make_unique<Handle>();
     handle->receiveMs = AsHandle(connection)->receiveMs;
-    Call* call = new Call();
-    handle->raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes, flags,
-                                     reinterpret_cast<DWORD_PTR>(call));
-    // A failed open may or may not have sent a closing notice for call: it is left alone.
-    if (!handle->raw) return nullptr;
+    auto call = std::make_unique<Call>();
     call->done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!call->done) {
-        ::InternetCloseHandle(handle->raw);  // its closing notice frees call
+    if (!call->done) return nullptr;
+    handle->raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes, flags,
+                                     reinterpret_cast<DWORD_PTR>(call.get()));
+    if (!handle->raw) {
+        // No handle, no closing notice: the context is freed here, now. (An open that pended
+        // would bring its handle later, with the context; it never does, but then the context
+        // must outlive it.)
+        if (::GetLastError() == ERROR_IO_PENDING) {
+            call.release();
+        } else {
+            ::CloseHandle(call->done);
+        }
         return nullptr;
     }
-    handle->call = call;
+    handle->call = call.release();  // the closing notice frees it from now on
     return handle.release();
 }
 
@@ -216,14 +295,12 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
     if (headers)
         call->headers.assign(headers, headersLength == ~0u ? std::strlen(headers) : headersLength);
     if (body) call->body.assign(static_cast<const char*>(body), bodyLength);
-    ::ResetEvent(call->done);
-    if (::HttpSendRequestA(h->raw, headers ? call->headers.data() : nullptr,
+    Operation send(h);
+    return send.Outcome(
+        ::HttpSendRequestA(h->raw, headers ? call->headers.data() : nullptr,
                            headers ? static_cast<DWORD>(call->headers.size()) : 0,
-                           body ? call->body.data() : nullptr, body ? bodyLength : 0)) {
-        return true;
-    }
-    if (::GetLastError() != ERROR_IO_PENDING) return false;
-    return Await(h, h->deadline);
+                           body ? call->body.data() : nullptr, body ? bodyLength : 0),
+        h->deadline);
 }
 
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,
@@ -242,23 +319,19 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
     *got = 0;
     Handle* h = AsHandle(request);
     if (!Raw(request) || !h->call) return false;
+    DWORD available = 0;
+    if (!QueryAvailable(h, &available)) return false;
+    if (available == 0 || count == 0) return true;  // the end of the body
     Call* call = h->call;
-    if (call->block.size() < count) call->block.resize(count);
-    // A read that completes later with no bytes is taken for the body's end only when the next
-    // read says so too: a completion notice that no read of ours is waiting for (wine has been
-    // seen to send one) must not cut a body short. A read that ends at once says so for sure.
-    for (int emptyCompletions = 0;;) {
-        call->got = 0;
-        ::ResetEvent(call->done);
-        if (!::InternetReadFile(h->raw, call->block.data(), count, &call->got)) {
-            if (::GetLastError() != ERROR_IO_PENDING) return false;
-            const Clock::time_point silence =
-                h->receiveMs == INFINITE ? Clock::time_point::max()
-                                         : Clock::now() + std::chrono::milliseconds(h->receiveMs);
-            if (!Await(h, std::min(h->deadline, silence))) return false;
-            if (call->got == 0 && ++emptyCompletions < 2) continue;
-        }
-        break;
+    const DWORD asked = std::min<DWORD>(available, count);
+    if (call->block.size() < asked) call->block.resize(asked);
+    call->got = 0;
+    // The bytes are there, so WinINet hands them over at once; should it still pend, the wait
+    // is one of silence like the query's.
+    Operation read(h);
+    if (!read.Outcome(::InternetReadFile(h->raw, call->block.data(), asked, &call->got),
+                      SilenceEnds(h))) {
+        return false;
     }
     std::memcpy(buffer, call->block.data(), call->got);
     *got = call->got;
@@ -272,9 +345,9 @@ bool InternetCloseHandle(InetHandle handle) {
         return false;
     }
     HINTERNET raw = h->raw;
-    // With no call pending, WinINet no longer writes the read block: it goes now rather than
-    // with the closing notice.
-    if (h->call && !h->pending) std::vector<char>().swap(h->call->block);
+    // No call is pending between entry points (a wait that gave up closed the handle), so
+    // WinINet no longer writes the read block: it goes now rather than with the closing notice.
+    if (h->call) std::vector<char>().swap(h->call->block);
     delete h;
     if (!raw) return true;  // closed at its deadline already
     return ::InternetCloseHandle(raw) != 0;

@@ -151,6 +151,17 @@ TEST_F(Webmon, EndOfInputDuringARequestEndsAtOnce) {
     EXPECT_EQ(r.out, Banner("30"));
 }
 
+// A page that takes 50 s at 3,000 bytes a second, never silent for the 30 s receive time-out,
+// though one block of it (100 KB) takes 34 s to arrive.
+TEST_F(Webmon, ASlowPageThatNeverGoesSilentIsASuccess) {
+    const std::string slow = Http("/slow?n=150000&rate=3000");
+    WebTxt("300\r\n" + slow + "\r\n");
+    ChildOptions options;
+    options.timeoutSeconds = 120;
+    ChildResult r = Run("", 57, options);
+    EXPECT_EQ(r.out, Banner("300") + kSuccess + slow + kCrLf + Closing(1));
+}
+
 // A folder whose path is longer than the 260 bytes of a classic path buffer. On Windows its
 // names are Chinese, two bytes a character in GBK, so that the path is still short in the
 // characters that Windows counts and runs programs from.

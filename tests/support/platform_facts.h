@@ -3,6 +3,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <filesystem>
 #endif
 
 namespace testing_support {
@@ -24,6 +27,28 @@ inline bool RunningUnderWine() {
 #else
     return false;
 #endif
+}
+
+// How many threads this process has now (WinINet's workers included).
+inline int ThreadsOfThisProcess() {
+    int n = 0;
+#ifdef _WIN32
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more;
+         more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++n;
+    }
+    ::CloseHandle(snapshot);
+#else
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)task;
+        ++n;
+    }
+#endif
+    return n;
 }
 
 }  // namespace testing_support
