@@ -4,12 +4,17 @@
 //   http_bench curl  URL_LIST N   the plain libcurl loop doing the same work; prints seconds
 //   http_bench body  URL          one HttpReadFile of URL; prints the body's size and seconds
 //   http_bench curlbody URL       the plain loop's fetch of URL; prints the same
+//   http_bench cookies N          N HttpReadFile calls of a page on the test server
+//                                 (tests/fixtures/servers.py) that sets 60 new cookies each
+//                                 time; prints the medians of the first and the last hundred
+//                                 fetches' times in ms
 //
 // The plain loop: a fresh connection and an HTTP/1.0 GET per address, body kept in memory.
 // Every mode ends its line with the process's peak resident size in kB (VmHWM): a child's own
 // figure, which its parent's size cannot inflate as the rusage maximum can.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +72,31 @@ long PeakResidentKb() {
     return -1;
 }
 
+double MedianMs(std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+// A site that sets 60 new cookies on every visit: the time per fetch stays flat only while the
+// cookies kept for it stay bounded.
+int Cookies(int n) {
+    const char* server = std::getenv("WEBMON_HTTP");
+    if (!server || n < 200) return 2;
+    std::vector<double> ms;
+    for (int visit = 0; visit < n; ++visit) {
+        const std::string url =
+            std::string("http://") + server + "/cookie-flood?n=60&visit=" + std::to_string(visit);
+        const auto start = std::chrono::steady_clock::now();
+        ReadOnce(url);
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    std::printf("%.3f %.3f %ld\n", MedianMs({ms.begin(), ms.begin() + 100}),
+                MedianMs({ms.end() - 100, ms.end()}), PeakResidentKb());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +105,7 @@ int main(int argc, char** argv) {
     inet::kInternetLibrary.notify(rt::kLibStart,
                                   reinterpret_cast<std::uintptr_t>(&rt::NotifySystem), 0);
     const std::string mode = argv[1];
+    if (mode == "cookies") return Cookies(std::atoi(argv[2]));
     if (mode == "body" || mode == "curlbody") {
         const auto start = std::chrono::steady_clock::now();
         const std::int64_t n = mode == "body" ? ReadOnce(argv[2]) : CurlOnce(argv[2]);

@@ -1,6 +1,8 @@
 // The program's header and constants, ProgramEntry and the start-up routine.
 #include "monitor/program.h"
 
+#include <cstring>
+
 #include "libs/core/core_library.h"
 #include "libs/internet/internet_library.h"
 #include "libs/thread/thread_library.h"
@@ -18,6 +20,8 @@ constexpr Text<N> T(const char (&literal)[N]) {
     for (std::size_t i = 0; i < N; ++i) out[i] = literal[i];
     return out;
 }
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";  // UTF-8's, at the start of a file
 
 const std::uint32_t kNoWindows = 0;            // window definitions: a count of 0
 constexpr std::int32_t kConsoleProgram = 3;    // the program kind of a console program
@@ -102,6 +106,12 @@ std::int32_t StartupRoutine() {
     ArgInfo textArgs[] = {BinArg(bytes ? bytes : EmptyBin())};
     TextValue text = ArgPtr<char>(Core(core::ToText, 1, textArgs));
     kServices.free(bytes);
+    // Notepad may save web.txt with a UTF-8 byte order mark: it is no part of line 1.
+    if (text && std::strncmp(text, kByteOrderMark, sizeof kByteOrderMark - 1) == 0) {
+        TextValue unmarked = Concat(text + sizeof kByteOrderMark - 1);
+        kServices.free(text);
+        text = unmarked;
+    }
     kServices.free(FileText);
     FileText = text;
 

@@ -252,6 +252,9 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
 InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
                             const char* version, const char* referrer, const char** acceptTypes,
                             std::uint32_t flags, std::uintptr_t context);
+// A headers length of kHeadersToZero (WinINet's -1) means the headers end at their zero byte;
+// any other length is the count of bytes sent, 0 sending none.
+constexpr std::uint32_t kHeadersToZero = ~0u;
 bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t headersLength,
                       const void* body, std::uint32_t bodyLength);
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,

@@ -24,6 +24,7 @@ constexpr std::uint32_t kReceiveTimeoutMs = 30000;  // of silence while receivin
 constexpr std::uint32_t kFetchDeadlineMs = 300000;  // the whole fetch: hops, headers and body
 constexpr std::int32_t kBodyLimit = 256 << 20;      // bytes of body kept; the read stops there
 constexpr int kMaxRedirects = 10;                   // hops after the first request
+constexpr std::int32_t kMaxReservedBody = 8 << 20;  // room set aside on a declared length
 
 struct Limits {
     std::uint32_t connectMs = kConnectTimeoutMs;

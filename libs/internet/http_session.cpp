@@ -196,11 +196,12 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
         plat::HttpQueryInfoA(request, plat::kQueryContentLength, lengthText, &lengthSize, nullptr);
     if (known) lengthText[lengthSize < sizeof lengthText ? lengthSize : sizeof lengthText - 1] = 0;
     const std::int32_t chunk = ReadChunkFor(known ? lengthText : nullptr);
-    // The body's room, from its declared length (within the limit); a small body is left to a
-    // pool slot, and a room the heap refuses to growth as the bytes come.
+    // The body's room, from its declared length: the server's word sets aside at most
+    // kMaxReservedBody, and past that the body grows as its bytes arrive. A small body is left
+    // to a pool slot, and a room the heap refuses to growth as the bytes come.
     const std::int32_t declared = known ? rt::ParseInt32(lengthText) : 0;
     if (declared > rt::SmallBlockPool::kSlotSize) {
-        body.Reserve(std::min(declared, limits_.bodyBytes));
+        body.Reserve(std::min({declared, limits_.bodyBytes, kMaxReservedBody}));
     }
 
     rt::ByteBuffer block(Pool());

@@ -37,15 +37,22 @@ long StatusOf(const std::string& line, std::size_t space) {
 void TakeHeadLine(ResponseHead& head, const char* data, std::size_t n) {
     const std::string line(data, n);
     const std::size_t space = line.find(' ');
+    const bool atStart = head.atResponseStart;
+    head.atResponseStart = false;
     // Any letter case, as libcurl reads a status line.
-    if (line.size() >= 5 && strncasecmp(line.c_str(), "HTTP/", 5) == 0 &&
+    if (atStart && line.size() >= 5 && strncasecmp(line.c_str(), "HTTP/", 5) == 0 &&
         space != std::string::npos) {
         head = ResponseHead{};
+        head.atResponseStart = false;
         head.status = StatusOf(line, space);
         return;
     }
     if (line == "\r\n" || line == "\n" || line.empty()) {
-        if (head.status >= 200) head.complete = true;
+        if (head.status >= 200) {
+            head.complete = true;
+        } else {
+            head.atResponseStart = true;  // an interim response ended: the next one begins
+        }
         return;
     }
     const std::size_t colon = line.find(':');

@@ -21,7 +21,9 @@
 //  4. Connect, send and receive time-outs from the session's options: a transfer that brings
 //     nothing for the receive time-out fails; so does one still running at its deadline.
 //  5. Cookies that responses set are kept in memory for the session's life, never on disk, and
-//     sent with its later requests (libcurl's cookie engine, shared by the session's transfers).
+//     sent with its later requests (libcurl's cookie engine, shared by the session's transfers),
+//     within WinINet's bounds: 50 a host and 3,000 in all, the oldest dropped first, applied in
+//     the transfer that set them.
 //
 // Lifetimes and threads:
 //  6. Children are closed before their parents: a request before its connection, a connection
@@ -39,10 +41,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include <strings.h>
 
 #include "platform/platform.h"
 #include "platform/posix/http_head.h"
@@ -79,6 +85,7 @@ struct Session : Handle {
     ~Session() override {
         WEBMON_ASSERT(connections == 0);  // invariant 6
         if (multi) curl_multi_cleanup(multi);
+        if (cookieKeeper) curl_easy_cleanup(cookieKeeper);
         if (cookies) curl_share_cleanup(cookies);
     }
     // One transfer engine for all the session's requests: building one per request costs more
@@ -89,6 +96,13 @@ struct Session : Handle {
     // and sent with its later requests, as WinINet keeps them.
     CURLSH* cookies = nullptr;
     std::mutex cookieLock;
+    // The order in which the cookies arrived (key: domain, path and name), so that a bound
+    // drops the oldest first; used by one thread at a time (invariant 7).
+    std::unordered_map<std::string, std::uint64_t> cookieAges;
+    std::uint64_t cookiesSeen = 0;
+    // A handle on the cookies that runs no transfer, for the bounds: libcurl takes no more than
+    // 50 cookies in a transfer, so that a transfer's own handle cannot expire any past them.
+    CURL* cookieKeeper = nullptr;
     int connections = 0;  // open children (invariant 6)
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
@@ -137,6 +151,8 @@ struct Request : Handle {
     std::size_t targetGot = 0;
     std::string pending;        // body bytes received and not yet handed out
     std::size_t pendingAt = 0;  // first unread byte of pending
+    bool connected = false;     // the connection is up (and its TLS, for https)
+    bool setsCookies = false;   // the response has a Set-Cookie header
     bool paused = false;
     bool finished = false;       // the transfer ended
     CURLcode result = CURLE_OK;  // how it ended
@@ -178,6 +194,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) tr
     const std::size_t bytes = size * n;
     r->lastActivity = Clock::now();
     posix::TakeHeadLine(r->head, data, bytes);
+    if (bytes > 11 && strncasecmp(data, "set-cookie:", 11) == 0) r->setsCookies = true;
     return bytes;
 } catch (const std::bad_alloc&) {
     return 0;
@@ -217,6 +234,14 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
     return 0;
 }
 
+// Called once the connection is up, before the request goes out: connecting has ended.
+int OnConnected(void* user, char*, char*, int, int) {
+    auto* r = static_cast<Request*>(user);
+    r->connected = true;
+    r->lastActivity = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
 void LockCookies(CURL*, curl_lock_data, curl_lock_access, void* session) {
     static_cast<Session*>(session)->cookieLock.lock();
 }
@@ -229,6 +254,8 @@ bool StartTransfer(Request* r, const std::string& url) {
     r->head = posix::ResponseHead{};
     r->pending.clear();
     r->pendingAt = 0;
+    r->connected = false;
+    r->setsCookies = false;
     r->paused = false;
     r->finished = false;
     r->result = CURLE_OK;
@@ -275,6 +302,8 @@ bool StartTransfer(Request* r, const std::string& url) {
     curl_easy_setopt(e, CURLOPT_HEADERDATA, r);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, r);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnConnected);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, r);
     if (curl_multi_add_handle(r->multi, e) != CURLM_OK) return Fail(kErrCannotConnect);
     return true;
 }
@@ -308,7 +337,11 @@ void Pump(Request* r) {
         r->result = CURLE_RECV_ERROR;
         return;
     }
-    const long idle = r->head.complete ? s->receiveMs : std::max(s->sendMs, s->receiveMs);
+    // Until connected, the connect time-out; then the send and receive ones until the head is
+    // in; then the receive one alone.
+    const long idle = !r->connected      ? s->connectMs
+                      : r->head.complete ? s->receiveMs
+                                         : std::max(s->sendMs, s->receiveMs);
     if (now >= r->deadline ||
         (!r->paused && now - r->lastActivity > std::chrono::milliseconds(idle))) {
         r->finished = true;
@@ -340,9 +373,96 @@ std::uint32_t ErrorFor(CURLcode code) {
     }
 }
 
+// ---- Cookies ----------------------------------------------------------------------------------
+
+// The bounds that WinINet keeps to: the oldest cookies of a host past the 50th go, then the
+// oldest of all past the 3,000th. (libcurl itself refuses a cookie whose name and value pass
+// 4,096 bytes, as WinINet does.)
+constexpr std::size_t kCookiesPerHost = 50;
+constexpr std::size_t kCookiesInAll = 3000;
+
+// One line of libcurl's cookie list (Netscape format): domain, tail match, path, secure,
+// expiry, name, value, separated by tabs; "#HttpOnly_" may begin the domain.
+struct CookieLine {
+    std::string line;
+    std::string host;  // the domain without "#HttpOnly_" and a leading dot
+    std::string key;   // domain, path and name: the cookie's identity
+    std::uint64_t age = 0;
+};
+
+bool ParseCookieLine(const char* text, CookieLine* out) {
+    std::string fields[7];
+    const char* at = text;
+    for (int i = 0; i < 7; ++i) {
+        const char* tab = i < 6 ? std::strchr(at, '\t') : nullptr;
+        if (i < 6 && !tab) return false;
+        fields[i] = tab ? std::string(at, tab) : std::string(at);
+        at = tab ? tab + 1 : at;
+    }
+    if (fields[4] == "1") return false;  // expired by a bound already: gone at libcurl's next look
+    std::string host = fields[0];
+    constexpr char kHttpOnly[] = "#HttpOnly_";
+    if (host.rfind(kHttpOnly, 0) == 0) host.erase(0, sizeof kHttpOnly - 1);
+    out->key = host + '\t' + fields[2] + '\t' + fields[5];
+    if (!host.empty() && host[0] == '.') host.erase(0, 1);
+    out->host = host;
+    out->line = text;
+    return true;
+}
+
+// Expires one cookie: the same line with an expiry in the past, which libcurl removes.
+void ExpireCookie(CURL* easy, const CookieLine& cookie) {
+    std::string line = cookie.line;
+    std::size_t at = 0;
+    for (int tab = 0; tab < 4; ++tab) at = line.find('\t', at) + 1;
+    line.replace(at, line.find('\t', at) - at, "1");
+    curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+}
+
+// Holds the session's cookies to the bounds, within the transfer whose response set cookies.
+void BoundCookies(Request* r) {
+    Session* s = r->connection->session;
+    if (!s->cookieKeeper && (s->cookieKeeper = curl_easy_init())) {
+        curl_easy_setopt(s->cookieKeeper, CURLOPT_SHARE, s->cookies);
+    }
+    CURL* keeper = s->cookieKeeper;
+    curl_slist* list = nullptr;
+    if (!keeper || curl_easy_getinfo(keeper, CURLINFO_COOKIELIST, &list) != CURLE_OK) return;
+    const std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> owned(list,
+                                                                            curl_slist_free_all);
+    std::vector<CookieLine> cookies;
+    std::unordered_map<std::string, std::uint64_t> ages;
+    for (curl_slist* item = list; item; item = item->next) {
+        CookieLine cookie;
+        if (!ParseCookieLine(item->data, &cookie)) continue;
+        // A cookie keeps the age it first came with; new ones come in the list's order, which
+        // is the order in which libcurl took them.
+        auto known = s->cookieAges.find(cookie.key);
+        cookie.age = known != s->cookieAges.end() ? known->second : s->cookiesSeen++;
+        ages[cookie.key] = cookie.age;
+        cookies.push_back(std::move(cookie));
+    }
+    std::stable_sort(cookies.begin(), cookies.end(),
+                     [](const CookieLine& a, const CookieLine& b) { return a.age < b.age; });
+    std::unordered_map<std::string, std::size_t> perHost;
+    for (const CookieLine& c : cookies) ++perHost[c.host];
+    std::size_t kept = cookies.size();
+    for (const CookieLine& c : cookies) {  // oldest first
+        std::size_t& ofHost = perHost[c.host];
+        if (ofHost > kCookiesPerHost || kept > kCookiesInAll) {
+            ExpireCookie(keeper, c);
+            ages.erase(c.key);
+            --ofHost;
+            --kept;
+        }
+    }
+    s->cookieAges = std::move(ages);
+}
+
 // Waits for the headers of the response to the current transfer.
 bool AwaitHeaders(Request* r) {
     while (!r->head.complete && !r->finished) Pump(r);
+    if (r->setsCookies) BoundCookies(r);
     if (r->head.complete) return true;
     // Ended before any final header: a failure, unless an empty response ended cleanly.
     if (r->result == CURLE_OK && r->head.status == 0) {
@@ -432,7 +552,9 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
     if (!r) return Fail(kErrIncorrectHandleType);
     // Extra headers: one per line; an empty line ends them; a header replaces one of its name.
     MergeHeaders(r->headers, headers,
-                 headers ? (headersLength ? headersLength : std::strlen(headers)) : 0);
+                 !headers                          ? 0
+                 : headersLength == kHeadersToZero ? std::strlen(headers)
+                                                   : headersLength);
 
     const Connection* c = r->connection;
     if (c->host.empty() || !IsAscii(c->host)) return Fail(kErrNameNotResolved);

@@ -23,8 +23,10 @@
 //  3. A request has at most one WinINet call pending. Each call is numbered; the callback
 //     records a completion only while a call is awaited, for that call, and a waiter takes only
 //     its own call's answer.
-//  4. One thread uses a request at a time. Callbacks come on WinINet's threads; the Call's
-//     event orders a completion's writes before the waiter's reads.
+//  4. One thread uses a request at a time. Callbacks come on WinINet's threads; a completion
+//     writes its answer before it publishes the call's number, which the waiter reads first.
+//  5. A connection that is coming up ends at the connect time-out, also where WinINet does not
+//     keep to its connect option: the waiter learns of it from the connecting notice.
 #include "platform/win32/win32_internal.h"
 #include <wininet.h>
 
@@ -71,15 +73,16 @@ using Clock = std::chrono::steady_clock;
 
 // The context of a request's WinINet handle: where a pending call's answer arrives.
 struct Call {
-    HANDLE done = nullptr;                  // set when the awaited call completes
-    std::atomic<std::uint32_t> awaited{0};  // the call waited for; 0 while none is
-    std::uint32_t issued = 0;               // numbers the request's calls, from 1
-    std::uint32_t answered = 0;             // the call whose answer `result` holds
-    INTERNET_ASYNC_RESULT result{};         // its answer
-    DWORD available = 0;                    // a query's count, written by WinINet
-    DWORD got = 0;                          // a pending read's count, written by WinINet
-    std::vector<char> block;                // a pending read's bytes, written by WinINet
-    std::string headers;                    // what a pending send sends
+    HANDLE done = nullptr;                       // set when the awaited call completes
+    std::atomic<std::uint32_t> awaited{0};       // the call waited for; 0 while none is
+    std::uint32_t issued = 0;                    // numbers the request's calls, from 1
+    std::atomic<std::uint32_t> answered{0};      // the call whose answer `result` holds
+    INTERNET_ASYNC_RESULT result{};              // its answer
+    std::atomic<Clock::rep> connectingSince{0};  // while connecting: since when; else 0
+    DWORD available = 0;                         // a query's count, written by WinINet
+    DWORD got = 0;                               // a pending read's count, written by WinINet
+    std::vector<char> block;                     // a pending read's bytes, written by WinINet
+    std::string headers;                         // what a pending send sends
     std::string body;
 };
 
@@ -88,6 +91,7 @@ struct Handle {
     Call* call = nullptr;     // requests only (invariant 2)
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
     DWORD receiveMs = INFINITE;  // the longest silence in a body; inherited as WinINet does
+    DWORD connectMs = INFINITE;  // the longest a connection may take to come up; inherited alike
 };
 
 Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
@@ -111,8 +115,16 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
         const std::uint32_t call_number = call->awaited.exchange(0);
         if (call_number == 0) return;
         call->result = *static_cast<const INTERNET_ASYNC_RESULT*>(info);
-        call->answered = call_number;
+        call->answered.store(call_number, std::memory_order_release);  // after the result
         ::SetEvent(call->done);
+    } else if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
+        // The waiter learns that the connect time-out now runs (not every WinINet keeps to the
+        // connect option itself).
+        call->connectingSince.store(
+            std::max<Clock::rep>(1, Clock::now().time_since_epoch().count()));
+        ::SetEvent(call->done);
+    } else if (status == INTERNET_STATUS_CONNECTED_TO_SERVER) {
+        call->connectingSince.store(0);
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
         ::CloseHandle(call->done);  // the last callback of the handle
         delete call;
@@ -149,7 +161,8 @@ public:
     explicit Operation(Handle* h) : h_(h), call_(h->call) {
         number_ = ++call_->issued;
         if (number_ == 0) number_ = ++call_->issued;  // 0 means "none awaited"
-        ::ResetEvent(call_->done);
+        // No reset of the event (a call into the system for every read): it resets itself
+        // when a wait takes it, and a late signal of an earlier call is told apart by number.
         call_->awaited.store(number_);
     }
 
@@ -168,16 +181,29 @@ public:
             return false;
         }
         pending_ = true;
-        do {
-            if (::WaitForSingleObject(call_->done, MillisecondsUntil(until)) != WAIT_OBJECT_0) {
-                Abandon(h_);
-                ::SetLastError(ERROR_INTERNET_TIMEOUT);
-                return false;
+        for (;;) {
+            const DWORD waited = ::WaitForSingleObject(
+                call_->done, MillisecondsUntil(std::min(until, ConnectEnds())));
+            if (waited == WAIT_OBJECT_0) {
+                if (call_->answered.load(std::memory_order_acquire) == number_) break;
+                continue;  // a connection began, or an earlier call's late answer: not ours
             }
-        } while (call_->answered != number_);  // an earlier call's late answer is not ours
+            // The time is up, unless the connection came up meanwhile.
+            if (waited == WAIT_TIMEOUT && Clock::now() < std::min(until, ConnectEnds())) continue;
+            Abandon(h_);
+            ::SetLastError(ERROR_INTERNET_TIMEOUT);
+            return false;
+        }
         if (call_->result.dwResult) return true;
         ::SetLastError(call_->result.dwError);
         return false;
+    }
+
+    // When a connection that is coming up has taken the connect time-out; max() otherwise.
+    Clock::time_point ConnectEnds() const {
+        const Clock::rep since = call_->connectingSince.load();
+        if (since == 0 || h_->connectMs == INFINITE) return Clock::time_point::max();
+        return Clock::time_point(Clock::duration(since)) + std::chrono::milliseconds(h_->connectMs);
     }
 
     // Whether the call completed by a notice rather than at once.
@@ -226,9 +252,12 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
     HINTERNET raw = Raw(handle);
     if (!raw) return false;
     if (!::InternetSetOptionA(raw, option, const_cast<void*>(buffer), length)) return false;
-    if (option == kOptionReceiveTimeout && length == sizeof(DWORD)) {
+    if ((option == kOptionReceiveTimeout || option == kOptionConnectTimeout) &&
+        length == sizeof(DWORD)) {
         const DWORD ms = *static_cast<const DWORD*>(buffer);
-        AsHandle(handle)->receiveMs = ms == 0 ? INFINITE : ms;  // 0 would end every read at once
+        // 0 would end every wait at once: it is no limit, as WinINet has it.
+        (option == kOptionReceiveTimeout ? AsHandle(handle)->receiveMs
+                                         : AsHandle(handle)->connectMs) = ms == 0 ? INFINITE : ms;
     }
     return true;
 }
@@ -254,6 +283,7 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
     if (!parent) return nullptr;
     auto handle = std::make_unique<Handle>();
     handle->receiveMs = AsHandle(session)->receiveMs;
+    handle->connectMs = AsHandle(session)->connectMs;
     // No context: a connection makes no call that is waited for.
     handle->raw = ::InternetConnectA(parent, host, port, user, password, service, flags, 0);
     return handle->raw ? handle.release() : nullptr;
@@ -266,6 +296,7 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
     if (!parent) return nullptr;
     auto handle = std::make_unique<Handle>();
     handle->receiveMs = AsHandle(connection)->receiveMs;
+    handle->connectMs = AsHandle(connection)->connectMs;
     auto call = std::make_unique<Call>();
     call->done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!call->done) return nullptr;
@@ -291,9 +322,10 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
     Handle* h = AsHandle(request);
     if (!Raw(request) || !h->call) return false;
     Call* call = h->call;
-    // WinINet's length -1: the headers end at their zero byte.
-    if (headers)
-        call->headers.assign(headers, headersLength == ~0u ? std::strlen(headers) : headersLength);
+    if (headers) {
+        call->headers.assign(
+            headers, headersLength == kHeadersToZero ? std::strlen(headers) : headersLength);
+    }
     if (body) call->body.assign(static_cast<const char*>(body), bodyLength);
     Operation send(h);
     return send.Outcome(

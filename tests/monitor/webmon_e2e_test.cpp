@@ -84,6 +84,15 @@ TEST_F(Webmon, FirstLineThatIsNoPositiveNumberIsAnAddress) {
     EXPECT_EQ(Run("", kOnePass).out, Banner("60") + kSuccess + Http("/ok") + kCrLf + Closing(1));
 }
 
+// As Notepad saves UTF-8: the mark sets no period of its own and is never requested.
+TEST_F(Webmon, AByteOrderMarkAtTheStartIsNoPartOfLineOne) {
+    const std::string mark = "\xEF\xBB\xBF";
+    WebTxt(mark + "30\r\n" + Http("/ok") + "\r\n");
+    EXPECT_EQ(Run("", kOnePass).out, Banner("30") + kSuccess + Http("/ok") + kCrLf + Closing(1));
+    WebTxt(mark + Http("/ok") + "\r\n");
+    EXPECT_EQ(Run("", kOnePass).out, Banner("60") + kSuccess + Http("/ok") + kCrLf + Closing(1));
+}
+
 TEST_F(Webmon, LeadingDigitsMakeAPeriod) {
     // A numeric host address on line 1 is read by its leading digits: 127 seconds.
     WebTxt(Env("WEBMON_HTTP") + "/ok\r\n" + Http("/ok") + "\r\n");

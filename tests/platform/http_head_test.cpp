@@ -44,6 +44,13 @@ TEST(ResponseHead, MalformedLinesAreIgnoredAndTheResponseGoesOn) {
                               "no colon here\r\n", "Content-Length: 2\r\n"});
     EXPECT_EQ(head.status, 200) << "a line starting like a status line, without a space";
     EXPECT_EQ(head.contentLength, "2");
+    // A status line stands only where a response begins; inside a head it is a header.
+    for (const char* inside : {"Http/X: 302 y\r\n", "HTTP/1.1 302 Found\r\n"}) {
+        head = Read({"HTTP/1.0 200 OK\r\n", inside, "Location: /elsewhere\r\n", "\r\n"});
+        EXPECT_EQ(head.status, 200) << inside;
+        EXPECT_TRUE(head.complete) << inside;
+        EXPECT_EQ(head.location, "/elsewhere") << inside;
+    }
     EXPECT_EQ(Read({"http/1.0 201 Created\r\n"}).status, 201) << "any letter case";
     EXPECT_EQ(Read({"HTTP/1.0 302 Found\r\n", "Location: /a\r\n", "Location: /b\r\n"}).location,
               "/a")

@@ -1,8 +1,10 @@
 // The internet library against real servers on 127.0.0.1 (tests/fixtures/servers.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <cstdlib>
 #include <string>
@@ -113,6 +115,14 @@ TEST_F(Internet, BodiesAroundTheChunkSizesArriveIntact) {
         EXPECT_EQ(Read(Http("/bytes/" + std::to_string(n))), Pattern(n)) << n;
     }
     EXPECT_EQ(Read(Http("/bytes/30000?length=none")), Pattern(30000));
+}
+
+// A declared length sets aside at most 8 MiB: 256 MiB declared and 3 bytes sent cost no more.
+TEST_F(Internet, ADeclaredLengthReservesNoMoreThanEightMebibytes) {
+    rt::ByteBuffer buffer(inet::Pool());
+    inet::State().http.Fetch(Http("/bytes/3?length=268435456").c_str(), buffer);
+    EXPECT_EQ(buffer.size(), 3);
+    EXPECT_LE(buffer.capacity(), inet::kMaxReservedBody);
 }
 
 TEST_F(Internet, ABrokenConnectionKeepsWhatArrived) {
@@ -228,6 +238,27 @@ TEST_F(Internet, ACookieCheckIsAPageAndALoopEndsAtTheHopLimit) {
     EXPECT_EQ(Read(Http("/two-locations")), "hello world") << "the first Location";
 }
 
+// A site that sets 60 new cookies on every visit: at most 50 go back to it, the newest.
+TEST_F(Internet, ASiteKeepsAtMostFiftyCookiesTheNewest) {
+    int most = 0;
+    std::string last;
+    for (int visit = 0; visit < 40; ++visit) {
+        last = Read(Http("/cookie-flood?n=60&visit=" + std::to_string(visit)));
+        most = std::max(most, std::atoi(last.c_str()));
+    }
+    if (testing_support::RunningUnderWine()) {
+        // Wine's WinINet keeps every cookie: the last visit sends back all 2,340 before it.
+        EXPECT_EQ(last.substr(0, last.find(' ')), "2340") << last;
+        return;
+    }
+    EXPECT_EQ(most, 50);
+    int count = 0, lowest = 0, highest = 0;
+    ASSERT_EQ(std::sscanf(last.c_str(), "%d %d %d", &count, &lowest, &highest), 3) << last;
+    EXPECT_EQ(count, 50);
+    EXPECT_GE(lowest, 38 * 60) << "the oldest went first: only the last visit's remain";
+    EXPECT_LE(highest, 38 * 60 + 59);
+}
+
 TEST_F(Internet, OnlyHttpAndHttpsAreEverConnected) {
     const std::string sink = Env("WEBMON_SINK");
     const auto start = std::chrono::steady_clock::now();
@@ -326,7 +357,8 @@ TEST_F(Internet, MemoryThatRunsOutInsideAFetchFailsThatFetchAlone) {
 // with accessType; the body, or "<failed>". pauseMs: a wait after the first read, as a reader
 // that falls behind.
 std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::uint32_t receiveMs,
-                        int pauseMs) {
+                        int pauseMs, const char* headers = nullptr,
+                        std::uint32_t headersLength = 0) {
     plat::InetHandle session = plat::InternetOpenA("test", accessType, nullptr, nullptr, 0);
     if (!session) return "<failed>";
     plat::InternetSetOptionA(session, plat::kOptionReceiveTimeout, &receiveMs, 4);
@@ -340,7 +372,7 @@ std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::
         connection ? plat::HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", nullptr,
                                             nullptr, plat::kFlagReload, 0)
                    : nullptr;
-    if (request && plat::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
+    if (request && plat::HttpSendRequestA(request, headers, headersLength, nullptr, 0)) {
         std::string read;
         std::vector<char> chunk(65536);
         std::uint32_t got = 0;
@@ -357,6 +389,22 @@ std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::
     if (connection) plat::InternetCloseHandle(connection);
     plat::InternetCloseHandle(session);
     return body;
+}
+
+// One rule on both builds: a headers length of all ones reads up to the zero byte.
+TEST_F(Internet, AHeadersLengthOfAllOnesMeansUpToTheZeroByte) {
+    const char headers[] = "X-Webmon: yes\r\n";
+    const struct {
+        std::uint32_t length;
+        bool sent;
+    } rows[] = {{plat::kHeadersToZero, true}, {sizeof headers - 1, true}, {0, false}};
+    for (const auto& row : rows) {
+        const std::string echo =
+            PlatformGet("/echo", plat::kInternetOpenTypeDirect, 5000, 0, headers, row.length);
+        EXPECT_EQ(echo.find("X-Webmon: yes") != std::string::npos, row.sent)
+            << "length " << row.length << ":\n"
+            << echo;
+    }
 }
 
 // The bytes wait in the socket while the reader is behind: a pause longer than the receive
@@ -486,6 +534,21 @@ protected:
     }
     std::chrono::steady_clock::time_point start_;
 };
+
+// Until the connection is up, only the connect time-out counts: 2 s here, against 0.5 s to send
+// and to receive.
+TEST_F(SlowPages, AConnectionThatNeverCompletesEndsAtTheConnectTimeOut) {
+    inet::State().http.Close();
+    inet::Limits limits;
+    limits.connectMs = 2000;
+    limits.sendMs = 500;
+    limits.receiveMs = 500;
+    inet::State().http.SetLimits(limits);
+    std::string body;
+    EXPECT_FALSE(Fetch("http://" + Env("WEBMON_FULL") + "/", &body));
+    EXPECT_GT(Seconds(start_), 1.5) << Elapsed(start_);
+    EXPECT_LT(Seconds(start_), 4.5) << Elapsed(start_);
+}
 
 // 8,000 bytes at 4,000 a second: never a second of silence, but a whole block (the declared
 // length + 1) takes two.
