@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "runtime/check.h"
+#include "platform/check.h"
 #include "runtime/memory.h"
 
 namespace rt {

@@ -43,9 +43,9 @@ std::int32_t NumberToInt32(const ArgInfo& arg) {
 
 void WritePathInto(std::uintptr_t selector, char* buffer) {
     const RuntimeContext& ctx = Context();
-    if (selector == 1 || selector == 2001) {
+    if (selector == kPathRunDirectory || selector == kPathProgramDirectory) {
         std::strcpy(buffer, JoinPath(ctx.programDirectory, "").c_str());
-    } else if (selector == 2002) {
+    } else if (selector == kPathProgramFileName) {
         std::strcpy(buffer, ctx.programFileName ? ctx.programFileName : "");
     } else {
         buffer[0] = '\0';
@@ -102,7 +102,7 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
         const unsigned char* record = LookupDataType(static_cast<TypeTag>(first));
         if (!record) return 0;
         std::uint32_t flags = static_cast<std::uint32_t>(ReadInt32(record + kTypeRecordFlags));
-        return (flags & 0x04) ? 2 : (flags & 0x40) ? 1 : 0;
+        return (flags & kTypeFlagAnswersTwo) ? 2 : (flags & kTypeFlagAnswersOne) ? 1 : 0;
     }
     case kSysProgramKind: return ctx.programKind;
     case kSysInterfaceId: {

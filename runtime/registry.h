@@ -54,6 +54,19 @@ enum SystemRequest : std::int32_t {
     kSysWindowRuntimeIsConsole = 1004,  // window runtime: answers 1
 };
 
+// kSysPathInto's selectors: which path is written into the caller's buffer.
+enum PathSelector : std::uintptr_t {
+    kPathRunDirectory = 1,         // the program's directory, with its closing separator
+    kPathProgramDirectory = 2001,  // the same
+    kPathProgramFileName = 2002,   // the program file's name
+};
+
+// The flags word of a library data-type record, as kSysTypeFlags reads it.
+enum DataTypeFlags : std::uint32_t {
+    kTypeFlagAnswersTwo = 0x04,  // kSysTypeFlags answers 2
+    kTypeFlagAnswersOne = 0x40,  // kSysTypeFlags answers 1 (when 0x04 is clear)
+};
+
 // A block of size bytes from the runtime's heap, asked through a library's stored callback
 // (kSysAlloc): how a library allocates the values that it hands to program code. The runtime's
 // out-of-memory rule applies.

@@ -193,7 +193,7 @@ bool TextBlockSize(std::uint64_t length, std::int32_t* bytes) {
 
 BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc) {
     if (n <= 0) return nullptr;
-    if (n > INT32_MAX - 8) ReportAllocFailure(n);
+    if (n > INT32_MAX - static_cast<std::int32_t>(kBinHeader)) ReportAllocFailure(n);
     auto* out = static_cast<unsigned char*>(alloc(n + static_cast<std::int32_t>(kBinHeader)));
     WriteInt32(out, 1);
     WriteInt32(out + 4, n);

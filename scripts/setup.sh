@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs what webmon needs on Debian 12, when anything is missing:
 #   setup.sh run    what the native build of webmon needs, nothing more (scripts/run.sh)
+#   setup.sh quick  what the native suite needs (scripts/test.sh quick): the build, GoogleTest,
+#                   and python3 with openssl for the test servers
 #   setup.sh [test] everything the tests, the Windows build, the fuzzers and packages need
 set -euo pipefail
 
 packages=(cmake make g++ libcurl4-openssl-dev)
 recommends=--no-install-recommends
-if [ "${1:-test}" != run ]; then
+if [ "${1:-test}" = quick ]; then
+  packages+=(python3 openssl googletest libgtest-dev)
+elif [ "${1:-test}" != run ]; then
   recommends=  # wine needs its recommended packages
   packages+=(clang clang-format libclang-rt-14-dev python3 openssl googletest libgtest-dev libbenchmark-dev nginx-light
              g++-mingw-w64-i686 wine wine32:i386 xvfb xauth locales)
@@ -26,6 +30,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The Windows build's GBK path test runs wine under the Chinese locale (code page 936).
-if [ "${1:-test}" != run ] && ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+if [ "${1:-test}" = test ] && ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

@@ -11,7 +11,8 @@
 #     windows    the 32-bit Windows build's tests under wine on a virtual display (xvfb-run),
 #                then both packages made, unpacked into empty folders and run;
 #     fuzz       every fuzz target for 10 s on its committed corpus and new inputs;
-#     format     every C++ file of the tree against .clang-format (the house style).
+#     format     every C++ file of the tree against .clang-format (the house style);
+#     layers     no include against the layers (scripts/check_layers.py).
 #   bash scripts/test.sh quick   the native suite alone: the loop for editing.
 #
 # While a suite's tests run (they mostly wait), the next suites build at low priority, so
@@ -113,10 +114,22 @@ fuzz() {
 format_check() {
   echo "=== format: every C++ file against .clang-format"
   local start=$SECONDS
-  if git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; then
+  # The tree's own files, found without git (a source archive has no .git).
+  if find . -path ./build -prune -o -path ./.git -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) \
+       -print | xargs clang-format --dry-run --Werror; then
     record "format (.clang-format)" 1 0 $((SECONDS - start))
   else
     record "format (.clang-format)" 0 1 $((SECONDS - start))
+  fi
+}
+
+layers_check() {
+  echo "=== layers: platform <- runtime <- libs <- monitor"
+  local start=$SECONDS
+  if python3 scripts/check_layers.py; then
+    record "layers (scripts/check_layers.py)" 1 0 $((SECONDS - start))
+  else
+    record "layers (scripts/check_layers.py)" 0 1 $((SECONDS - start))
   fi
 }
 
@@ -126,7 +139,11 @@ if [ "$mode" = windows ]; then  # under xvfb-run, from the whole command below
   exit 0
 fi
 
-bash scripts/setup.sh || exit 1
+if [ "$mode" = quick ]; then
+  bash scripts/setup.sh quick || exit 1  # what the native suite needs, nothing more
+else
+  bash scripts/setup.sh || exit 1
+fi
 mkdir -p build
 rm -f "$summary" build/*.built
 if [ "$mode" = quick ]; then
@@ -147,6 +164,7 @@ else
   fi
   fuzz
   format_check
+  layers_check
 fi
 
 echo

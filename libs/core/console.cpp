@@ -13,11 +13,13 @@ namespace {
 constexpr int kLineRead = 2049;    // fgets size: up to 2048 bytes and the terminator
 constexpr int kKeyReadMax = 2049;  // bytes the unechoed read stores at most
 constexpr int kInputBuffer = 2052;
+constexpr std::int32_t kToStandardError = 2;  // StandardOutput's direction: 2 is the error stream
+constexpr int kEnterKey = 0x0D;               // the key that ends an unechoed line
 }  // namespace
 
 void StandardOutput(ArgInfo*, std::int32_t count, ArgInfo* args) {
     if (count < 1) return;
-    const plat::Stream stream = (args[0].tag != kTagNone && ArgInt(args[0]) == 2)
+    const plat::Stream stream = (args[0].tag != kTagNone && ArgInt(args[0]) == kToStandardError)
                                     ? plat::Stream::Error
                                     : plat::Stream::Output;
     for (std::int32_t i = 1; i < count; ++i) {
@@ -52,7 +54,7 @@ void StandardInput(ArgInfo* result, std::int32_t count, ArgInfo* args) {
                 break;
             }
             line[stored++] = static_cast<char>(key);
-            if (key == 0x0D) {
+            if (key == kEnterKey) {
                 line[stored - 1] = '\0';
                 break;
             }

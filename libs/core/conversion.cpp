@@ -51,6 +51,8 @@ void CivilFromDays(std::int64_t z, int* year, int* month, int* day) {
 }
 
 constexpr std::int64_t kOleEpochFromUnix = -25569;  // 1899-12-30 in days since 1970-01-01
+constexpr double kLatestDate = 2958465.0;           // 9999-12-31, in days since 1899-12-30
+constexpr double kEarliestDate = -657434.0;         // 0100-01-01, the same
 
 }  // namespace
 
@@ -190,8 +192,8 @@ void LogicalText(std::int32_t value, char* buffer) {
 }
 
 void FormatDateTime(double d, char* buffer) {
-    if (std::isnan(d) || d > 2958465.0) d = 2958465.0;
-    if (d < -657434.0) d = -657434.0;
+    if (std::isnan(d) || d > kLatestDate) d = kLatestDate;
+    if (d < kEarliestDate) d = kEarliestDate;
     d += d > 0 ? 1.0 / 172800 : -1.0 / 172800;
     const double dayPart = std::trunc(d);
     const double fraction = std::fabs(d) - std::floor(std::fabs(d));

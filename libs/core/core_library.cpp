@@ -2,6 +2,7 @@
 #include "libs/core/core_library.h"
 
 #include <atomic>
+#include <iterator>
 
 namespace core {
 namespace {
@@ -12,20 +13,32 @@ rt::SmallBlockPool g_pool{false};
 constexpr int kDataTypeCount = 51;  // window component types; their records stay empty here
 const unsigned char kDataTypes[kDataTypeCount * rt::kDataTypeRecordSize] = {};
 
-const rt::CommandEntry kCommands[] = {
+constexpr rt::CommandEntry kCommands[] = {
     GetRunDirectory, ReadFileBytes,  ToText,        SplitText,
     ToInteger,       StandardOutput, StandardInput, Delay,
+};
+// Program code calls a command by its place in this table: CommandIndex names each place.
+static_assert(std::size(kCommands) == kCommandCount);
+static_assert(kCommands[kGetRunDirectory] == GetRunDirectory &&
+              kCommands[kReadFileBytes] == ReadFileBytes && kCommands[kToText] == ToText &&
+              kCommands[kSplitText] == SplitText && kCommands[kToInteger] == ToInteger &&
+              kCommands[kStandardOutput] == StandardOutput &&
+              kCommands[kStandardInput] == StandardInput && kCommands[kDelay] == Delay);
+
+// The window runtime's messages to the library, which a console program has no windows for.
+enum WindowMessage : std::int32_t {
+    kWindowMessage = 2,
+    kWindowMessageFirst = 10,
+    kWindowMessageLast = 13,
 };
 
 std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
     switch (code) {
     case rt::kLibStart: g_system.store(reinterpret_cast<rt::NotifySystemFn>(first)); return 0;
-    case 2:
-    case 10:
-    case 11:
-    case 12:
-    case 13: return 0;  // window runtime messages: a console program has no windows to act on
-    default: return -1;
+    case kWindowMessage: return 0;
+    default:
+        if (code >= kWindowMessageFirst && code <= kWindowMessageLast) return 0;
+        return -1;
     }
 }
 

@@ -32,6 +32,7 @@ enum CommandIndex : int {
     kStandardOutput,
     kStandardInput,
     kDelay,
+    kCommandCount
 };
 
 void GetRunDirectory(ArgInfo* result, std::int32_t count, ArgInfo* args);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "libs/internet/internet_library.h"
-#include "runtime/check.h"
+#include "platform/check.h"
 #include "runtime/memory.h"
 #include "runtime/value.h"
 

@@ -15,9 +15,6 @@ namespace threadlib {
 
 extern const rt::LibraryDescriptor kThreadLibrary;
 
-// A program subroutine as the new thread runs it: one 32-bit parameter, a 32-bit exit code.
-using Subroutine = std::uint32_t (*)(std::uintptr_t parameter);
-
 void StartThread(rt::ArgInfo* result, std::int32_t count, rt::ArgInfo* args);
 
 // The library's notify function (message 1 stores the runtime's entry, 6 ends the library).

@@ -1,8 +1,10 @@
 // WinINet's HTTP entry points on libcurl: single exchanges, keeping what the library relies on.
 //
 // The divisions of this file, in order:
-//   the handle model  Session, Connection and Request: what a caller's handle is;
-//   the transfer      libcurl's callbacks, StartTransfer, Pump, AwaitHeaders;
+//   the handle model  Session, Connection and Request: what a caller's handle is, and the
+//                     phases of a request's transfer;
+//   the transfer      libcurl's callbacks, StartTransfer, Pump, the ends of a transfer;
+//   cookies           the bounds of the session's cookies;
 //   the entry points  InternetOpenA to InternetCloseHandle, then InternetSetDeadline.
 // Addresses are canonicalized and cracked in url.cpp, response heads read in http_head.cpp,
 // and the request's text (accept types, extra headers, target, URL) made in request_text.cpp.
@@ -30,8 +32,8 @@
 //     before its session. A request reaches its session through its connection when it stops
 //     its transfer, so a parent closed first would leave it a dangling path (checked at close).
 //  7. One thread uses a session's handles at a time. Pump drives the session's one transfer
-//     engine and marks any of its requests finished whose transfer ended, also requests other
-//     than the one being read; their own InternetReadFile reads that mark later, on the same
+//     engine and ends any of its requests whose transfer ended (Phase::Done), also requests
+//     other than the one being read; their own InternetReadFile reads that phase later, on the same
 //     thread. The session's lock orders the engine's use; the cookies have a lock of their own.
 //  8. A request's target points into its caller's block only while InternetReadFile runs.
 #include <curl/curl.h>
@@ -54,7 +56,7 @@
 #include "platform/posix/http_head.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/request_text.h"
-#include "runtime/check.h"
+#include "platform/check.h"
 
 namespace plat {
 namespace {
@@ -72,7 +74,20 @@ void GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// ---- The handle model -------------------------------------------------------------------------
+
 enum class Kind { Session, Connection, Request };
+
+// Where a request's transfer is. Only End makes a transfer Done; IdleLimit gives each phase its
+// time-out of inactivity.
+enum class Phase {
+    Idle,          // no transfer yet: before HttpSendRequestA, or one that could not start
+    Connecting,    // the connection (and its TLS) is coming up: the connect time-out
+    AwaitingHead,  // connected; the request goes out and the head comes in: send and receive
+    Body,          // the head is complete and body bytes come: the receive time-out of silence
+    Paused,        // the reader is behind and libcurl holds the rest in the socket: no time-out
+    Done,          // the transfer ended; `result` says how
+};
 
 struct Handle {
     explicit Handle(Kind k) : kind(k) {}
@@ -151,11 +166,9 @@ struct Request : Handle {
     std::size_t targetGot = 0;
     std::string pending;        // body bytes received and not yet handed out
     std::size_t pendingAt = 0;  // first unread byte of pending
-    bool connected = false;     // the connection is up (and its TLS, for https)
     bool setsCookies = false;   // the response has a Set-Cookie header
-    bool paused = false;
-    bool finished = false;       // the transfer ended
-    CURLcode result = CURLE_OK;  // how it ended
+    Phase phase = Phase::Idle;
+    CURLcode result = CURLE_OK;  // how it ended, once Done
     Clock::time_point lastActivity;
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
 
@@ -178,14 +191,33 @@ T* As(InetHandle h, Kind kind) {
     return handle && handle->kind == kind ? static_cast<T*>(handle) : nullptr;
 }
 
-// ---- Texts ------------------------------------------------------------------------------------
-
 bool IsAscii(const std::string& s) {
     return std::all_of(s.begin(), s.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // ---- The transfer ---------------------------------------------------------------------------
+
+// Ends the transfer with its result: the one way into Phase::Done.
+void End(Request* r, CURLcode result) {
+    r->phase = Phase::Done;
+    r->result = result;
+}
+
+// The longest inactivity a phase allows, from the session's time-outs.
+long IdleLimit(const Session& s, Phase phase) {
+    switch (phase) {
+    case Phase::Connecting: return s.connectMs;
+    case Phase::AwaitingHead: return std::max(s.sendMs, s.receiveMs);
+    case Phase::Body: return s.receiveMs;
+    default: return kNoTimeout;  // idle, paused by its reader, or done: nothing to wait for
+    }
+}
+
+// The head is complete: body bytes may come now.
+void HeadComplete(Request* r) {
+    if (r->phase == Phase::Connecting || r->phase == Phase::AwaitingHead) r->phase = Phase::Body;
+}
 
 // libcurl's callbacks are called from C: nothing may be thrown through them, so an allocation
 // that fails there fails the transfer instead (0 bytes taken aborts it).
@@ -194,6 +226,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) tr
     const std::size_t bytes = size * n;
     r->lastActivity = Clock::now();
     posix::TakeHeadLine(r->head, data, bytes);
+    if (r->head.complete) HeadComplete(r);
     if (bytes > 11 && strncasecmp(data, "set-cookie:", 11) == 0) r->setsCookies = true;
     return bytes;
 } catch (const std::bad_alloc&) {
@@ -210,6 +243,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
         curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
         if (code > 0) r->head.status = code;
         r->head.complete = true;
+        HeadComplete(r);
     }
     r->lastActivity = Clock::now();
     std::size_t taken = 0;
@@ -221,7 +255,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
     }
     // A chunk is taken whole or paused whole: a part already taken leaves the rest pending.
     if (taken == 0 && r->pending.size() - r->pendingAt >= kPauseAt) {
-        r->paused = true;
+        r->phase = Phase::Paused;
         return CURL_WRITEFUNC_PAUSE;  // the reader is behind: hold the rest in the socket
     }
     if (r->pendingAt > 0 && r->pendingAt >= r->pending.size() / 2) {
@@ -237,7 +271,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
 // Called once the connection is up, before the request goes out: connecting has ended.
 int OnConnected(void* user, char*, char*, int, int) {
     auto* r = static_cast<Request*>(user);
-    r->connected = true;
+    if (r->phase == Phase::Connecting) r->phase = Phase::AwaitingHead;
     r->lastActivity = Clock::now();
     return CURL_PREREQFUNC_OK;
 }
@@ -254,10 +288,8 @@ bool StartTransfer(Request* r, const std::string& url) {
     r->head = posix::ResponseHead{};
     r->pending.clear();
     r->pendingAt = 0;
-    r->connected = false;
     r->setsCookies = false;
-    r->paused = false;
-    r->finished = false;
+    r->phase = Phase::Idle;
     r->result = CURLE_OK;
     r->lastActivity = Clock::now();
 
@@ -305,6 +337,7 @@ bool StartTransfer(Request* r, const std::string& url) {
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnConnected);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, r);
     if (curl_multi_add_handle(r->multi, e) != CURLM_OK) return Fail(kErrCannotConnect);
+    r->phase = Phase::Connecting;
     return true;
 }
 
@@ -316,7 +349,7 @@ void Pump(Request* r) {
     std::lock_guard<std::mutex> hold(s->lock);
     const std::size_t before = r->pending.size();
     const std::size_t gotBefore = r->targetGot;
-    const bool headersBefore = r->head.complete;
+    const Phase phaseBefore = r->phase;
     int running = 0;
     curl_multi_perform(r->multi, &running);
     while (CURLMsg* m = curl_multi_info_read(r->multi, &running)) {
@@ -325,31 +358,18 @@ void Pump(Request* r) {
         curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &owner);
         auto* done = reinterpret_cast<Request*>(owner);
         WEBMON_ASSERT(done->connection->session == s);  // invariant 7: the session's own
-        done->finished = true;
-        done->result = m->data.result;
+        End(done, m->data.result);
     }
-    if (r->finished) return;
+    if (r->phase == Phase::Done) return;
     const Clock::time_point now = Clock::now();
-    // A pause comes only after the head is complete (OnBody), so no caller waits on a paused
-    // transfer for its head; should one ever, it fails at once instead of spinning.
-    if (r->paused && !r->head.complete) {
-        r->finished = true;
-        r->result = CURLE_RECV_ERROR;
-        return;
-    }
-    // Until connected, the connect time-out; then the send and receive ones until the head is
-    // in; then the receive one alone.
-    const long idle = !r->connected      ? s->connectMs
-                      : r->head.complete ? s->receiveMs
-                                         : std::max(s->sendMs, s->receiveMs);
     if (now >= r->deadline ||
-        (!r->paused && now - r->lastActivity > std::chrono::milliseconds(idle))) {
-        r->finished = true;
-        r->result = CURLE_OPERATION_TIMEDOUT;
+        now - r->lastActivity > std::chrono::milliseconds(IdleLimit(*s, r->phase))) {
+        End(r, CURLE_OPERATION_TIMEDOUT);
         return;
     }
-    if (r->pending.size() != before || r->targetGot != gotBefore ||
-        r->head.complete != headersBefore || r->paused) {
+    // Something happened, or the reader must resume the transfer: no wait.
+    if (r->pending.size() != before || r->targetGot != gotBefore || r->phase != phaseBefore ||
+        r->phase == Phase::Paused) {
         return;
     }
     const auto untilDeadline =
@@ -461,7 +481,7 @@ void BoundCookies(Request* r) {
 
 // Waits for the headers of the response to the current transfer.
 bool AwaitHeaders(Request* r) {
-    while (!r->head.complete && !r->finished) Pump(r);
+    while (r->phase == Phase::Connecting || r->phase == Phase::AwaitingHead) Pump(r);
     if (r->setsCookies) BoundCookies(r);
     if (r->head.complete) return true;
     // Ended before any final header: a failure, unless an empty response ended cleanly.
@@ -604,7 +624,7 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
         }
         r->pending.clear();
         r->pendingAt = 0;
-        if (r->finished) {
+        if (r->phase == Phase::Done) {
             if (r->result == CURLE_OK) return true;  // the end of the body: 0 bytes
             return Fail(ErrorFor(r->result));
         }
@@ -612,9 +632,9 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
         r->target = static_cast<char*>(buffer);
         r->targetRoom = count;
         r->targetGot = 0;
-        if (r->paused) {
+        if (r->phase == Phase::Paused) {
             // Resuming hands over what libcurl holds at once, and the next pump reads on.
-            r->paused = false;
+            r->phase = Phase::Body;
             r->lastActivity = Clock::now();
             std::lock_guard<std::mutex> hold(r->connection->session->lock);
             curl_easy_pause(r->easy, CURLPAUSE_CONT);
@@ -635,10 +655,6 @@ bool InternetCloseHandle(InetHandle handle) {
     delete h;
     return true;
 }
-
-}  // namespace plat
-
-namespace plat {
 
 void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
     if (auto* r = As<Request>(request, Kind::Request)) {

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/check.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -159,6 +160,8 @@ void Abandon(Handle* h) {
 class Operation {
 public:
     explicit Operation(Handle* h) : h_(h), call_(h->call) {
+        WEBMON_ASSERT(h->raw != nullptr && call_ != nullptr);  // invariant 1: never a closed one
+        WEBMON_ASSERT(call_->awaited.load() == 0);             // invariant 3: one at a time
         number_ = ++call_->issued;
         if (number_ == 0) number_ = ++call_->issued;  // 0 means "none awaited"
         // No reset of the event (a call into the system for every read): it resets itself
