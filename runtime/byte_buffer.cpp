@@ -137,6 +137,27 @@ bool ByteBuffer::Reserve(std::int32_t n) {
     return true;
 }
 
+bool ByteBuffer::Commit(std::int32_t n) {
+    if (n < 0 || n > capacity_ - size_) return false;
+    size_ += n;
+    return true;
+}
+
+unsigned char* ByteBuffer::Detach() {
+    if (!data_ || pool_->Owns(data_)) return nullptr;
+    if (size_ > 0 && capacity_ - size_ > kMaxUnused) {
+        // A smaller block stays in place; should the heap move it instead, it moves.
+        if (void* fitted = RuntimeHeapReAlloc(data_, static_cast<std::uint32_t>(size_))) {
+            data_ = static_cast<unsigned char*>(fitted);
+        }
+    }
+    unsigned char* block = data_;
+    data_ = nullptr;
+    size_ = 0;
+    capacity_ = 0;
+    return block;
+}
+
 void ByteBuffer::Release(void* block) {
     if (!block) return;
     if (pool_->Owns(block)) {

@@ -59,6 +59,12 @@ public:
     // Room for n bytes in all, size and contents kept: a heap block of exactly n bytes when the
     // block has less. False, the buffer unchanged, when the heap cannot supply it.
     bool Reserve(std::int32_t n);
+    // The n bytes after the end, written in place within the capacity (a read straight into the
+    // room that Reserve made), become part of the buffer. False, nothing changed, past the room.
+    bool Commit(std::int32_t n);
+    // Hands over a heap block, its unused room given back first when more than kMaxUnused bytes
+    // lie unused; the buffer is left empty. Null, the buffer unchanged, for a pool slot or none.
+    unsigned char* Detach();
     void Free();
     void Release(void* block);  // one block back to the pool or the heap
 

@@ -73,7 +73,6 @@ std::int32_t CompareTexts(const char* a, const char* b) {
 }
 
 namespace {
-constexpr std::size_t kBinHeader = 8;        // the byte set's 1 and its length
 constexpr std::size_t kWordArrayHeader = 8;  // a one-dimensional array's dims and its size
 }  // namespace
 
@@ -191,12 +190,16 @@ bool TextBlockSize(std::uint64_t length, std::int32_t* bytes) {
     return true;
 }
 
+BinValue AdoptBin(void* block, std::int32_t n) {
+    WriteInt32(block, 1);
+    WriteInt32(static_cast<unsigned char*>(block) + 4, n);
+    return block;
+}
+
 BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc) {
     if (n <= 0) return nullptr;
-    if (n > INT32_MAX - static_cast<std::int32_t>(kBinHeader)) ReportAllocFailure(n);
-    auto* out = static_cast<unsigned char*>(alloc(n + static_cast<std::int32_t>(kBinHeader)));
-    WriteInt32(out, 1);
-    WriteInt32(out + 4, n);
+    if (n > INT32_MAX - kBinHeader) ReportAllocFailure(n);
+    auto* out = static_cast<unsigned char*>(AdoptBin(alloc(n + kBinHeader), n));
     std::memcpy(out + kBinHeader, bytes, static_cast<std::size_t>(n));
     return out;
 }

@@ -169,6 +169,7 @@ inline void WriteWord(void* at, std::uintptr_t v) { std::memcpy(at, &v, kWord); 
 //   array     {int32 dims, int32 size[dims], the elements: a word each for texts, byte sets
 //             and other addresses, the type's width each for numbers}
 // Every accessor takes null for the empty value.
+constexpr std::int32_t kBinHeader = 8;           // a byte set's 1 and its length
 std::int32_t BinLength(const void* bin);         // 0 for null
 const unsigned char* BinBytes(const void* bin);  // the bytes after the header; null for null
 // The bytes of an array's header: 4 + 4 * dims (a negative count as 0); 0 for null.
@@ -250,6 +251,9 @@ void* RuntimeAlloc(std::int32_t size);                                          
 TextValue NewText(const char* bytes, std::size_t n, Allocator alloc = RuntimeAlloc);  // null: n 0
 TextValue CopyText(const char* text, Allocator alloc = RuntimeAlloc);  // null for an empty text
 BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc = RuntimeAlloc);  // null: n 0
+// The byte set made of a runtime heap block whose n bytes (n > 0) already stand after the
+// header's kBinHeader bytes: writes the header; the block is the value from now on.
+BinValue AdoptBin(void* block, std::int32_t n);
 // A new one-dimensional array of count words, its header written and its elements not; null
 // when its size passes what a signed 32-bit size can count.
 ArrayValue NewWordArray(std::size_t count, Allocator alloc = RuntimeAlloc);

@@ -119,17 +119,18 @@ void HttpSession::Close() {
     session_ = nullptr;
 }
 
-bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body) {
+bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body, std::int32_t headRoom) {
     body.Resize(0);
     rt::RecoverableAllocations recoverable;
     try {
-        return FetchHops(address, body);
+        if (headRoom > 0 && !body.Resize(headRoom)) return false;
+        return FetchHops(address, body, headRoom);
     } catch (const std::bad_alloc&) {
         return false;  // the handles were closed on the way out, request first; the body stays
     }
 }
 
-bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body) {
+bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body, std::int32_t headRoom) {
     if (!IsAcceptableAddress(address)) return false;
     // Parsed before anything is opened: a scheme that is not fetched costs no network at all.
     Target target;
@@ -184,11 +185,11 @@ bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body) {
             case Hop::Page: break;  // no usable Location: this response is the page
             }
         }
-        return ReadBody(h.request, body, deadline);
+        return ReadBody(h.request, body, headRoom, deadline);
     }
 }
 
-bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
+bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::int32_t headRoom,
                            std::chrono::steady_clock::time_point deadline) {
     char lengthText[32];
     std::uint32_t lengthSize = sizeof lengthText;
@@ -196,39 +197,54 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
         plat::HttpQueryInfoA(request, plat::kQueryContentLength, lengthText, &lengthSize, nullptr);
     if (known) lengthText[lengthSize < sizeof lengthText ? lengthSize : sizeof lengthText - 1] = 0;
     const std::int32_t chunk = ReadChunkFor(known ? lengthText : nullptr);
+    const std::int32_t declared = known ? std::max(rt::ParseInt32(lengthText), 0) : 0;
+    const std::int32_t limit = limits_.bodyBytes;
+    const auto bodySize = [&] { return body.size() - headRoom; };
     // The body's room, from its declared length: the server's word sets aside at most
-    // kMaxReservedBody, and past that the body grows as its bytes arrive. A small body is left
-    // to a pool slot, and a room the heap refuses to growth as the bytes come.
-    const std::int32_t declared = known ? rt::ParseInt32(lengthText) : 0;
-    if (declared > rt::SmallBlockPool::kSlotSize) {
-        body.Reserve(std::min({declared, limits_.bodyBytes, kMaxReservedBody}));
-    }
+    // kMaxReservedBody, and past that the body grows as its bytes arrive.
+    if (declared > 0) body.Reserve(headRoom + std::min({declared, limit, kMaxReservedBody}));
 
-    rt::ByteBuffer block(Pool());
-    if (!block.Allocate(chunk)) return false;
+    rt::ByteBuffer spill(Pool());  // where a read goes when the body has no room in place
     for (;;) {
-        const std::uint32_t left = MillisecondsUntil(deadline);
-        if (left == 0) return false;  // the deadline keeps what was read
+        if (MillisecondsUntil(deadline) == 0) return false;  // the deadline keeps what was read
+        const std::int32_t room = limit - bodySize();        // what the limit still lets in
+        if (body.capacity() == body.size() && room > 0 &&
+            (declared == 0 || bodySize() < declared)) {
+            // Growth by doubling as the bytes come, within the limit and any declared length:
+            // a body of n bytes moves O(log n) times. A room the heap refuses leaves the spill.
+            std::int64_t target = std::max<std::int64_t>(2 * std::int64_t{body.capacity()},
+                                                         std::int64_t{body.size()} + chunk);
+            if (declared > 0) target = std::min<std::int64_t>(target, headRoom + declared);
+            target = std::min<std::int64_t>(target, std::int64_t{headRoom} + limit);
+            body.Reserve(static_cast<std::int32_t>(target));
+        }
         std::uint32_t got = 0;
-        if (!plat::InternetReadFile(request, block.data(), static_cast<std::uint32_t>(chunk),
+        const std::int32_t free = body.capacity() - body.size();
+        if (free > 0 && room > 0) {
+            const auto ask = static_cast<std::uint32_t>(std::min({chunk, free, room}));
+            if (!plat::InternetReadFile(request, body.data() + body.size(), ask, &got)) {
+                return false;
+            }
+            if (got == 0) return true;
+            body.Commit(static_cast<std::int32_t>(got));
+            WEBMON_ASSERT(bodySize() <= limit);  // invariant 4 of fetch_policy.h
+            continue;
+        }
+        // No room in place: bytes past a declared length, past the limit, or past what the heap
+        // gave. They are kept as far as the limit allows; past it the read stops, as a broken
+        // connection does, with the prefix.
+        if (!spill.data() && !spill.Allocate(chunk)) return false;
+        if (!plat::InternetReadFile(request, spill.data(), static_cast<std::uint32_t>(chunk),
                                     &got)) {
             return false;
         }
         if (got == 0) return true;
-        // Past the body limit the read stops, as a broken connection does, with the prefix.
-        const std::int64_t room = static_cast<std::int64_t>(limits_.bodyBytes) - body.size();
         const std::int32_t keep =
             static_cast<std::int32_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(got)));
-        if (keep > 0 && body.capacity() > 0 && body.size() + keep > body.capacity()) {
-            // Growth by doubling, never past the limit: a body of n bytes moves O(log n) times.
-            const std::int64_t doubled = 2 * static_cast<std::int64_t>(body.capacity());
-            body.Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(
-                std::max<std::int64_t>(doubled, body.size() + keep), limits_.bodyBytes)));
-        }
         // A chunk that cannot be kept would leave a hole in the body: stop with the intact
         // prefix instead.
-        if (keep > 0 && !body.Append(block.data(), keep)) return false;
-        WEBMON_ASSERT(body.size() <= limits_.bodyBytes);  // invariant 4 of fetch_policy.h
+        if (keep > 0 && !body.Append(spill.data(), keep)) return false;
+        WEBMON_ASSERT(bodySize() <= limit);  // invariant 4 of fetch_policy.h
         if (keep < static_cast<std::int64_t>(got)) return false;
     }
 }

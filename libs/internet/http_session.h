@@ -5,6 +5,8 @@
 //     opens and closes its own connection and request handles, request first.
 //  2. Fetch never reports an error: false, with the body bytes read so far in the buffer. Memory
 //     that runs out inside a fetch fails that fetch alone, its handles closed.
+//  5. The body is read straight into the caller's buffer, after the head room it asks for: no
+//     byte of it is copied on the way but where a read finds no room left in place.
 //  3. The rules of fetch_policy.h hold for every request: schemes, redirects one hop at a time,
 //     credentials, time-outs, the deadline and the body limit.
 //  4. No lock: one thread fetches at a time.
@@ -43,7 +45,8 @@ bool ParseAddress(const std::string& address, Target* target);
 class HttpSession {
 public:
     bool Open();
-    bool Fetch(const char* address, rt::ByteBuffer& body);
+    // The body's bytes go into body after headRoom bytes that the caller fills in itself.
+    bool Fetch(const char* address, rt::ByteBuffer& body, std::int32_t headRoom = 0);
     void Close();
 
     // Test builds shorten the limits; the time-outs apply to the session opened next.
@@ -53,11 +56,11 @@ public:
     void SetOpen(OpenFunction open) { open_ = open; }
 
 private:
-    bool FetchHops(const char* address, rt::ByteBuffer& body);
+    bool FetchHops(const char* address, rt::ByteBuffer& body, std::int32_t headRoom);
 
     // Reads the body of the request's response: true at its end, false when the connection
     // broke, the deadline passed or the body limit was reached (the prefix is kept).
-    bool ReadBody(plat::InetHandle request, rt::ByteBuffer& body,
+    bool ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::int32_t headRoom,
                   std::chrono::steady_clock::time_point deadline);
 
     plat::InetHandle session_ = nullptr;  // null until a fetch opens it

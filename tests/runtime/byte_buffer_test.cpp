@@ -163,6 +163,26 @@ TEST(ByteBuffer, RoomReservedAheadKeepsTheBlockWhileAppendsFillIt) {
     EXPECT_EQ(b.capacity(), 6004 + ByteBuffer::kHeapSpare);
 }
 
+// A read straight into the reserved room, then the heap block handed over as it is.
+TEST(ByteBuffer, CommittedRoomAndADetachedHeapBlock) {
+    auto pool = std::make_unique<SmallBlockPool>(true);
+    ByteBuffer b(*pool);
+    ASSERT_TRUE(b.Append("slot", 4));
+    EXPECT_EQ(b.Detach(), nullptr) << "a pool slot stays with its buffer";
+    EXPECT_EQ(b.size(), 4);
+    ASSERT_TRUE(b.Reserve(1000));  // past a slot: a heap block
+    std::memcpy(b.data() + 4, "read", 4);
+    EXPECT_TRUE(b.Commit(4));
+    EXPECT_FALSE(b.Commit(993)) << "past the room";
+    EXPECT_EQ(b.size(), 8);
+    unsigned char* block = b.Detach();
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::memcmp(block, "slotread", 8), 0);
+    EXPECT_EQ(b.data(), nullptr);
+    EXPECT_EQ(b.capacity(), 0);
+    rt::RuntimeHeapFree(block);
+}
+
 TEST(ByteBuffer, ABlockTheHeapCannotSupplyLeavesTheBufferAsItWas) {
     auto pool = std::make_unique<SmallBlockPool>(true);
     ByteBuffer slot(*pool), heap(*pool), fresh(*pool);
