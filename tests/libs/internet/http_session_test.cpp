@@ -416,28 +416,34 @@ TEST_F(Internet, AReaderThatFallsBehindStillGetsTheWholeBody) {
     EXPECT_TRUE(body == Pattern(3000000)) << "the bytes in order";
 }
 
+// A session opened afresh with shorter limits, back to the usual ones after each test.
+class Limited : public Internet {
+protected:
+    void TearDown() override { Use(inet::Limits{}); }
+    // The time-outs apply to the session opened next: the one open now is closed first.
+    void Use(const inet::Limits& limits) {
+        inet::State().http.Close();
+        inet::State().http.SetLimits(limits);
+        start_ = std::chrono::steady_clock::now();
+    }
+    std::chrono::steady_clock::time_point start_;
+};
+
 // Servers that never stop, against a deadline of 2 s and a body limit of 1 MiB.
-class Bounded : public Internet {
+class Bounded : public Limited {
 protected:
     void SetUp() override {
-        Internet::SetUp();
-        inet::State().http.Close();
+        Limited::SetUp();
         inet::Limits quick;
         quick.deadlineMs = 2000;
         quick.bodyBytes = kLimit;
-        inet::State().http.SetLimits(quick);
-        start_ = std::chrono::steady_clock::now();
-    }
-    void TearDown() override {
-        inet::State().http.Close();
-        inet::State().http.SetLimits(inet::Limits{});
+        Use(quick);
     }
     void ExpectEndedByTheDeadline() {
         EXPECT_GT(Seconds(start_), 1.5) << Elapsed(start_);
         EXPECT_LT(Seconds(start_), 4.5) << Elapsed(start_);
     }
     static constexpr int kLimit = 1 << 20;
-    std::chrono::steady_clock::time_point start_;
 };
 
 TEST_F(Bounded, InterimResponsesForeverEndAtTheDeadline) {
@@ -468,7 +474,7 @@ TEST_F(Bounded, ADrippingBodyEndsAtTheDeadlineWithItsPrefix) {
 TEST_F(Bounded, FetchesCutAtTheirDeadlineLeaveNoWorkerBehind) {
     inet::Limits cut;
     cut.deadlineMs = 300;
-    inet::State().http.SetLimits(cut);
+    Use(cut);
     std::string body;
     EXPECT_FALSE(Fetch(Http("/drip/body"), &body));  // the session's own threads start first
     const int before = testing_support::ThreadsOfThisProcess();
@@ -518,32 +524,24 @@ TEST_F(Bounded, ABodyOfExactlyTheLimitIsWhole) {
 }
 
 // The receive time-out counts silence, not the time a read takes: 1 s here.
-class SlowPages : public Internet {
+class SlowPages : public Limited {
 protected:
     void SetUp() override {
-        Internet::SetUp();
-        inet::State().http.Close();
+        Limited::SetUp();
         inet::Limits quick;
         quick.receiveMs = 1000;
-        inet::State().http.SetLimits(quick);
-        start_ = std::chrono::steady_clock::now();
+        Use(quick);
     }
-    void TearDown() override {
-        inet::State().http.Close();
-        inet::State().http.SetLimits(inet::Limits{});
-    }
-    std::chrono::steady_clock::time_point start_;
 };
 
 // Until the connection is up, only the connect time-out counts: 2 s here, against 0.5 s to send
 // and to receive.
 TEST_F(SlowPages, AConnectionThatNeverCompletesEndsAtTheConnectTimeOut) {
-    inet::State().http.Close();
     inet::Limits limits;
     limits.connectMs = 2000;
     limits.sendMs = 500;
     limits.receiveMs = 500;
-    inet::State().http.SetLimits(limits);
+    Use(limits);
     std::string body;
     EXPECT_FALSE(Fetch("http://" + Env("WEBMON_FULL") + "/", &body));
     EXPECT_GT(Seconds(start_), 1.5) << Elapsed(start_);
