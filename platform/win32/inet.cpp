@@ -178,9 +178,7 @@ public:
             return true;
         }
         if (::GetLastError() != ERROR_IO_PENDING) {
-            const DWORD error = ::GetLastError();
-            call_->awaited.store(0);
-            ::SetLastError(error);
+            call_->awaited.store(0);  // failed at once: no notice will come either
             return false;
         }
         pending_ = true;
