@@ -103,8 +103,36 @@ void FindClose(FindHandle search) {
 // ---- Files -----------------------------------------------------------------------------------
 
 namespace {
+posix::BetweenLooksCall g_betweenLooks = nullptr;
+
+// What /proc/PID/fdinfo/N says of one descriptor, read in one go, so that its lines describe
+// one open file: its flags, and its inode number (-1 where the kernel does not say it).
+bool ReadFdInfo(const std::string& path, unsigned* flags, long long* ino) {
+    FILE* in = std::fopen(path.c_str(), "r");
+    if (!in) return false;
+    char text[512];
+    std::size_t n = std::fread(text, 1, sizeof text - 1, in);
+    std::fclose(in);
+    text[n] = '\0';
+    const char* f = std::strstr(text, "flags:");
+    if (!f || std::sscanf(f, "flags: %o", flags) != 1) return false;
+    const char* i = std::strstr(text, "\nino:");
+    if (!i || std::sscanf(i, "\nino: %lld", ino) != 1) *ino = -1;
+    return true;
+}
+
+bool SameFile(const std::string& fdPath, dev_t dev, ino_t ino) {
+    struct stat st;
+    return stat(fdPath.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+}
+
 // True when some process other than this one holds the file (dev, ino) open for writing.
 // Linux has no share modes; /proc shows every descriptor this user may see, with its flags.
+// A descriptor is looked at twice (its file, then its flags), and between the two its process
+// may close it and open something else under the same number: a webmon beside this one that
+// has just read web.txt opens its sockets, which are read-write. So the flags count only when
+// they are the file's own: fdinfo names the inode it describes, and where an older kernel does
+// not, the file is looked at again after the flags.
 bool OpenForWritingElsewhere(dev_t dev, ino_t ino) {
     DIR* proc = opendir("/proc");
     if (!proc) return false;
@@ -119,21 +147,17 @@ bool OpenForWritingElsewhere(dev_t dev, ino_t ino) {
         if (!fds) continue;
         while (dirent* f = readdir(fds)) {
             if (f->d_name[0] == '.') continue;
-            struct stat st;
-            if (stat((fdDir + "/" + f->d_name).c_str(), &st) != 0) continue;
-            if (st.st_dev != dev || st.st_ino != ino) continue;
-            std::string info = std::string("/proc/") + p->d_name + "/fdinfo/" + f->d_name;
-            if (FILE* in = std::fopen(info.c_str(), "r")) {
-                char line[128];
-                while (std::fgets(line, sizeof line, in)) {
-                    unsigned flags;
-                    if (std::sscanf(line, "flags: %o", &flags) == 1) {
-                        if ((flags & O_ACCMODE) != O_RDONLY) busy = true;
-                        break;
-                    }
-                }
-                std::fclose(in);
+            const std::string fdPath = fdDir + "/" + f->d_name;
+            if (!SameFile(fdPath, dev, ino)) continue;
+            if (g_betweenLooks) g_betweenLooks(pid, std::atoi(f->d_name));
+            unsigned flags = 0;
+            long long infoIno = -1;
+            if (!ReadFdInfo(std::string("/proc/") + p->d_name + "/fdinfo/" + f->d_name, &flags,
+                            &infoIno)) {
+                continue;  // closed meanwhile: no writer
             }
+            if ((flags & O_ACCMODE) == O_RDONLY) continue;
+            busy = infoIno >= 0 ? static_cast<ino_t>(infoIno) == ino : SameFile(fdPath, dev, ino);
             if (busy) break;
         }
         closedir(fds);
@@ -163,6 +187,7 @@ bool TakeReadLock(int fd) {
 }  // namespace
 
 void posix::SetReadLockSeam(posix::ReadLockCall call) { g_readLock = call ? call : RealReadLock; }
+void posix::SetBetweenLooksSeam(posix::BetweenLooksCall call) { g_betweenLooks = call; }
 
 FileHandle OpenFileForReading(const char* path) {
     // Non-blocking, so that a named pipe without a writer cannot hold the open; only regular

@@ -41,5 +41,10 @@ bool ConsoleIsUtf8();
 // play a file system without locks; null: the real call.
 using ReadLockCall = int (*)(int fd, struct flock* lock);
 void SetReadLockSeam(ReadLockCall call);
+// Called in OpenFileForReading's look for writers, between the look at another process's
+// descriptor that shows the file and the look at its flags, for tests that change the
+// descriptor there; null: nothing is called.
+using BetweenLooksCall = void (*)(long pid, int fd);
+void SetBetweenLooksSeam(BetweenLooksCall call);
 
 }  // namespace plat::posix

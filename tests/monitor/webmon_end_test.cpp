@@ -33,12 +33,35 @@ TEST_F(Webmon, EndingAtRandomMomentsIsAlwaysCleanAndImmediate) {
     for (std::thread& t : runners) t.join();
     for (int run = 0; run < kRuns; ++run) {
         const ChildResult& r = results[run];
-        const double end = ends[run];
-        ASSERT_FALSE(r.timedOut) << "run " << run << " ending at " << end;
-        EXPECT_EQ(r.exitCode, 0) << "run " << run << " ending at " << end << "\n" << r.err;
-        EXPECT_LT(r.seconds, end + 3.0) << "run " << run;
-        EXPECT_EQ(r.err, "") << "run " << run;
-        EXPECT_EQ(r.out.rfind(Banner("1"), 0), 0u) << "run " << run;
+        const std::string seen = "run " + std::to_string(run) + " ending at " +
+                                 std::to_string(ends[run]) + " s, over after " +
+                                 std::to_string(r.seconds) + " s, output \"" + FirstBytes(r.out) +
+                                 "\"";
+        ASSERT_FALSE(r.timedOut) << seen;
+        EXPECT_EQ(r.exitCode, 0) << seen << "\n" << r.err;
+        EXPECT_LT(r.seconds, ends[run] + 3.0) << seen;
+        EXPECT_EQ(r.err, "") << seen;
+        EXPECT_EQ(r.out.rfind(Banner("1"), 0), 0u) << seen;
+    }
+}
+
+// Webmons started at the same moment from one folder all read its web.txt: one reading the
+// file is no writer of it, even as it reuses the descriptor's number for its sockets.
+TEST_F(Webmon, WebmonsStartedTogetherFromOneFolderAllMonitor) {
+    WebTxt("1\r\n" + Http("/ok") + "\r\n" + Closed() + "\r\n");
+    constexpr int kAtOnce = 8, kRounds = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<ChildResult> results(kAtOnce);
+        std::vector<std::thread> runners;
+        for (int i = 0; i < kAtOnce; ++i) {
+            runners.emplace_back([&, i] { results[i] = Run("", 0.8); });
+        }
+        for (std::thread& t : runners) t.join();
+        for (int i = 0; i < kAtOnce; ++i) {
+            EXPECT_EQ(results[i].out.rfind(Banner("1"), 0), 0u)
+                << "round " << round << ", webmon " << i << ": \"" << FirstBytes(results[i].out)
+                << "\"";
+        }
     }
 }
 

@@ -38,6 +38,21 @@ inline std::string Closing(int pass) {
     return "Mission accomplished," + std::to_string(pass) + "\r\n";
 }
 
+// The first bytes of a run's output, readable in a failure message (other bytes as \xHH).
+inline std::string FirstBytes(const std::string& out, std::size_t count = 96) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (std::size_t i = 0; i < out.size() && i < count; ++i) {
+        const unsigned char c = static_cast<unsigned char>(out[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            shown += static_cast<char>(c);
+        } else {
+            shown += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+        }
+    }
+    return shown + (out.size() > count ? "..." : "");
+}
+
 inline std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";

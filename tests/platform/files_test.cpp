@@ -11,7 +11,9 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -88,6 +90,82 @@ TEST(OpenFileForReading, AFileSystemWithoutLocksStillReads) {
     }
     plat::posix::SetReadLockSeam(nullptr);
     EXPECT_EQ(ReadThrough(dir + "/web.txt"), "30\r\n");
+    RemoveTree(dir);
+}
+
+// A process that holds the file open and, when told, puts something else under the same
+// descriptor number: the look for writers sees its descriptor, then its flags, and the seam
+// runs the change between the two, as another process may at any moment.
+enum class Between { Nothing, ASocket, TheFileForWriting };
+struct Holder {
+    pid_t pid = -1;
+    int command = -1, ack = -1;
+};
+Holder g_holder;
+
+Holder Hold(const std::string& path, int mode, Between between) {
+    int command[2], ack[2];
+    if (pipe(command) != 0 || pipe(ack) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {  // only async-signal-safe calls from here
+        close(command[1]);
+        close(ack[0]);
+        int fd = open(path.c_str(), mode);
+        char c = 0;
+        (void)!write(ack[1], "r", 1);
+        if (read(command[0], &c, 1) == 1) {
+            int other = between == Between::ASocket             ? socket(AF_INET, SOCK_STREAM, 0)
+                        : between == Between::TheFileForWriting ? open(path.c_str(), O_RDWR)
+                                                                : fd;
+            if (other != fd) dup2(other, fd);
+            (void)!write(ack[1], "d", 1);
+            (void)!read(command[0], &c, 1);
+        }
+        _exit(0);
+    }
+    close(command[0]);
+    close(ack[1]);
+    char c = 0;
+    if (read(ack[0], &c, 1) != 1) return {};
+    return {pid, command[1], ack[0]};
+}
+
+void ChangeHoldersDescriptor(long pid, int) {
+    if (pid != g_holder.pid || g_holder.command < 0) return;
+    char c = 0;
+    (void)!write(g_holder.command, "x", 1);
+    (void)!read(g_holder.ack, &c, 1);
+    g_holder.command = -1;  // once; the pipe is closed by the test
+}
+
+TEST(OpenFileForReading, OnlyAWriterAtTheMomentOfItsFlagsKeepsTheFileShut) {
+    const std::string dir = MakeTempDir();
+    WriteFile(dir + "/web.txt", "30\r\n");
+    const struct {
+        const char* name;
+        int mode;
+        Between between;
+        bool refused;
+    } rows[] = {
+        {"a reader", O_RDONLY, Between::Nothing, false},
+        {"a writer", O_WRONLY, Between::Nothing, true},
+        {"a reader whose number is a socket by the time of its flags", O_RDONLY, Between::ASocket,
+         false},
+        {"a reader that has become a writer of the file", O_RDONLY, Between::TheFileForWriting,
+         true},
+    };
+    plat::posix::SetBetweenLooksSeam(ChangeHoldersDescriptor);
+    for (const auto& row : rows) {
+        g_holder = Hold(dir + "/web.txt", row.mode, row.between);
+        ASSERT_GT(g_holder.pid, 0) << row.name;
+        const int command = g_holder.command;
+        EXPECT_EQ(ReadThrough(dir + "/web.txt"), row.refused ? "<refused>" : "30\r\n") << row.name;
+        EXPECT_EQ(g_holder.command, -1) << row.name << ": the holder's descriptor was not seen";
+        close(command);
+        close(g_holder.ack);
+        waitpid(g_holder.pid, nullptr, 0);
+    }
+    plat::posix::SetBetweenLooksSeam(nullptr);
     RemoveTree(dir);
 }
 
