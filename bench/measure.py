@@ -12,7 +12,10 @@ small files and one 64 MB file, then measures:
   3. one webmon pass over the 1,000 addresses, from its start to its first
      "Mission accomplished," line, beside the plain loop over the same list (time, peak memory);
   4. a webmon pass over one endless page (a server sending as fast as it can, forever): its peak
-     resident memory beside the body limit.
+     resident memory beside the body limit;
+  5. a 50 MB body behind lying lengths (Content-Length: 1 and then the true one; chunked under
+     Content-Length: 100000): one webmon pass over each beside a pass over the same body with an
+     honest length.
 """
 import contextlib
 import os
@@ -122,6 +125,68 @@ def start_endless():
     import threading
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server.server_address[1]
+
+
+LYING_BODY = 50 * 1000 * 1000
+
+
+def start_lying():
+    """A server on loopback sending the same 50 MB body under three heads: /honest (its true
+    length), /two-lengths (Content-Length: 1, then the true one) and /chunked-lie (chunks of
+    64 KiB under Content-Length: 100000). Returns its port."""
+    import socketserver
+    import threading
+    piece = b'<p>a body longer than its head says</p>\n' * 1600  # 64,000 bytes
+    heads = {
+        b'/honest': b'Content-Length: %d\r\n' % LYING_BODY,
+        b'/two-lengths': b'Content-Length: 1\r\nContent-Length: %d\r\n' % LYING_BODY,
+        b'/chunked-lie': b'Content-Length: 100000\r\nTransfer-Encoding: chunked\r\n',
+    }
+
+    class Lying(socketserver.BaseRequestHandler):
+        def handle(self):
+            request = b''
+            while b'\r\n\r\n' not in request:
+                data = self.request.recv(65536)
+                if not data:
+                    return
+                request += data
+            path = request.split(b' ')[1]
+            chunked = path == b'/chunked-lie'
+            try:
+                self.request.sendall(b'HTTP/1.1 200 OK\r\nConnection: close\r\n' +
+                                     heads[path] + b'\r\n')
+                for _ in range(LYING_BODY // len(piece)):
+                    self.request.sendall(b'%x\r\n%s\r\n' % (len(piece), piece) if chunked
+                                         else piece)
+                if chunked:
+                    self.request.sendall(b'0\r\n\r\n')
+            except OSError:
+                pass
+
+    class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
+        daemon_threads = True
+    server = Server(('127.0.0.1', 0), Lying)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
+
+
+def lying_lengths(exe, folder, launcher=()):
+    """Passes over a 50 MB body behind lying lengths beside the same body with an honest one,
+    the three taking turns to go first; prints the table."""
+    port = start_lying()
+    paths = ('/honest', '/two-lengths', '/chunked-lie')
+    times = {p: [] for p in paths}
+    for round_ in range(ROUNDS):
+        for i in range(len(paths)):
+            path = paths[(i + round_) % len(paths)]
+            url = 'http://127.0.0.1:%d%s' % (port, path)
+            times[path].append(timed_pass(exe, folder, [url], launcher)[0])
+    honest = statistics.median(times['/honest'])
+    print('50 MB body            webmon pass  x honest (target <= 1.5)')
+    for path in paths:
+        t = statistics.median(times[path])
+        print('  %-18s  %8.3f s    %5.2f' % (path, t, t / honest))
 
 
 def webmon_pass(build, folder, urls):
@@ -234,6 +299,8 @@ def main():
               % (w, l, w / l))
         print('webmon peak resident %.1f MB, plain loop %.1f MB, ratio %.3f (target <= 1.2)'
               % (wm / 1024, lm / 1024, wm / lm))
+
+        lying_lengths(os.path.join(build, 'webmon'), folder)
 
         endless = 'http://127.0.0.1:%d/' % start_endless()
         seconds, rss = webmon_pass(build, folder, [endless])

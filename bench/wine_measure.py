@@ -6,7 +6,8 @@ BUILD_DIR is a win32 build with benchmarks (build/win32). Starts nginx on loopba
 measure.py does, then, five rounds taking turns to go first, measures whole processes under wine:
 one webmon.exe pass over the 1,000 small pages, from its start to its first
 "Mission accomplished," line, beside the plain loop's process over the same list; then a pass
-over one 64 MB text page beside the plain loop fetching it; then a pass over a page without end,
+over one 64 MB text page beside the plain loop fetching it; then passes over a 50 MB body
+behind lying lengths beside the same body with an honest one; then a pass over a page without end,
 which the body limit ends. With OTHER_WEBMON_EXE (an earlier build, say), that one is measured in
 the same rounds. Run it under a display (xvfb-run), as the tests are.
 """
@@ -77,6 +78,10 @@ def main():
             f.write(big + '\n')
         compare('pass over a 64 MB text page', exes, folder, [big],
                 lambda: loop_process(build, one, 1), 1.5)
+
+        for exe in exes:
+            print(exe)
+            measure.lying_lengths(exe, folder, [WINE_RUN])
 
         endless = 'http://127.0.0.1:%d/' % measure.start_endless()
         print('pass over a page without end (ended by the 256 MiB limit; the deadline is 300 s): '

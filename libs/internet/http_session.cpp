@@ -204,24 +204,34 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::
     // kMaxReservedBody, and past that the body grows as its bytes arrive.
     if (declared > 0) body.Reserve(headRoom + std::min({declared, limit, kMaxReservedBody}));
 
+    // A body stops at its declared length, where an honest one ends: nothing grows ahead of
+    // the read that finds the end. Past it, the body is one of unknown length: a server that
+    // declares less than it sends is read in full blocks and grows by doubling like any other.
+    const auto reachedDeclared = [&] { return declared > 0 && bodySize() >= declared; };
+    const auto readSize = [&] { return declared > 0 && bodySize() > declared ? kMaxChunk : chunk; };
+    // Doubling within the limit and, short of the declared length, within it: a body of n bytes
+    // moves O(log n) times. False when the heap refuses even the least room.
+    const auto grow = [&](std::int32_t least) {
+        std::int64_t target = std::max<std::int64_t>(2 * std::int64_t{body.capacity()},
+                                                     std::int64_t{body.size()} + least);
+        if (declared > 0 && bodySize() < declared) {
+            target = std::min<std::int64_t>(target, headRoom + declared);
+        }
+        target = std::min<std::int64_t>(target, std::int64_t{headRoom} + limit);
+        return body.Reserve(static_cast<std::int32_t>(target)) || body.Reserve(body.size() + least);
+    };
+
     rt::ByteBuffer spill(Pool());  // where a read goes when the body has no room in place
     for (;;) {
         if (MillisecondsUntil(deadline) == 0) return false;  // the deadline keeps what was read
         const std::int32_t room = limit - bodySize();        // what the limit still lets in
-        if (body.capacity() == body.size() && room > 0 &&
-            (declared == 0 || bodySize() < declared)) {
-            // Growth by doubling as the bytes come, within the limit and any declared length:
-            // a body of n bytes moves O(log n) times. A room the heap refuses leaves the spill.
-            std::int64_t target = std::max<std::int64_t>(2 * std::int64_t{body.capacity()},
-                                                         std::int64_t{body.size()} + chunk);
-            if (declared > 0) target = std::min<std::int64_t>(target, headRoom + declared);
-            target = std::min<std::int64_t>(target, std::int64_t{headRoom} + limit);
-            body.Reserve(static_cast<std::int32_t>(target));
+        if (body.capacity() == body.size() && room > 0 && !reachedDeclared()) {
+            grow(std::min(chunk, room));  // a room the heap refuses leaves the spill
         }
         std::uint32_t got = 0;
         const std::int32_t free = body.capacity() - body.size();
         if (free > 0 && room > 0) {
-            const auto ask = static_cast<std::uint32_t>(std::min({chunk, free, room}));
+            const auto ask = static_cast<std::uint32_t>(std::min({readSize(), free, room}));
             if (!plat::InternetReadFile(request, body.data() + body.size(), ask, &got)) {
                 return false;
             }
@@ -233,17 +243,22 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::
         // No room in place: bytes past a declared length, past the limit, or past what the heap
         // gave. They are kept as far as the limit allows; past it the read stops, as a broken
         // connection does, with the prefix.
-        if (!spill.data() && !spill.Allocate(chunk)) return false;
-        if (!plat::InternetReadFile(request, spill.data(), static_cast<std::uint32_t>(chunk),
+        const std::int32_t probe = readSize();
+        if (spill.capacity() < probe && !spill.Allocate(probe)) return false;
+        if (!plat::InternetReadFile(request, spill.data(), static_cast<std::uint32_t>(probe),
                                     &got)) {
             return false;
         }
         if (got == 0) return true;
         const std::int32_t keep =
             static_cast<std::int32_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(got)));
-        // A chunk that cannot be kept would leave a hole in the body: stop with the intact
-        // prefix instead.
-        if (keep > 0 && !body.Append(spill.data(), keep)) return false;
+        // A block that cannot be kept would leave a hole in the body: stop with the intact
+        // prefix instead. Kept bytes land in doubled room, where the next reads go in place.
+        if (keep > 0) {
+            if (body.capacity() - body.size() < keep && !grow(keep)) return false;
+            std::memcpy(body.data() + body.size(), spill.data(), static_cast<std::size_t>(keep));
+            body.Commit(keep);
+        }
         WEBMON_ASSERT(bodySize() <= limit);  // invariant 4 of fetch_policy.h
         if (keep < static_cast<std::int64_t>(got)) return false;
     }

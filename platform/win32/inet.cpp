@@ -16,17 +16,18 @@
 //  1. Every InetHandle of this side is a Handle. Its WinINet handle is null once a wait closed
 //     it; no WinINet call is ever made with a closed one.
 //  2. A request's Call is its WinINet context. WinINet's callbacks may reach it until the
-//     handle's closing notice, which frees it; nothing else frees it, and nothing here touches
-//     it once its handle is closed. A pending call reads into and sends from the Call's own
-//     storage, never the caller's, so a call cancelled at the deadline writes into nothing that
-//     the caller has freed.
+//     handle's closing notice, so it has two owners: that notice and the request's Handle (or,
+//     when the open fails, the open itself). It goes with the last of them. A pending call
+//     reads into and sends from the Call's own storage, never the caller's, and the read block
+//     is sized once, so a call cancelled at the deadline writes into nothing that was freed or
+//     moved.
 //  3. A request has at most one WinINet call pending. Each call is numbered; the callback
 //     records a completion only while a call is awaited, for that call, and a waiter takes only
 //     its own call's answer.
 //  4. One thread uses a request at a time. Callbacks come on WinINet's threads; a completion
 //     writes its answer before it publishes the call's number, which the waiter reads first.
-//  5. A connection that is coming up ends at the connect time-out, also where WinINet does not
-//     keep to its connect option: the waiter learns of it from the connecting notice.
+//  5. Every phase of a request has its own clock, kept here whatever WinINet does with its
+//     time-out options (see Phase): a wait ends at its phase's limit or at the deadline.
 #include "platform/win32/win32_internal.h"
 #include <wininet.h>
 
@@ -72,27 +73,72 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The least a request's read block holds: sized once, it serves every read of the request.
+constexpr DWORD kReadBlock = 128 * 1024;
+
+// Where a request is, and which limit its waits keep. The waiter enters Connecting as it sends
+// and Body once the send completes; WinINet's notices move it between (OnStatus), forward only:
+//   Connecting    from HttpSendRequestA: name lookup, TCP connect, and for https the TLS
+//                 handshake. The connect limit, from the send, never restarted: the notices
+//                 RESOLVING_NAME, CONNECTING_TO_SERVER and CONNECTED_TO_SERVER come once per
+//                 address tried and move nothing. A connection taken from WinINet's pool brings
+//                 no such notice; its request simply leaves Connecting at SENDING_REQUEST.
+//   Sending       from SENDING_REQUEST, which comes once the connection (and its TLS) is up:
+//                 the send limit.
+//   AwaitingHead  from REQUEST_SENT: silence here is WinINet's to see, and its receive option
+//                 keeps it (wine too). No notice tells of bytes as the head arrives (wine sends
+//                 RECEIVING_RESPONSE once, before the first byte, and RESPONSE_RECEIVED after
+//                 the last), so a clock of webmon's own could not tell a live head, a line at a
+//                 time, from a silent one: only the deadline is kept here.
+//   Body          from the send's completion: each wait for body bytes counts silence from its
+//                 own start (SilenceEnds); no other limit is consulted.
+// A WinINet that sends no SENDING_REQUEST or REQUEST_SENT leaves the request in an earlier
+// phase, whose limit is then the one kept: every wait still ends.
+enum class Phase : int { Idle, Connecting, Sending, AwaitingHead, Body };
+
 // The context of a request's WinINet handle: where a pending call's answer arrives.
 struct Call {
-    HANDLE done = nullptr;                       // set when the awaited call completes
-    std::atomic<std::uint32_t> awaited{0};       // the call waited for; 0 while none is
-    std::uint32_t issued = 0;                    // numbers the request's calls, from 1
-    std::atomic<std::uint32_t> answered{0};      // the call whose answer `result` holds
-    INTERNET_ASYNC_RESULT result{};              // its answer
-    std::atomic<Clock::rep> connectingSince{0};  // while connecting: since when; else 0
-    DWORD available = 0;                         // a query's count, written by WinINet
-    DWORD got = 0;                               // a pending read's count, written by WinINet
-    std::vector<char> block;                     // a pending read's bytes, written by WinINet
-    std::string headers;                         // what a pending send sends
+    HANDLE done = nullptr;                   // set when the awaited call completes
+    std::atomic<std::uint32_t> awaited{0};   // the call waited for; 0 while none is
+    std::uint32_t issued = 0;                // numbers the request's calls, from 1
+    std::atomic<std::uint32_t> answered{0};  // the call whose answer `result` holds
+    INTERNET_ASYNC_RESULT result{};          // its answer
+    std::atomic<Phase> phase{Phase::Idle};   // moved by Enter only
+    std::atomic<Clock::rep> phaseSince{0};   // when the phase's clock last started
+    std::atomic<int> owners{2};              // the closing notice and the Handle (invariant 2)
+    DWORD available = 0;                     // a query's count, written by WinINet
+    DWORD got = 0;                           // a pending read's count, written by WinINet
+    std::vector<char> block;                 // a pending read's bytes, written by WinINet
+    std::string headers;                     // what a pending send sends
     std::string body;
 };
+
+// One owner of the Call lets go; the last frees it.
+void LetGo(Call* call) {
+    if (call->owners.fetch_sub(1) == 1) {
+        ::CloseHandle(call->done);
+        delete call;
+    }
+}
+
+// The one way a request changes phase: forward only, so that a late notice never takes it
+// back, nor starts its clock again (a second address's notices). The clock is started before
+// the phase moves: a waiter that sees the new phase never pairs it with the old one's start.
+void Enter(Call* call, Phase next) {
+    Phase now = call->phase.load();
+    if (now >= next) return;
+    call->phaseSince.store(Clock::now().time_since_epoch().count());
+    while (now < next && !call->phase.compare_exchange_weak(now, next)) {}
+}
 
 struct Handle {
     HINTERNET raw = nullptr;  // null once a wait closed it at the deadline
     Call* call = nullptr;     // requests only (invariant 2)
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
-    DWORD receiveMs = INFINITE;  // the longest silence in a body; inherited as WinINet does
-    DWORD connectMs = INFINITE;  // the longest a connection may take to come up; inherited alike
+    // Each inherited from the parent, as WinINet has its options:
+    DWORD receiveMs = INFINITE;  // the longest silence awaiting the head and in the body
+    DWORD connectMs = INFINITE;  // the longest a connection (and its TLS) may take to come up
+    DWORD sendMs = INFINITE;     // the longest the request may take to go out
 };
 
 Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
@@ -110,7 +156,8 @@ HINTERNET Raw(InetHandle handle) {
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
     Call* call = reinterpret_cast<Call*>(context);
     if (!call) return;  // the session and connections have no context
-    if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
+    switch (status) {
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
         // WinINet completes only a call that answered ERROR_IO_PENDING; a notice while none is
         // awaited answers nothing of ours (invariant 3).
         const std::uint32_t call_number = call->awaited.exchange(0);
@@ -118,18 +165,14 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
         call->result = *static_cast<const INTERNET_ASYNC_RESULT*>(info);
         call->answered.store(call_number, std::memory_order_release);  // after the result
         ::SetEvent(call->done);
-    } else if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) {
-        // The waiter learns that the connect time-out now runs (not every WinINet keeps to the
-        // connect option itself).
-        call->connectingSince.store(
-            std::max<Clock::rep>(1, Clock::now().time_since_epoch().count()));
-        ::SetEvent(call->done);
-    } else if (status == INTERNET_STATUS_CONNECTED_TO_SERVER) {
-        call->connectingSince.store(0);
-    } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
-        ::CloseHandle(call->done);  // the last callback of the handle
-        delete call;
+        return;
     }
+    case INTERNET_STATUS_SENDING_REQUEST: Enter(call, Phase::Sending); break;
+    case INTERNET_STATUS_REQUEST_SENT: Enter(call, Phase::AwaitingHead); break;
+    case INTERNET_STATUS_HANDLE_CLOSING: LetGo(call); return;  // the handle's last notice
+    default: return;
+    }
+    ::SetEvent(call->done);  // the waiter takes the new phase's limit
 }
 
 DWORD MillisecondsUntil(Clock::time_point until) {
@@ -151,9 +194,25 @@ Clock::time_point SilenceEnds(const Handle* h) {
 // closing notice frees the Call (invariant 2).
 void Abandon(Handle* h) {
     HINTERNET raw = h->raw;
+    Call* call = h->call;
     h->raw = nullptr;
     h->call = nullptr;
     ::InternetCloseHandle(raw);
+    LetGo(call);
+}
+
+// When the request's phase, as it stands, has taken its limit; max() where only the caller's
+// end counts (awaiting the head, and the body, whose waits count their own silence).
+Clock::time_point PhaseEnds(const Handle* h, const Call* call) {
+    DWORD limit = INFINITE;
+    switch (call->phase.load()) {
+    case Phase::Connecting: limit = h->connectMs; break;
+    case Phase::Sending: limit = h->sendMs; break;
+    default: break;
+    }
+    if (limit == INFINITE) return Clock::time_point::max();
+    return Clock::time_point(Clock::duration(call->phaseSince.load())) +
+           std::chrono::milliseconds(limit);
 }
 
 // A WinINet call on the request, numbered and awaited before it is made (invariant 3).
@@ -170,27 +229,29 @@ public:
     }
 
     // The call's outcome, as its synchronous form would give it: made is what the call
-    // returned. A call that answered ERROR_IO_PENDING is waited for until `until`; past it,
-    // false with ERROR_INTERNET_TIMEOUT, the request then closed.
-    bool Outcome(BOOL made, Clock::time_point until) {
+    // returned and error the last error it left, taken at the call. A call that answered
+    // ERROR_IO_PENDING is waited for until `until` or its phase's limit; past either, false
+    // with ERROR_INTERNET_TIMEOUT, the request then closed.
+    bool Outcome(BOOL made, DWORD error, Clock::time_point until) {
         if (made) {
             call_->awaited.store(0);  // it completed at once: no notice will come
             return true;
         }
-        if (::GetLastError() != ERROR_IO_PENDING) {
+        if (error != ERROR_IO_PENDING) {
             call_->awaited.store(0);  // failed at once: no notice will come either
+            ::SetLastError(error);
             return false;
         }
         pending_ = true;
+        const auto ends = [&] { return std::min(until, PhaseEnds(h_, call_)); };
         for (;;) {
-            const DWORD waited = ::WaitForSingleObject(
-                call_->done, MillisecondsUntil(std::min(until, ConnectEnds())));
+            const DWORD waited = ::WaitForSingleObject(call_->done, MillisecondsUntil(ends()));
             if (waited == WAIT_OBJECT_0) {
                 if (call_->answered.load(std::memory_order_acquire) == number_) break;
-                continue;  // a connection began, or an earlier call's late answer: not ours
+                continue;  // a phase moved, or an earlier call's late answer: not ours
             }
-            // The time is up, unless the connection came up meanwhile.
-            if (waited == WAIT_TIMEOUT && Clock::now() < std::min(until, ConnectEnds())) continue;
+            // The time is up, unless a notice moved the end meanwhile.
+            if (waited == WAIT_TIMEOUT && Clock::now() < ends()) continue;
             Abandon(h_);
             ::SetLastError(ERROR_INTERNET_TIMEOUT);
             return false;
@@ -198,13 +259,6 @@ public:
         if (call_->result.dwResult) return true;
         ::SetLastError(call_->result.dwError);
         return false;
-    }
-
-    // When a connection that is coming up has taken the connect time-out; max() otherwise.
-    Clock::time_point ConnectEnds() const {
-        const Clock::rep since = call_->connectingSince.load();
-        if (since == 0 || h_->connectMs == INFINITE) return Clock::time_point::max();
-        return Clock::time_point(Clock::duration(since)) + std::chrono::milliseconds(h_->connectMs);
     }
 
     // Whether the call completed by a notice rather than at once.
@@ -223,10 +277,8 @@ bool QueryAvailable(Handle* h, DWORD* available) {
     Call* call = h->call;
     call->available = 0;
     Operation query(h);
-    if (!query.Outcome(::InternetQueryDataAvailable(h->raw, &call->available, 0, 0),
-                       SilenceEnds(h))) {
-        return false;
-    }
+    const BOOL made = ::InternetQueryDataAvailable(h->raw, &call->available, 0, 0);
+    if (!query.Outcome(made, made ? 0 : ::GetLastError(), SilenceEnds(h))) return false;
     // A query answered by a notice gives its count in the notice's dwError; WinINet may also
     // have written it where the call pointed.
     *available =
@@ -253,12 +305,13 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
     HINTERNET raw = Raw(handle);
     if (!raw) return false;
     if (!::InternetSetOptionA(raw, option, const_cast<void*>(buffer), length)) return false;
-    if ((option == kOptionReceiveTimeout || option == kOptionConnectTimeout) &&
-        length == sizeof(DWORD)) {
+    DWORD* kept = option == kOptionReceiveTimeout   ? &AsHandle(handle)->receiveMs
+                  : option == kOptionConnectTimeout ? &AsHandle(handle)->connectMs
+                  : option == kOptionSendTimeout    ? &AsHandle(handle)->sendMs
+                                                    : nullptr;
+    if (kept && length == sizeof(DWORD)) {
         const DWORD ms = *static_cast<const DWORD*>(buffer);
-        // 0 would end every wait at once: it is no limit, as WinINet has it.
-        (option == kOptionReceiveTimeout ? AsHandle(handle)->receiveMs
-                                         : AsHandle(handle)->connectMs) = ms == 0 ? INFINITE : ms;
+        *kept = ms == 0 ? INFINITE : ms;  // 0 would end every wait at once: no limit, as WinINet
     }
     return true;
 }
@@ -285,6 +338,7 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
     auto handle = std::make_unique<Handle>();
     handle->receiveMs = AsHandle(session)->receiveMs;
     handle->connectMs = AsHandle(session)->connectMs;
+    handle->sendMs = AsHandle(session)->sendMs;
     // No context: a connection makes no call that is waited for.
     handle->raw = ::InternetConnectA(parent, host, port, user, password, service, flags, 0);
     return handle->raw ? handle.release() : nullptr;
@@ -298,23 +352,23 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
     auto handle = std::make_unique<Handle>();
     handle->receiveMs = AsHandle(connection)->receiveMs;
     handle->connectMs = AsHandle(connection)->connectMs;
+    handle->sendMs = AsHandle(connection)->sendMs;
     auto call = std::make_unique<Call>();
     call->done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!call->done) return nullptr;
     handle->raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes, flags,
                                      reinterpret_cast<DWORD_PTR>(call.get()));
     if (!handle->raw) {
-        // No handle, no closing notice: the context is freed here, now. (An open that pended
-        // would bring its handle later, with the context; it never does, but then the context
-        // must outlive it.)
-        if (::GetLastError() == ERROR_IO_PENDING) {
-            call.release();
-        } else {
-            ::CloseHandle(call->done);
-        }
+        // WinINet may already have sent this context its closing notice, for the half-made
+        // handle it released, or may never send it: the open lets go of its share only. The
+        // Call (and its event) is freed when the notice came, and kept otherwise, since a
+        // notice could still come for it: a small loss on a failure path, never a double free.
+        const DWORD error = ::GetLastError();
+        LetGo(call.release());
+        ::SetLastError(error);
         return nullptr;
     }
-    handle->call = call.release();  // the closing notice frees it from now on
+    handle->call = call.release();  // shared with the closing notice from now on
     return handle.release();
 }
 
@@ -329,11 +383,13 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
     }
     if (body) call->body.assign(static_cast<const char*>(body), bodyLength);
     Operation send(h);
-    return send.Outcome(
-        ::HttpSendRequestA(h->raw, headers ? call->headers.data() : nullptr,
-                           headers ? static_cast<DWORD>(call->headers.size()) : 0,
-                           body ? call->body.data() : nullptr, body ? bodyLength : 0),
-        h->deadline);
+    Enter(call, Phase::Connecting);  // once a request: a second address tried restarts nothing
+    const BOOL made = ::HttpSendRequestA(h->raw, headers ? call->headers.data() : nullptr,
+                                         headers ? static_cast<DWORD>(call->headers.size()) : 0,
+                                         body ? call->body.data() : nullptr, body ? bodyLength : 0);
+    if (!send.Outcome(made, made ? 0 : ::GetLastError(), h->deadline)) return false;
+    Enter(call, Phase::Body);
+    return true;
 }
 
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,
@@ -356,16 +412,16 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
     if (!QueryAvailable(h, &available)) return false;
     if (available == 0 || count == 0) return true;  // the end of the body
     Call* call = h->call;
-    const DWORD asked = std::min<DWORD>(available, count);
-    if (call->block.size() < asked) call->block.resize(asked);
+    // Sized once, at the first read (invariant 2): a later read that asks for more takes what
+    // the block holds, as a read that finds fewer bytes available does.
+    if (call->block.empty()) call->block.resize(std::max<DWORD>(count, kReadBlock));
+    const DWORD asked = std::min<DWORD>({available, count, static_cast<DWORD>(call->block.size())});
     call->got = 0;
     // The bytes are there, so WinINet hands them over at once; should it still pend, the wait
     // is one of silence like the query's.
     Operation read(h);
-    if (!read.Outcome(::InternetReadFile(h->raw, call->block.data(), asked, &call->got),
-                      SilenceEnds(h))) {
-        return false;
-    }
+    const BOOL made = ::InternetReadFile(h->raw, call->block.data(), asked, &call->got);
+    if (!read.Outcome(made, made ? 0 : ::GetLastError(), SilenceEnds(h))) return false;
     std::memcpy(buffer, call->block.data(), call->got);
     *got = call->got;
     return true;
@@ -378,12 +434,14 @@ bool InternetCloseHandle(InetHandle handle) {
         return false;
     }
     HINTERNET raw = h->raw;
-    // No call is pending between entry points (a wait that gave up closed the handle), so
-    // WinINet no longer writes the read block: it goes now rather than with the closing notice.
-    if (h->call) std::vector<char>().swap(h->call->block);
+    Call* call = h->call;
     delete h;
-    if (!raw) return true;  // closed at its deadline already
-    return ::InternetCloseHandle(raw) != 0;
+    if (!raw) return true;  // closed at its deadline already, its Call let go then
+    const bool closed = ::InternetCloseHandle(raw) != 0;
+    const DWORD error = ::GetLastError();
+    if (call) LetGo(call);  // after the close: the block stays while WinINet may write it
+    ::SetLastError(error);
+    return closed;
 }
 
 void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {

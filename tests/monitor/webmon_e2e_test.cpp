@@ -160,15 +160,36 @@ TEST_F(Webmon, EndOfInputDuringARequestEndsAtOnce) {
     EXPECT_EQ(r.out, Banner("30"));
 }
 
-// A page that takes 50 s at 3,000 bytes a second, never silent for the 30 s receive time-out,
-// though one block of it (100 KB) takes 34 s to arrive.
-TEST_F(Webmon, ASlowPageThatNeverGoesSilentIsASuccess) {
+// What the limits count, two webmons side by side (each takes about a minute): a page that
+// takes 50 s at 3,000 bytes a second, never silent for the 30 s receive time-out though one
+// block of it (100 KB) takes 34 s to arrive, is a success; an https host that accepts and never
+// answers the handshake fails at the 60 s connect limit, not at the 300 s deadline.
+TEST_F(Webmon, ALivePageSucceedsAndASilentHandshakeFailsAtTheConnectLimit) {
+    const std::string silent = "https://" + Env("WEBMON_SILENT") + "/";
+    const std::string other = testing_support::MakeTempDir();
+    const std::string otherExe =
+        (std::filesystem::path(other) / std::filesystem::path(exe_).filename()).string();
+    std::filesystem::copy_file(exe_, otherExe);
+    testing_support::WriteFile(other + "/web.txt", "600\r\n" + silent + "\r\n");
+    ChildResult handshake;
+    std::thread beside([&] {
+        ChildOptions options;
+        options.input = "";
+        options.closeInputAfter = 64;
+        options.timeoutSeconds = 120;
+        options.env.push_back("LC_ALL=C");
+        handshake = testing_support::RunChild(otherExe, {}, options);
+    });
+
     const std::string slow = Http("/slow?n=150000&rate=3000");
     WebTxt("300\r\n" + slow + "\r\n");
     ChildOptions options;
     options.timeoutSeconds = 120;
     ChildResult r = Run("", 57, options);
+    beside.join();
+    testing_support::RemoveTree(other);
     EXPECT_EQ(r.out, Banner("300") + kSuccess + slow + kCrLf + Closing(1));
+    EXPECT_EQ(handshake.out, Banner("600") + kFaild + silent + kCrLf + Closing(1));
 }
 
 // A folder whose path is longer than the 260 bytes of a classic path buffer. On Windows its
