@@ -12,6 +12,20 @@ if(WIN32)
   set(START_ZH "双击运行，或在本文件夹中打开命令提示符后输入 webmon")
   set(STOP_ZH "按 Ctrl-Z 后回车，或关闭窗口")
   set(REQUIRES_ZH "需要 Windows Vista 或更新版本。")
+  set(UNATTENDED_ZH "  用户登录时自动启动(任务计划程序)：以管理员身份打开命令提示符，运行(C:\\webmon 为本文件夹)
+    schtasks /Create /TN webmon /SC ONLOGON /IT /TR \"C:\\webmon\\webmon.exe\"
+  或把 webmon.exe 的快捷方式放入启动文件夹(shell:startup)。控制台窗口保持打开并显示结果。
+  不要作为 Windows 服务运行：webmon 是控制台程序，WinINet 使用当前用户的 Internet 选项
+  (代理和安全设置)，服务没有这些设置。")
+  set(UNATTENDED "  To start it at logon in your session (Task Scheduler), in a command prompt run as
+  administrator (C:\\webmon being this folder):
+    schtasks /Create /TN webmon /SC ONLOGON /IT /TR \"C:\\webmon\\webmon.exe\"
+  or put a shortcut to webmon.exe in the Startup folder (shell:startup). Its console window stays
+  open with the results. Not as a Windows service: webmon is a console program, and WinINet
+  reads the proxy and security settings from the user's Internet Options, which a service lacks.")
+  # The style converts the template's line ends, not those inside a value.
+  string(REPLACE "\n" "\r\n" UNATTENDED "${UNATTENDED}")
+  string(REPLACE "\n" "\r\n" UNATTENDED_ZH "${UNATTENDED_ZH}")
   configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/README-utf8.txt
                  @ONLY NEWLINE_STYLE CRLF)
   execute_process(COMMAND iconv -f UTF-8 -t GBK ${CMAKE_BINARY_DIR}/README-utf8.txt
@@ -29,8 +43,27 @@ else()
   set(START_ZH "./webmon")
   set(STOP_ZH "在行首按 Ctrl-D")
   set(REQUIRES_ZH "需要 libcurl(Debian：libcurl4)。")
+  set(UNATTENDED_ZH "  webmon 在输入结束时退出，因此无人值守运行时须保持其输入打开。
+  systemd 服务：把本文件夹放到 /opt/webmon(或修改 webmon.service 中唯一的 WEBMON_DIR)，
+  然后以 root 在本文件夹中运行
+    cp webmon.service /etc/systemd/system/
+    systemctl daemon-reload && systemctl enable --now webmon
+  查看输出：journalctl -u webmon -f；修改 web.txt 后：systemctl restart webmon。
+  不用 systemd：在本文件夹中运行
+    nohup setsid sh -c 'echo $$ > webmon.pid; sleep infinity | LC_ALL=C.UTF-8 ./webmon' >> webmon.log 2>&1 &
+  输出追加到 webmon.log；停止：kill -- -$(cat webmon.pid)")
+  set(UNATTENDED "  webmon ends at the end of its input, so left running it needs an input held open.
+  As a systemd service: put this folder at /opt/webmon (or change WEBMON_DIR, named once in
+  webmon.service), then, as root, from this folder:
+    cp webmon.service /etc/systemd/system/
+    systemctl daemon-reload && systemctl enable --now webmon
+  Its lines: journalctl -u webmon -f; after editing web.txt: systemctl restart webmon.
+  Without systemd, from this folder:
+    nohup setsid sh -c 'echo $$ > webmon.pid; sleep infinity | LC_ALL=C.UTF-8 ./webmon' >> webmon.log 2>&1 &
+  Its lines are appended to webmon.log; to stop it: kill -- -$(cat webmon.pid)")
   configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/README.txt
                  @ONLY NEWLINE_STYLE LF)
+  install(FILES ${CMAKE_SOURCE_DIR}/package/webmon.service DESTINATION .)
   set(CPACK_GENERATOR TGZ)
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" WEBMON_PACKAGE_SYSTEM)
 endif()

@@ -24,8 +24,9 @@
 //     nothing for the receive time-out fails; so does one still running at its deadline.
 //  5. Cookies that responses set are kept in memory for the session's life, never on disk, and
 //     sent with its later requests (libcurl's cookie engine, shared by the session's transfers),
-//     within WinINet's bounds: 50 a host and 3,000 in all, the oldest dropped first, applied in
-//     the transfer that set them.
+//     within bounds: 50 a host, as WinINet keeps, and 3,000 in all, the least that RFC 6265
+//     asks a cookie store to keep (webmon's choice), the oldest dropped first, applied in the
+//     transfer that set them.
 //
 // Lifetimes and threads:
 //  6. Children are closed before their parents: a request before its connection, a connection
@@ -395,9 +396,9 @@ std::uint32_t ErrorFor(CURLcode code) {
 
 // ---- Cookies ----------------------------------------------------------------------------------
 
-// The bounds that WinINet keeps to: the oldest cookies of a host past the 50th go, then the
-// oldest of all past the 3,000th. (libcurl itself refuses a cookie whose name and value pass
-// 4,096 bytes, as WinINet does.)
+// The bounds: the oldest cookies of a host past the 50th go, as WinINet has it, then the oldest
+// of all past the 3,000th, the least that RFC 6265 asks a store to keep. (libcurl itself
+// refuses a cookie whose name and value pass 4,096 bytes, as WinINet does.)
 constexpr std::size_t kCookiesPerHost = 50;
 constexpr std::size_t kCookiesInAll = 3000;
 

@@ -7,12 +7,18 @@ PACKAGE is webmon-VERSION-linux-x86_64.tar.gz (run natively) or webmon-VERSION-w
 under wine, through scripts/wine-run). Checks the folder's contents (README.txt's encoding and
 line ends, the Windows executable's version resource), then runs webmon against a loopback
 server with a web.txt of its own: the banner, a first pass with its success line, and the end
-of input ending it with code 0. Prints what it checked; exits 1 on the first failure.
+of input ending it with code 0. The Linux folder's systemd unit is checked by
+`systemd-analyze verify` and run as the unit says: its start
+command with its environment, for two passes, then stopped as systemd stops a service (SIGTERM
+to every process of it): UTF-8 lines, every line whole, and no process left. Prints what it
+checked; exits 1 on the first failure.
 """
 import http.server
 import os
 import re
+import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tarfile
@@ -41,6 +47,97 @@ class Hello(http.server.BaseHTTPRequestHandler):
         self.wfile.write(b'hello')
 
 
+def unit_settings(text):
+    """The [Service] settings of a unit: Environment entries as a dict, the rest by key."""
+    settings, environment = {}, {}
+    for line in text.splitlines():
+        line = line.strip()
+        if not line or line.startswith('#') or '=' not in line:
+            continue
+        key, value = line.split('=', 1)
+        if key == 'Environment':
+            name, value = value.split('=', 1)
+            environment[name] = value
+        else:
+            settings[key] = value
+    return settings, environment
+
+
+def run_unit(home, url):
+    """Runs the folder's unit as systemd would, with the folder named in it, for two passes."""
+    path = os.path.join(home, 'webmon.service')
+    text = open(path).read()
+    settings, environment = unit_settings(text)
+    if environment.get('WEBMON_DIR') != '/opt/webmon' or text.count('/opt/webmon') != 1:
+        fail('the unit must name its folder once, /opt/webmon by default')
+    # As the README tells a user who puts the folder elsewhere: the one line changed.
+    installed = os.path.join(home, 'installed.service')
+    with open(installed, 'w') as f:
+        f.write(text.replace('/opt/webmon', home))
+    # systemd-analyze checks a unit on a machine that does not run systemd, too.
+    check = subprocess.run(['systemd-analyze', 'verify', installed], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT)
+    if check.returncode != 0 or check.stdout.strip():
+        fail('systemd-analyze verify: %s' % check.stdout.decode(errors='replace'))
+    os.remove(installed)
+    environment['WEBMON_DIR'] = home
+    # systemd replaces ${NAME} itself; what is left is a command line for execve.
+    command = shlex.split(settings['ExecStart'].replace('${WEBMON_DIR}', home))
+    with open(os.path.join(home, 'web.txt'), 'wb') as f:
+        f.write(b'1\r\n' + url.encode() + b'\r\n')
+    proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            env=dict(environment, PATH='/usr/bin:/bin'), start_new_session=True)
+    out = read_until(proc, b'Mission accomplished,2', 60)
+    time.sleep(0.3)  # input held open: still running after two passes
+    if proc.poll() is not None:
+        fail('the unit\'s webmon ended by itself: %r' % out[-200:])
+    os.killpg(proc.pid, getattr(signal, settings.get('KillSignal', 'SIGTERM')))
+    out += proc.stdout.read()
+    status = proc.wait(timeout=10)
+    time.sleep(0.2)
+    left = live_processes_of_group(proc.pid)
+    if left:
+        fail('processes of the unit are left after its stop: %s' % left)
+    lines = out.decode('utf-8').split('\r\n')  # raises when it is not UTF-8
+    if not lines[0].startswith('本程序开始运行(运行周期1s)') or lines[-1] != '':
+        fail('the unit\'s output: %r' % out[:200])
+    if 'Success！' + url not in lines or 'Mission accomplished,2' not in lines:
+        fail('the unit\'s passes: %r' % out[-200:])
+    # A service ended by its stop signal is stopped cleanly in systemd's eyes (not restarted).
+    if status not in (0, -signal.SIGTERM):
+        fail('the unit\'s exit: %d' % status)
+    print('package test: webmon.service verified by systemd-analyze, ran two passes in UTF-8 '
+          'and stopped on SIGTERM with every line whole, no process left')
+
+
+def live_processes_of_group(group):
+    """The processes of a process group that still run: an orphan that has ended stays a zombie
+    until the machine's first process reaps it (systemd does; a bare container may not)."""
+    left = []
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            stat = open('/proc/%s/stat' % pid).read()
+        except OSError:
+            continue
+        fields = stat[stat.rindex(')') + 2:].split()  # after the command's name
+        if int(fields[2]) == group and fields[0] != 'Z':
+            left.append(stat[:stat.rindex(')') + 1])
+    return left
+
+
+def read_until(proc, mark, seconds):
+    out = b''
+    deadline = time.monotonic() + seconds
+    os.set_blocking(proc.stdout.fileno(), False)
+    while mark not in out and time.monotonic() < deadline:
+        try:
+            out += os.read(proc.stdout.fileno(), 65536) or b''
+        except BlockingIOError:
+            time.sleep(0.01)
+    os.set_blocking(proc.stdout.fileno(), True)
+    return out
+
+
 def main():
     package = sys.argv[1]
     name = os.path.basename(package)
@@ -58,7 +155,10 @@ def main():
                 t.extractall(folder)
         home = os.path.join(folder, name.replace('.tar.gz', '').replace('.zip', ''))
         exe = os.path.join(home, 'webmon.exe' if windows else 'webmon')
-        if sorted(os.listdir(home)) != sorted(['README.txt', 'web.txt', os.path.basename(exe)]):
+        expected = ['README.txt', 'web.txt', os.path.basename(exe)]
+        if not windows:
+            expected.append('webmon.service')
+        if sorted(os.listdir(home)) != sorted(expected):
             fail('unexpected contents: %s' % os.listdir(home))
 
         readme = open(os.path.join(home, 'README.txt'), 'rb').read()
@@ -86,15 +186,7 @@ def main():
         command = [os.path.join(ROOT, 'scripts', 'wine-run'), exe] if windows else [exe]
         proc = subprocess.Popen(command, cwd=folder, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, env=dict(os.environ, LC_ALL='C'))
-        out = b''
-        deadline = time.monotonic() + 60
-        os.set_blocking(proc.stdout.fileno(), False)
-        while b'Mission accomplished,1' not in out and time.monotonic() < deadline:
-            try:
-                out += os.read(proc.stdout.fileno(), 65536)
-            except BlockingIOError:
-                time.sleep(0.01)
-        os.set_blocking(proc.stdout.fileno(), True)
+        out = read_until(proc, b'Mission accomplished,1', 60)
         proc.stdin.close()
         try:
             status = proc.wait(timeout=30)
@@ -110,6 +202,8 @@ def main():
             fail('no first pass: %r' % out[-200:])
         if status != 0:
             fail('exit code %d' % status)
+        if not windows:
+            run_unit(home, url)
         server.shutdown()
         print('package test: %s ran from an empty folder: banner, first pass, exit 0 (%d bytes)'
               % (name, os.path.getsize(package)))
