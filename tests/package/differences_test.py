@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Keeps the README's table of where the builds read a response differently true.
+
+    differences_test.py WEBMON [LAUNCHER...]
+
+Reads the table between the README's "differences" markers: each row a raw response and the
+verdict of each build. Serves every row's response from a raw server on 127.0.0.1 (it reads
+the request, sends the bytes, closes), runs WEBMON once over all of them (through LAUNCHER,
+such as scripts/wine-run, for the Windows build) and compares each result line with the row's
+column for this build: "Windows" when WEBMON ends in .exe, "Linux" otherwise. Prints every
+row's verdict; exits 1 when one differs from the table, or when a row is the same on both
+builds (it does not belong in the table).
+"""
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SUCCESS, FAILD = 'Success！', 'Faild！'
+
+
+def decode(cell):
+    """A table cell's response: `\\r` and `\\n` for CR and LF, `{a*N}` for N bytes a."""
+    text = re.sub(r'\{(.)\*(\d+)\}', lambda m: m.group(1) * int(m.group(2)), cell)
+    return text.replace('\\r', '\r').replace('\\n', '\n').encode('latin-1')
+
+
+def rows():
+    readme = open(os.path.join(ROOT, 'README.md'), encoding='utf-8').read()
+    table = readme.split('<!-- differences: begin -->')[1].split('<!-- differences: end -->')[0]
+    found = []
+    for line in table.strip().splitlines()[2:]:  # after the header and its rule
+        cells = [c.strip() for c in line.strip().strip('|').split('|')]
+        response = re.match(r'`([^`]*)`', cells[0])
+        if len(cells) != 3 or not response or {cells[1], cells[2]} - {SUCCESS, FAILD}:
+            raise SystemExit('differences test: a row that does not read: %s' % line)
+        found.append((decode(response.group(1)), cells[1], cells[2]))
+    return found
+
+
+def serve(responses):
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(('127.0.0.1', 0))
+    listener.listen(16)
+
+    def answer(connection):
+        with connection:
+            request = b''
+            while b'\r\n\r\n' not in request:
+                data = connection.recv(65536)
+                if not data:
+                    return
+                request += data
+            row = re.match(rb'GET /row/(\d+) ', request)
+            try:
+                connection.sendall(responses[int(row.group(1))] if row else b'')
+                connection.shutdown(socket.SHUT_WR)
+                while connection.recv(65536):  # until the client has read it all and gone
+                    pass
+            except OSError:
+                pass
+
+    def accept():
+        while True:
+            connection, _ = listener.accept()
+            threading.Thread(target=answer, args=(connection,), daemon=True).start()
+    threading.Thread(target=accept, daemon=True).start()
+    return listener.getsockname()[1]
+
+
+def main():
+    webmon, launcher = sys.argv[1], sys.argv[2:]
+    windows = webmon.endswith('.exe')
+    table = rows()
+    port = serve([response for response, _, _ in table])
+    urls = ['http://127.0.0.1:%d/row/%d' % (port, i) for i in range(len(table))]
+    folder = tempfile.mkdtemp(prefix='webmon-differences-')
+    try:
+        exe = os.path.join(folder, os.path.basename(webmon))
+        shutil.copy(webmon, exe)
+        with open(os.path.join(folder, 'web.txt'), 'wb') as f:
+            f.write(b'3600\r\n' + b''.join(u.encode() + b'\r\n' for u in urls))
+        proc = subprocess.Popen(launcher + [exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                env=dict(os.environ, LC_ALL='C'))
+        out = b''
+        deadline = time.monotonic() + 120
+        os.set_blocking(proc.stdout.fileno(), False)
+        while b'Mission accomplished,1' not in out and time.monotonic() < deadline:
+            try:
+                out += os.read(proc.stdout.fileno(), 65536)
+            except BlockingIOError:
+                time.sleep(0.01)
+        os.set_blocking(proc.stdout.fileno(), True)
+        proc.stdin.close()
+        proc.wait(timeout=30)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+    seen = {}
+    for line in out.decode('gbk', errors='replace').split('\r\n'):
+        for verdict in (SUCCESS, FAILD):
+            if line.startswith(verdict):
+                seen[line[len(verdict):]] = verdict
+    build = 'Windows' if windows else 'Linux'
+    wrong = 0
+    for i, (response, on_windows, on_linux) in enumerate(table):
+        expected = on_windows if windows else on_linux
+        got = seen.get(urls[i], 'no result line')
+        if on_windows == on_linux:
+            print('row %d is the same on both builds: it does not belong in the table' % i)
+            wrong += 1
+        elif got != expected:
+            wrong += 1
+        print('%s row %2d: %-16s (README: %s)  %r' % (build, i, got, expected, response[:60]))
+    if wrong:
+        print('differences test: FAILED: %d of %d rows differ from the README' % (wrong, len(table)))
+        sys.exit(1)
+    print('differences test: %d rows as the README says (%s)' % (len(table), build))
+
+
+if __name__ == '__main__':
+    main()
