@@ -13,7 +13,8 @@
 #     fuzz       every fuzz target for 10 s on its committed corpus and new inputs;
 #     format     every C++ file of the tree against .clang-format (the house style);
 #     layers     no include against the layers (scripts/check_layers.py).
-#   bash scripts/test.sh quick   the native suite alone: the loop for editing.
+#   bash scripts/test.sh quick   the native suite alone, but for its tests labelled slow (a
+#                                minute or more each): the loop for editing.
 #
 # While a suite's tests run (they mostly wait), the next suites build at low priority, so
 # that the whole command takes about eight minutes on a 2-core machine.
@@ -147,7 +148,7 @@ fi
 mkdir -p build
 rm -f "$summary" build/*.built
 if [ "$mode" = quick ]; then
-  build_suite "native" linux "" && test_suite "native" linux
+  build_suite "native" linux "" && test_suite "native" linux -LE slow
 else
   native_built=0
   build_suite "native" linux "" && native_built=1
