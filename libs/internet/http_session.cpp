@@ -22,8 +22,10 @@ constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr char kAcceptType[] = "Accept: */* \r\n";
 constexpr char kHeaders[] = "Accept: */*\r\n\r\n";
 constexpr std::uint32_t kHeadersLength = sizeof kHeaders - 1;
-constexpr std::uint32_t kCanonicalSize = 2084;
-constexpr std::uint32_t kLocationSize = 2084;  // first try; a longer Location asks for more
+// The longest address WinINet takes (INTERNET_MAX_URL_LENGTH) and its zero: the first size
+// asked for an address's canonical form and for a Location; a longer one asks for more.
+constexpr std::uint32_t kAddressSize = 2084;
+constexpr std::uint32_t kOptionSize = sizeof(std::uint32_t);  // a time-out option's length
 
 // Closes the per-request handles, request first, on every way out.
 struct RequestHandles {
@@ -46,8 +48,8 @@ std::uint32_t StatusOf(plat::InetHandle request) {
 }
 
 std::string LocationOf(plat::InetHandle request) {
-    std::vector<char> text(kLocationSize);
-    std::uint32_t size = kLocationSize;
+    std::vector<char> text(kAddressSize);
+    std::uint32_t size = kAddressSize;
     if (!plat::HttpQueryInfoA(request, plat::kQueryLocation, text.data(), &size, nullptr)) {
         if (plat::GetLastError() != plat::kErrorInsufficientBuffer) return "";
         text.resize(size + 1);
@@ -74,8 +76,8 @@ std::int32_t ReadChunkFor(const char* contentLength) {
 }
 
 bool ParseAddress(const std::string& address, Target* target) {
-    std::vector<char> canonical(kCanonicalSize);
-    std::uint32_t length = kCanonicalSize;
+    std::vector<char> canonical(kAddressSize);
+    std::uint32_t length = kAddressSize;
     if (!plat::InternetCanonicalizeUrlA(address.c_str(), canonical.data(), &length,
                                         plat::kIcuNoEncode)) {
         if (plat::GetLastError() != plat::kErrorInsufficientBuffer) return false;
@@ -108,9 +110,11 @@ bool HttpSession::Open() {
     session_ = open_(kAgent, plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
     if (!session_) return false;  // the next fetch tries again
     // Explicit time-outs: some WinINet builds never time out a silent receive.
-    plat::InternetSetOptionA(session_, plat::kOptionConnectTimeout, &limits_.connectMs, 4);
-    plat::InternetSetOptionA(session_, plat::kOptionSendTimeout, &limits_.sendMs, 4);
-    plat::InternetSetOptionA(session_, plat::kOptionReceiveTimeout, &limits_.receiveMs, 4);
+    plat::InternetSetOptionA(session_, plat::kOptionConnectTimeout, &limits_.connectMs,
+                             kOptionSize);
+    plat::InternetSetOptionA(session_, plat::kOptionSendTimeout, &limits_.sendMs, kOptionSize);
+    plat::InternetSetOptionA(session_, plat::kOptionReceiveTimeout, &limits_.receiveMs,
+                             kOptionSize);
     return true;
 }
 
@@ -167,8 +171,9 @@ bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body, std::int3
                                            acceptTypes, flags, 0);
         if (!h.request) return false;
         // Again on the request: some WinINet builds take a request's time-outs only from itself.
-        plat::InternetSetOptionA(h.request, plat::kOptionSendTimeout, &limits_.sendMs, 4);
-        plat::InternetSetOptionA(h.request, plat::kOptionReceiveTimeout, &limits_.receiveMs, 4);
+        plat::InternetSetOptionA(h.request, plat::kOptionSendTimeout, &limits_.sendMs, kOptionSize);
+        plat::InternetSetOptionA(h.request, plat::kOptionReceiveTimeout, &limits_.receiveMs,
+                                 kOptionSize);
         const std::uint32_t left = MillisecondsUntil(deadline);
         if (left == 0) return false;
         plat::InternetSetDeadline(h.request, left);

@@ -5,11 +5,12 @@
 //     opens and closes its own connection and request handles, request first.
 //  2. Fetch never reports an error: false, with the body bytes read so far in the buffer. Memory
 //     that runs out inside a fetch fails that fetch alone, its handles closed.
-//  5. The body is read straight into the caller's buffer, after the head room it asks for: no
-//     byte of it is copied on the way but where a read finds no room left in place.
-//  3. The rules of fetch_policy.h hold for every request: schemes, redirects one hop at a time,
+//  3. The body is read straight into the caller's buffer, after the head room it asks for: no
+//     byte of it is copied on the way but where a read finds no room left in place (and, on
+//     Windows, from the block WinINet writes into).
+//  4. The rules of fetch_policy.h hold for every request: schemes, redirects one hop at a time,
 //     credentials, time-outs, the deadline and the body limit.
-//  4. No lock: one thread fetches at a time.
+//  5. No lock: one thread fetches at a time.
 #pragma once
 
 #include <chrono>

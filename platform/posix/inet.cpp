@@ -228,7 +228,11 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) tr
     r->lastActivity = Clock::now();
     posix::TakeHeadLine(r->head, data, bytes);
     if (r->head.complete) HeadComplete(r);
-    if (bytes > 11 && strncasecmp(data, "set-cookie:", 11) == 0) r->setsCookies = true;
+    constexpr char kSetCookie[] = "set-cookie:";
+    constexpr std::size_t kSetCookieLength = sizeof kSetCookie - 1;
+    if (bytes > kSetCookieLength && strncasecmp(data, kSetCookie, kSetCookieLength) == 0) {
+        r->setsCookies = true;
+    }
     return bytes;
 } catch (const std::bad_alloc&) {
     return 0;
@@ -404,6 +408,7 @@ constexpr std::size_t kCookiesInAll = 3000;
 
 // One line of libcurl's cookie list (Netscape format): domain, tail match, path, secure,
 // expiry, name, value, separated by tabs; "#HttpOnly_" may begin the domain.
+enum CookieField { kDomain, kTailMatch, kPath, kSecure, kExpiry, kName, kValue, kCookieFields };
 struct CookieLine {
     std::string line;
     std::string host;  // the domain without "#HttpOnly_" and a leading dot
@@ -412,19 +417,21 @@ struct CookieLine {
 };
 
 bool ParseCookieLine(const char* text, CookieLine* out) {
-    std::string fields[7];
+    std::string fields[kCookieFields];
     const char* at = text;
-    for (int i = 0; i < 7; ++i) {
-        const char* tab = i < 6 ? std::strchr(at, '\t') : nullptr;
-        if (i < 6 && !tab) return false;
+    for (int i = 0; i < kCookieFields; ++i) {
+        const bool last = i == kCookieFields - 1;
+        const char* tab = last ? nullptr : std::strchr(at, '\t');
+        if (!last && !tab) return false;
         fields[i] = tab ? std::string(at, tab) : std::string(at);
         at = tab ? tab + 1 : at;
     }
-    if (fields[4] == "1") return false;  // expired by a bound already: gone at libcurl's next look
-    std::string host = fields[0];
+    // Expired by a bound already: gone at libcurl's next look.
+    if (fields[kExpiry] == "1") return false;
+    std::string host = fields[kDomain];
     constexpr char kHttpOnly[] = "#HttpOnly_";
     if (host.rfind(kHttpOnly, 0) == 0) host.erase(0, sizeof kHttpOnly - 1);
-    out->key = host + '\t' + fields[2] + '\t' + fields[5];
+    out->key = host + '\t' + fields[kPath] + '\t' + fields[kName];
     if (!host.empty() && host[0] == '.') host.erase(0, 1);
     out->host = host;
     out->line = text;
@@ -435,7 +442,7 @@ bool ParseCookieLine(const char* text, CookieLine* out) {
 void ExpireCookie(CURL* easy, const CookieLine& cookie) {
     std::string line = cookie.line;
     std::size_t at = 0;
-    for (int tab = 0; tab < 4; ++tab) at = line.find('\t', at) + 1;
+    for (int tab = 0; tab < kExpiry; ++tab) at = line.find('\t', at) + 1;
     line.replace(at, line.find('\t', at) - at, "1");
     curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
 }
