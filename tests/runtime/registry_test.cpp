@@ -30,10 +30,26 @@ TEST(NotifySystem, InterfaceIdOfIUnknown) {
     EXPECT_EQ(NotifySystem(kSysInterfaceId, kTagText, reinterpret_cast<std::uintptr_t>(id)), 0);
 }
 
-TEST(NotifySystem, PathIntoWithAnUnknownSelectorWritesTheEmptyText) {
-    char buffer[16] = "garbage";
-    NotifySystem(kSysPathInto, 7, reinterpret_cast<std::uintptr_t>(buffer));
-    EXPECT_STREQ(buffer, "");
+TEST(NotifySystem, PathIntoWritesTheSelectedPath) {
+    RuntimeContext& ctx = Context();
+    TextValue savedDirectory = ctx.programDirectory, savedName = ctx.programFileName;
+    char directory[] = "C:\\a\\b", name[] = "webmon.exe";
+    ctx.programDirectory = directory;
+    ctx.programFileName = name;
+    const struct {
+        std::uintptr_t selector;
+        const char* path;
+    } rows[] = {{kPathRunDirectory, "C:\\a\\b\\"},
+                {kPathProgramDirectory, "C:\\a\\b\\"},
+                {kPathProgramFileName, "webmon.exe"},
+                {7, ""}};  // an unknown selector
+    for (const auto& row : rows) {
+        char buffer[32] = "garbage";
+        NotifySystem(kSysPathInto, row.selector, reinterpret_cast<std::uintptr_t>(buffer));
+        EXPECT_STREQ(buffer, row.path) << row.selector;
+    }
+    ctx.programDirectory = savedDirectory;
+    ctx.programFileName = savedName;
 }
 
 TEST(NotifySystem, EventCounterNeverGoesBelowZero) {

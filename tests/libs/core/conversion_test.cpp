@@ -203,6 +203,8 @@ TEST(FoldFullWidth, PairsFoldAndALoneLeadByteAtTheEndIsDropped) {
     EXPECT_EQ(fold("\xB0\xA1x"), std::string("\xB0\xA1x\0", 4));  // other pairs unchanged
     EXPECT_EQ(fold("a\xA3"), std::string("a\0", 2));
     EXPECT_EQ(fold("\xA3\xA0"), std::string("\xA3\xA0\0", 3));  // below the folded range
+    // 0x80 leads a pair like any byte above ASCII: the bytes after it are no full-width pair.
+    EXPECT_EQ(fold("\x80\xA3\xB1"), std::string("\x80\xA3\0", 3));
 }
 
 }  // namespace

@@ -89,6 +89,9 @@ const Row kRows[] = {
     {"http://127.0.0.1/" + kLongPath + "p", "unparsed", nullptr},
     {"http://" + kLongHost + "/", "3|" + kLongHost + "|80|||/", nullptr},
     {"http://" + kLongHost + "h/", "unparsed", nullptr},
+    // A canonical form longer than its first buffer (2,084 bytes) is asked for again.
+    {"http://" + std::string(200, 'h') + "/" + std::string(1999, 'p'),
+     "3|" + std::string(200, 'h') + "|80|||/" + std::string(1999, 'p'), nullptr},
     {"http://" + std::string(127, 'u') + ":p@h/", "3|h|80|" + std::string(127, 'u') + "|p|/",
      nullptr},
     {"http://" + std::string(128, 'u') + ":p@h/", "unparsed", nullptr},
