@@ -79,15 +79,16 @@ void GlobalInit() {
 
 enum class Kind { Session, Connection, Request };
 
-// Where a request's transfer is. Only End makes a transfer Done; IdleLimit gives each phase its
-// time-out of inactivity.
+// Where a request's transfer is. Every move goes through Enter, which checks it against the
+// moves allowed (Allowed) and starts the phase's clock; IdleLimit gives each phase its
+// time-out of inactivity. Each line names what moves a transfer into its phase.
 enum class Phase {
-    Idle,          // no transfer yet: before HttpSendRequestA, or one that could not start
-    Connecting,    // the connection (and its TLS) is coming up: the connect time-out
-    AwaitingHead,  // connected; the request goes out and the head comes in: send and receive
-    Body,          // the head is complete and body bytes come: the receive time-out of silence
-    Paused,        // the reader is behind and libcurl holds the rest in the socket: no time-out
-    Done,          // the transfer ended; `result` says how
+    Idle,          // StartTransfer: no transfer yet, or one that could not start
+    Connecting,    // StartTransfer: the connection (and its TLS) comes up: the connect time-out
+    AwaitingHead,  // OnConnected: the request goes out and the head comes in: send and receive
+    Body,          // HeadComplete, or InternetReadFile resuming: the receive time-out of silence
+    Paused,        // OnBody: the reader is behind, libcurl holds the rest in the socket: no limit
+    Done,          // End: the transfer ended; `result` says how
 };
 
 struct Handle {
@@ -199,9 +200,34 @@ bool IsAscii(const std::string& s) {
 
 // ---- The transfer ---------------------------------------------------------------------------
 
+// The moves a transfer makes: forward through the phases, Body and Paused in turn, Done from
+// any phase but Idle, and Idle again only for the next transfer (StartTransfer).
+[[maybe_unused]] bool Allowed(Phase from, Phase to) {
+    switch (to) {
+    case Phase::Idle: return true;
+    case Phase::Connecting: return from == Phase::Idle;
+    case Phase::AwaitingHead: return from == Phase::Connecting;
+    case Phase::Body:
+        return from == Phase::Connecting || from == Phase::AwaitingHead || from == Phase::Paused;
+    case Phase::Paused: return from == Phase::Body;
+    case Phase::Done: return from != Phase::Idle;
+    }
+    return false;
+}
+
+// The one way a transfer changes phase; its clock of inactivity starts again.
+void Enter(Request* r, Phase to) {
+    WEBMON_ASSERT(Allowed(r->phase, to));
+    r->phase = to;
+    r->lastActivity = Clock::now();
+}
+
+// Bytes arrived: the clock of inactivity starts again, the phase stays.
+void Arrived(Request* r) { r->lastActivity = Clock::now(); }
+
 // Ends the transfer with its result: the one way into Phase::Done.
 void End(Request* r, CURLcode result) {
-    r->phase = Phase::Done;
+    Enter(r, Phase::Done);
     r->result = result;
 }
 
@@ -217,7 +243,7 @@ long IdleLimit(const Session& s, Phase phase) {
 
 // The head is complete: body bytes may come now.
 void HeadComplete(Request* r) {
-    if (r->phase == Phase::Connecting || r->phase == Phase::AwaitingHead) r->phase = Phase::Body;
+    if (r->phase == Phase::Connecting || r->phase == Phase::AwaitingHead) Enter(r, Phase::Body);
 }
 
 // libcurl's callbacks are called from C: nothing may be thrown through them, so an allocation
@@ -225,7 +251,7 @@ void HeadComplete(Request* r) {
 std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) try {
     auto* r = static_cast<Request*>(user);
     const std::size_t bytes = size * n;
-    r->lastActivity = Clock::now();
+    Arrived(r);
     posix::TakeHeadLine(r->head, data, bytes);
     if (r->head.complete) HeadComplete(r);
     constexpr char kSetCookie[] = "set-cookie:";
@@ -250,7 +276,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
         r->head.complete = true;
         HeadComplete(r);
     }
-    r->lastActivity = Clock::now();
+    Arrived(r);
     std::size_t taken = 0;
     if (r->target && r->pendingAt == r->pending.size()) {  // nothing queued before these bytes
         taken = std::min(bytes, r->targetRoom - r->targetGot);
@@ -260,7 +286,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
     }
     // A chunk is taken whole or paused whole: a part already taken leaves the rest pending.
     if (taken == 0 && r->pending.size() - r->pendingAt >= kPauseAt) {
-        r->phase = Phase::Paused;
+        Enter(r, Phase::Paused);
         return CURL_WRITEFUNC_PAUSE;  // the reader is behind: hold the rest in the socket
     }
     if (r->pendingAt > 0 && r->pendingAt >= r->pending.size() / 2) {
@@ -276,8 +302,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
 // Called once the connection is up, before the request goes out: connecting has ended.
 int OnConnected(void* user, char*, char*, int, int) {
     auto* r = static_cast<Request*>(user);
-    if (r->phase == Phase::Connecting) r->phase = Phase::AwaitingHead;
-    r->lastActivity = Clock::now();
+    if (r->phase == Phase::Connecting) Enter(r, Phase::AwaitingHead);
     return CURL_PREREQFUNC_OK;
 }
 
@@ -294,9 +319,8 @@ bool StartTransfer(Request* r, const std::string& url) {
     r->pending.clear();
     r->pendingAt = 0;
     r->setsCookies = false;
-    r->phase = Phase::Idle;
+    Enter(r, Phase::Idle);
     r->result = CURLE_OK;
-    r->lastActivity = Clock::now();
 
     const Connection* c = r->connection;
     Session* s = c->session;
@@ -310,7 +334,14 @@ bool StartTransfer(Request* r, const std::string& url) {
     }
     r->multi = s->multi;
     r->easy = curl_easy_init();
-    if (!r->multi || !r->easy || !s->cookies) return Fail(kErrCannotConnect);
+    // A transfer that cannot start leaves no handle: "there is a transfer" is an easy handle.
+    const auto cannotStart = [r] {
+        if (r->easy) curl_easy_cleanup(r->easy);
+        r->easy = nullptr;
+        r->multi = nullptr;
+        return Fail(kErrCannotConnect);
+    };
+    if (!r->multi || !r->easy || !s->cookies) return cannotStart();
     CURL* e = r->easy;
     curl_easy_setopt(e, CURLOPT_SHARE, s->cookies);
     curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // the cookie engine on, with no file
@@ -341,8 +372,8 @@ bool StartTransfer(Request* r, const std::string& url) {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, r);
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnConnected);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, r);
-    if (curl_multi_add_handle(r->multi, e) != CURLM_OK) return Fail(kErrCannotConnect);
-    r->phase = Phase::Connecting;
+    if (curl_multi_add_handle(r->multi, e) != CURLM_OK) return cannotStart();
+    Enter(r, Phase::Connecting);
     return true;
 }
 
@@ -620,7 +651,8 @@ bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::
 bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std::uint32_t* got) {
     auto* r = As<Request>(request, Kind::Request);
     *got = 0;
-    if (!r || !r->easy) return Fail(kErrIncorrectHandleType);
+    if (!r) return Fail(kErrIncorrectHandleType);
+    if (!r->easy) return Fail(kErrIncorrectHandleState);  // never sent: nothing to read
     for (;;) {
         const std::size_t unread = r->pending.size() - r->pendingAt;
         if (unread > 0) {
@@ -642,8 +674,7 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
         r->targetGot = 0;
         if (r->phase == Phase::Paused) {
             // Resuming hands over what libcurl holds at once, and the next pump reads on.
-            r->phase = Phase::Body;
-            r->lastActivity = Clock::now();
+            Enter(r, Phase::Body);
             std::lock_guard<std::mutex> hold(r->connection->session->lock);
             curl_easy_pause(r->easy, CURLPAUSE_CONT);
         } else {

@@ -18,6 +18,7 @@ enum : std::uint32_t {
     kErrNameNotResolved = 12007,
     kErrInvalidOperation = 12016,
     kErrIncorrectHandleType = 12018,
+    kErrIncorrectHandleState = 12019,
     kErrCannotConnect = 12029,
     kErrConnectionAborted = 12030,
     kErrHeaderNotFound = 12150,

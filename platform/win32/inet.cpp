@@ -408,6 +408,10 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
     *got = 0;
     Handle* h = AsHandle(request);
     if (!Raw(request) || !h->call) return false;
+    if (h->call->phase.load() == Phase::Idle) {  // never sent: nothing to read, nothing to wait for
+        ::SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
     DWORD available = 0;
     if (!QueryAvailable(h, &available)) return false;
     if (available == 0 || count == 0) return true;  // the end of the body

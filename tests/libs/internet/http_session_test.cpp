@@ -397,6 +397,26 @@ std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::
     return body;
 }
 
+// A request that was never sent has nothing to read, and no read waits for it.
+TEST_F(Internet, AReadOfARequestNeverSentFailsAtOnce) {
+    plat::InetHandle session =
+        plat::InternetOpenA("test", plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
+    ASSERT_NE(session, nullptr);
+    plat::InetHandle connection =
+        plat::InternetConnectA(session, "127.0.0.1", 80, "", "", plat::kInternetServiceHttp, 0, 0);
+    ASSERT_NE(connection, nullptr);
+    plat::InetHandle request = plat::HttpOpenRequestA(connection, "GET", "/", "HTTP/1.0", nullptr,
+                                                      nullptr, plat::kFlagReload, 0);
+    ASSERT_NE(request, nullptr);
+    char buffer[16];
+    std::uint32_t got = 1;
+    EXPECT_FALSE(plat::InternetReadFile(request, buffer, sizeof buffer, &got));
+    EXPECT_EQ(got, 0u);
+    plat::InternetCloseHandle(request);
+    plat::InternetCloseHandle(connection);
+    plat::InternetCloseHandle(session);
+}
+
 // One rule on both builds: a headers length of all ones reads up to the zero byte.
 TEST_F(Internet, AHeadersLengthOfAllOnesMeansUpToTheZeroByte) {
     const char headers[] = "X-Webmon: yes\r\n";
