@@ -1,0 +1,130 @@
+// The platform's HTTP entry points, the same contract on both builds, called directly against
+// the fixture servers (tests/fixtures/servers.py): platform/*/inet.cpp.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string Pattern(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * 7 + 3) % 251));
+    return s;
+}
+
+// A GET of path on the HTTP fixture through the platform's calls alone, on a session opened
+// with accessType; the body, or "<failed>". pauseMs: a wait after the first read, as a reader
+// that falls behind.
+std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::uint32_t receiveMs,
+                        int pauseMs, const char* headers = nullptr,
+                        std::uint32_t headersLength = 0) {
+    plat::InetHandle session = plat::InternetOpenA("test", accessType, nullptr, nullptr, 0);
+    if (!session) return "<failed>";
+    plat::InternetSetOptionA(session, plat::kOptionReceiveTimeout, &receiveMs, 4);
+    const std::string server = Env("WEBMON_HTTP");
+    const std::string host = server.substr(0, server.find(':'));
+    const auto port = static_cast<std::uint16_t>(std::stoi(server.substr(server.find(':') + 1)));
+    std::string body = "<failed>";
+    plat::InetHandle connection = plat::InternetConnectA(session, host.c_str(), port, "", "",
+                                                         plat::kInternetServiceHttp, 0, 0);
+    plat::InetHandle request =
+        connection ? plat::HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", nullptr,
+                                            nullptr, plat::kFlagReload, 0)
+                   : nullptr;
+    if (request && plat::HttpSendRequestA(request, headers, headersLength, nullptr, 0)) {
+        std::string read;
+        std::vector<char> chunk(65536);
+        std::uint32_t got = 0;
+        bool ok;
+        while ((ok = plat::InternetReadFile(request, chunk.data(), 65536, &got)) && got > 0) {
+            if (read.empty() && pauseMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+            read.append(chunk.data(), got);
+        }
+        if (ok) body = read;
+    }
+    if (request) plat::InternetCloseHandle(request);
+    if (connection) plat::InternetCloseHandle(connection);
+    plat::InternetCloseHandle(session);
+    return body;
+}
+
+// A request that was never sent has nothing to read, and no read waits for it.
+TEST(PlatformHttp, AReadOfARequestNeverSentFailsAtOnce) {
+    plat::InetHandle session =
+        plat::InternetOpenA("test", plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
+    ASSERT_NE(session, nullptr);
+    plat::InetHandle connection =
+        plat::InternetConnectA(session, "127.0.0.1", 80, "", "", plat::kInternetServiceHttp, 0, 0);
+    ASSERT_NE(connection, nullptr);
+    plat::InetHandle request = plat::HttpOpenRequestA(connection, "GET", "/", "HTTP/1.0", nullptr,
+                                                      nullptr, plat::kFlagReload, 0);
+    ASSERT_NE(request, nullptr);
+    char buffer[16];
+    std::uint32_t got = 1;
+    EXPECT_FALSE(plat::InternetReadFile(request, buffer, sizeof buffer, &got));
+    EXPECT_EQ(got, 0u);
+    plat::InternetCloseHandle(request);
+    plat::InternetCloseHandle(connection);
+    plat::InternetCloseHandle(session);
+}
+
+// One rule on both builds: a headers length of all ones reads up to the zero byte.
+TEST(PlatformHttp, AHeadersLengthOfAllOnesMeansUpToTheZeroByte) {
+    const char headers[] = "X-Webmon: yes\r\n";
+    const struct {
+        std::uint32_t length;
+        bool sent;
+    } rows[] = {{plat::kHeadersToZero, true}, {sizeof headers - 1, true}, {0, false}};
+    for (const auto& row : rows) {
+        const std::string echo =
+            PlatformGet("/echo", plat::kInternetOpenTypeDirect, 5000, 0, headers, row.length);
+        EXPECT_EQ(echo.find("X-Webmon: yes") != std::string::npos, row.sent)
+            << "length " << row.length << ":\n"
+            << echo;
+    }
+}
+
+// The bytes wait in the socket while the reader is behind: a pause longer than the receive
+// time-out is no silence of the server's.
+TEST(PlatformHttp, AReaderThatFallsBehindStillGetsTheWholeBody) {
+    const std::string body =
+        PlatformGet("/bytes/3000000", plat::kInternetOpenTypeDirect, 500, 1500);
+    EXPECT_EQ(body.size(), 3000000u);
+    EXPECT_TRUE(body == Pattern(3000000)) << "the bytes in order";
+}
+
+#ifndef _WIN32
+// Linux only: wine's WinINet reads its proxy elsewhere.
+void SetEnv(const char* name, const std::string& value) {
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+}
+
+TEST(PlatformHttp, ADirectSessionNeverAsksTheEnvironmentsProxy) {
+    SetEnv("http_proxy", "http://" + Env("WEBMON_PROXY"));
+    EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypeDirect, 30000, 0), "hello world");
+    EXPECT_EQ(PlatformGet("/ok", plat::kInternetOpenTypePreconfig, 30000, 0),
+              "via proxy: hello world")
+        << "the configured one";
+    SetEnv("http_proxy", "");
+}
+
+#endif
+
+}  // namespace
