@@ -191,7 +191,7 @@ Clock::time_point SilenceEnds(const Handle* h) {
 }
 
 // Closes the request's WinINet handle with its call pending: the call is cancelled, and the
-// closing notice frees the Call (invariant 2).
+// Handle lets go of its share of the Call; the closing notice has the other (invariant 2).
 void Abandon(Handle* h) {
     HINTERNET raw = h->raw;
     Call* call = h->call;
