@@ -171,6 +171,8 @@ TEST_F(Webmon, ALivePageSucceedsAndASilentHandshakeFailsAtTheConnectLimit) {
         (std::filesystem::path(other) / std::filesystem::path(exe_).filename()).string();
     std::filesystem::copy_file(exe_, otherExe);
     testing_support::WriteFile(other + "/web.txt", "600\r\n" + silent + "\r\n");
+    const std::string slow = Http("/slow?n=150000&rate=3000");
+    WebTxt("300\r\n" + slow + "\r\n");  // before the other webmon starts: it holds no file of ours
     ChildResult handshake;
     std::thread beside([&] {
         ChildOptions options;
@@ -181,8 +183,6 @@ TEST_F(Webmon, ALivePageSucceedsAndASilentHandshakeFailsAtTheConnectLimit) {
         handshake = testing_support::RunChild(otherExe, {}, options);
     });
 
-    const std::string slow = Http("/slow?n=150000&rate=3000");
-    WebTxt("300\r\n" + slow + "\r\n");
     ChildOptions options;
     options.timeoutSeconds = 120;
     ChildResult r = Run("", 57, options);
