@@ -104,6 +104,18 @@ def peak_kb(pid):
     return -1
 
 
+def serve_raw(handler):
+    """A threading TCP server on loopback for a socketserver handler class; returns its port."""
+    import socketserver
+    import threading
+
+    class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
+        daemon_threads = True
+    server = Server(('127.0.0.1', 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
+
+
 def start_endless():
     """A server on loopback whose every response is a body without end; returns its port."""
     import socketserver
@@ -118,13 +130,7 @@ def start_endless():
                     self.request.sendall(piece)
             except OSError:
                 pass
-
-    class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
-        daemon_threads = True
-    server = Server(('127.0.0.1', 0), Endless)
-    import threading
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
+    return serve_raw(Endless)
 
 
 LYING_BODY = 50 * 1000 * 1000
@@ -135,7 +141,6 @@ def start_lying():
     length), /two-lengths (Content-Length: 1, then the true one) and /chunked-lie (chunks of
     64 KiB under Content-Length: 100000). Returns its port."""
     import socketserver
-    import threading
     piece = b'<p>a body longer than its head says</p>\n' * 1600  # 64,000 bytes
     heads = {
         b'/honest': b'Content-Length: %d\r\n' % LYING_BODY,
@@ -163,12 +168,7 @@ def start_lying():
                     self.request.sendall(b'0\r\n\r\n')
             except OSError:
                 pass
-
-    class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
-        daemon_threads = True
-    server = Server(('127.0.0.1', 0), Lying)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
+    return serve_raw(Lying)
 
 
 def lying_lengths(exe, folder, launcher=()):
