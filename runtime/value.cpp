@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/check.h"
 #include "runtime/errors.h"
 
 namespace rt {
@@ -202,6 +203,37 @@ BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc) {
     auto* out = static_cast<unsigned char*>(AdoptBin(alloc(n + kBinHeader), n));
     std::memcpy(out + kBinHeader, bytes, static_cast<std::size_t>(n));
     return out;
+}
+
+bool BinBuilder::Restart() {
+    buffer_.Free();
+    return buffer_.Allocate(kBinHeader) != nullptr;
+}
+
+bool BinBuilder::Reserve(std::int32_t n) {
+    if (n < 0 || n > INT32_MAX - kBinHeader) return false;
+    if (buffer_.size() == 0 && !Restart()) return false;
+    return buffer_.Reserve(kBinHeader + n);
+}
+
+bool BinBuilder::Commit(std::int32_t n) {
+    const bool within = buffer_.size() > 0 && buffer_.Commit(n);
+    WEBMON_ASSERT(within);  // invariant 2: bytes past the room were written past the block
+    return within;
+}
+
+BinValue BinBuilder::Finish() {
+    const std::int32_t n = size();
+    BinValue value = nullptr;
+    if (n > 0) {
+        if (unsigned char* block = buffer_.Detach()) {
+            value = AdoptBin(block, n);  // a runtime heap block: the value from now on
+        } else {
+            value = NewBin(buffer_.data() + kBinHeader, n, alloc_);  // out of the pool's slot
+        }
+    }
+    buffer_.Free();
+    return value;
 }
 
 void FreeArray(TypeTag elementTag, void* array) {

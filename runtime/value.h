@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/byte_buffer.h"
+
 namespace rt {
 
 // ---- Type tags -------------------------------------------------------------------------------
@@ -254,6 +256,44 @@ BinValue NewBin(const void* bytes, std::int32_t n, Allocator alloc = RuntimeAllo
 // The byte set made of a runtime heap block whose n bytes (n > 0) already stand after the
 // header's kBinHeader bytes: writes the header; the block is the value from now on.
 BinValue AdoptBin(void* block, std::int32_t n);
+
+// A byte set written where it will stay. The block holds the header's kBinHeader bytes in front
+// of the bytes: a small byte set lives in a slot of the owning library's pool, a larger one in a
+// runtime heap block, and Finish makes that heap block the value itself, its header written, so
+// the bytes are not copied out at the end. (A pool slot is the library's working storage and
+// cannot be a value: a small byte set is copied once into a block of alloc.)
+//
+// Invariants:
+//  1. size() <= capacity(); both count the bytes alone, never the header's room.
+//  2. Bytes are written at end() only, within the room, and only Commit makes them count: a
+//     commit past the room is a broken invariant, checked, and refused.
+//  3. A builder that has no block has size 0 and capacity 0; Finish leaves it so.
+class BinBuilder {
+public:
+    explicit BinBuilder(SmallBlockPool& pool, Allocator alloc = RuntimeAlloc)
+        : buffer_(pool), alloc_(alloc) {}
+
+    std::int32_t size() const { return buffer_.size() > 0 ? buffer_.size() - kBinHeader : 0; }
+    std::int32_t capacity() const {
+        return buffer_.capacity() > 0 ? buffer_.capacity() - kBinHeader : 0;
+    }
+    unsigned char* end() const { return buffer_.data() + buffer_.size(); }  // with a block only
+
+    // Empties the byte set and takes a block with the header's room: a pool slot while the pool
+    // has one free. False, and no block, when neither the pool nor the heap has one.
+    bool Restart();
+    // Room for n bytes in all, the bytes kept; false, nothing changed, when the heap refuses.
+    bool Reserve(std::int32_t n);
+    // The n bytes written at end() become part of the byte set (invariant 2).
+    [[nodiscard]] bool Commit(std::int32_t n);
+    // The finished byte set, null for no bytes; the builder is left without a block.
+    BinValue Finish();
+
+private:
+    ByteBuffer buffer_;
+    Allocator alloc_;
+};
+
 // A new one-dimensional array of count words, its header written and its elements not; null
 // when its size passes what a signed 32-bit size can count.
 ArrayValue NewWordArray(std::size_t count, Allocator alloc = RuntimeAlloc);

@@ -8,7 +8,6 @@
 #include <new>
 #include <vector>
 
-#include "libs/internet/internet_library.h"
 #include "platform/check.h"
 #include "runtime/memory.h"
 #include "runtime/value.h"
@@ -123,18 +122,17 @@ void HttpSession::Close() {
     session_ = nullptr;
 }
 
-bool HttpSession::Fetch(const char* address, rt::ByteBuffer& body, std::int32_t headRoom) {
-    body.Resize(0);
+bool HttpSession::Fetch(const char* address, rt::BinBuilder& body) {
     rt::RecoverableAllocations recoverable;
     try {
-        if (headRoom > 0 && !body.Resize(headRoom)) return false;
-        return FetchHops(address, body, headRoom);
+        if (!body.Restart()) return false;
+        return FetchHops(address, body);
     } catch (const std::bad_alloc&) {
         return false;  // the handles were closed on the way out, request first; the body stays
     }
 }
 
-bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body, std::int32_t headRoom) {
+bool HttpSession::FetchHops(const char* address, rt::BinBuilder& body) {
     if (!IsAcceptableAddress(address)) return false;
     // Parsed before anything is opened: a scheme that is not fetched costs no network at all.
     Target target;
@@ -190,11 +188,11 @@ bool HttpSession::FetchHops(const char* address, rt::ByteBuffer& body, std::int3
             case Hop::Page: break;  // no usable Location: this response is the page
             }
         }
-        return ReadBody(h.request, body, headRoom, deadline);
+        return ReadBody(h.request, body, deadline);
     }
 }
 
-bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::int32_t headRoom,
+bool HttpSession::ReadBody(plat::InetHandle request, rt::BinBuilder& body,
                            std::chrono::steady_clock::time_point deadline) {
     char lengthText[32];
     std::uint32_t lengthSize = sizeof lengthText;
@@ -204,32 +202,32 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::
     const std::int32_t chunk = ReadChunkFor(known ? lengthText : nullptr);
     const std::int32_t declared = known ? std::max(rt::ParseInt32(lengthText), 0) : 0;
     const std::int32_t limit = limits_.bodyBytes;
-    const auto bodySize = [&] { return body.size() - headRoom; };
     // The body's room, from its declared length: the server's word sets aside at most
     // kMaxReservedBody, and past that the body grows as its bytes arrive.
-    if (declared > 0) body.Reserve(headRoom + std::min({declared, limit, kMaxReservedBody}));
+    if (declared > 0) body.Reserve(std::min({declared, limit, kMaxReservedBody}));
 
     // A body stops at its declared length, where an honest one ends: nothing grows ahead of
     // the read that finds the end. Past it, the body is one of unknown length: a server that
     // declares less than it sends is read in full blocks and grows by doubling like any other.
-    const auto reachedDeclared = [&] { return declared > 0 && bodySize() >= declared; };
-    const auto readSize = [&] { return declared > 0 && bodySize() > declared ? kMaxChunk : chunk; };
+    const auto reachedDeclared = [&] { return declared > 0 && body.size() >= declared; };
+    const auto readSize = [&] {
+        return declared > 0 && body.size() > declared ? kMaxChunk : chunk;
+    };
     // Doubling within the limit and, short of the declared length, within it: a body of n bytes
     // moves O(log n) times. False when the heap refuses even the least room.
     const auto grow = [&](std::int32_t least) {
         std::int64_t target = std::max<std::int64_t>(2 * std::int64_t{body.capacity()},
                                                      std::int64_t{body.size()} + least);
-        if (declared > 0 && bodySize() < declared) {
-            target = std::min<std::int64_t>(target, headRoom + declared);
-        }
-        target = std::min<std::int64_t>(target, std::int64_t{headRoom} + limit);
+        if (declared > 0 && body.size() < declared)
+            target = std::min<std::int64_t>(target, declared);
+        target = std::min<std::int64_t>(target, limit);
         return body.Reserve(static_cast<std::int32_t>(target)) || body.Reserve(body.size() + least);
     };
 
-    rt::ByteBuffer spill(Pool());  // where a read goes when the body has no room in place
+    rt::ByteBuffer spill(*pool_);  // where a read goes when the body has no room in place
     for (;;) {
         if (MillisecondsUntil(deadline) == 0) return false;  // the deadline keeps what was read
-        const std::int32_t room = limit - bodySize();        // what the limit still lets in
+        const std::int32_t room = limit - body.size();       // what the limit still lets in
         if (body.capacity() == body.size() && room > 0 && !reachedDeclared()) {
             grow(std::min(chunk, room));  // a room the heap refuses leaves the spill
         }
@@ -237,12 +235,10 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::
         const std::int32_t free = body.capacity() - body.size();
         if (free > 0 && room > 0) {
             const auto ask = static_cast<std::uint32_t>(std::min({readSize(), free, room}));
-            if (!plat::InternetReadFile(request, body.data() + body.size(), ask, &got)) {
-                return false;
-            }
+            if (!plat::InternetReadFile(request, body.end(), ask, &got)) return false;
             if (got == 0) return true;
-            body.Commit(static_cast<std::int32_t>(got));
-            WEBMON_ASSERT(bodySize() <= limit);  // invariant 4 of fetch_policy.h
+            if (!body.Commit(static_cast<std::int32_t>(got))) return false;
+            WEBMON_ASSERT(body.size() <= limit);  // invariant 4 of fetch_policy.h
             continue;
         }
         // No room in place: bytes past a declared length, past the limit, or past what the heap
@@ -261,10 +257,10 @@ bool HttpSession::ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::
         // prefix instead. Kept bytes land in doubled room, where the next reads go in place.
         if (keep > 0) {
             if (body.capacity() - body.size() < keep && !grow(keep)) return false;
-            std::memcpy(body.data() + body.size(), spill.data(), static_cast<std::size_t>(keep));
-            body.Commit(keep);
+            std::memcpy(body.end(), spill.data(), static_cast<std::size_t>(keep));
+            if (!body.Commit(keep)) return false;
         }
-        WEBMON_ASSERT(bodySize() <= limit);  // invariant 4 of fetch_policy.h
+        WEBMON_ASSERT(body.size() <= limit);  // invariant 4 of fetch_policy.h
         if (keep < static_cast<std::int64_t>(got)) return false;
     }
 }

@@ -5,9 +5,9 @@
 //     opens and closes its own connection and request handles, request first.
 //  2. Fetch never reports an error: false, with the body bytes read so far in the buffer. Memory
 //     that runs out inside a fetch fails that fetch alone, its handles closed.
-//  3. The body is read straight into the caller's buffer, after the head room it asks for: no
-//     byte of it is copied on the way but where a read finds no room left in place (and, on
-//     Windows, from the block WinINet writes into).
+//  3. The body is read straight into the caller's byte set: no byte of it is copied on the way
+//     but where a read finds no room left in place (and, on Windows, from the block WinINet
+//     writes into).
 //  4. The rules of fetch_policy.h hold for every request: schemes, redirects one hop at a time,
 //     credentials, time-outs, the deadline and the body limit.
 //  5. No lock: one thread fetches at a time.
@@ -20,6 +20,7 @@
 #include "libs/internet/fetch_policy.h"
 #include "platform/platform.h"
 #include "runtime/byte_buffer.h"
+#include "runtime/value.h"
 
 namespace inet {
 
@@ -45,9 +46,12 @@ bool ParseAddress(const std::string& address, Target* target);
 
 class HttpSession {
 public:
+    // pool: the owning library's, for the session's working storage.
+    explicit HttpSession(rt::SmallBlockPool& pool) : pool_(&pool) {}
+
     bool Open();
-    // The body's bytes go into body after headRoom bytes that the caller fills in itself.
-    bool Fetch(const char* address, rt::ByteBuffer& body, std::int32_t headRoom = 0);
+    // The body's bytes go into body, which the fetch starts afresh.
+    bool Fetch(const char* address, rt::BinBuilder& body);
     void Close();
 
     // Test builds shorten the limits; the time-outs apply to the session opened next.
@@ -57,13 +61,14 @@ public:
     void SetOpen(OpenFunction open) { open_ = open; }
 
 private:
-    bool FetchHops(const char* address, rt::ByteBuffer& body, std::int32_t headRoom);
+    bool FetchHops(const char* address, rt::BinBuilder& body);
 
     // Reads the body of the request's response: true at its end, false when the connection
     // broke, the deadline passed or the body limit was reached (the prefix is kept).
-    bool ReadBody(plat::InetHandle request, rt::ByteBuffer& body, std::int32_t headRoom,
+    bool ReadBody(plat::InetHandle request, rt::BinBuilder& body,
                   std::chrono::steady_clock::time_point deadline);
 
+    rt::SmallBlockPool* pool_;
     plat::InetHandle session_ = nullptr;  // null until a fetch opens it
     OpenFunction open_ = plat::InternetOpenA;
     Limits limits_;

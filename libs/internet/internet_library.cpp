@@ -30,18 +30,11 @@ rt::SmallBlockPool& Pool() { return g_pool; }
 [[maybe_unused]] const InternetLibraryState& g_builtAtLoad = State();
 
 void HttpReadFile(rt::ArgInfo* result, std::int32_t, rt::ArgInfo* args) {
-    // The body is read into the byte set itself, after the room of its header: what arrived is
-    // the content. Its heap block becomes the value (a runtime heap block, as every value's);
-    // a body small enough for a pool slot is copied out instead.
-    rt::ByteBuffer body(g_pool);
-    State().http.Fetch(rt::ArgPtr<const char>(args[0]), body, rt::kBinHeader);
-    const std::int32_t n = body.size() - rt::kBinHeader;
-    if (n <= 0) return;  // the empty byte set: the result stays null
-    if (unsigned char* block = body.Detach()) {
-        rt::SetArgPtr(*result, rt::AdoptBin(block, n));
-    } else {
-        rt::SetArgPtr(*result, rt::NewBin(body.data() + rt::kBinHeader, n, AllocValue));
-    }
+    // The body is read into the byte set itself: what arrived is the content, failed fetch or
+    // not (an empty one is the empty byte set, null).
+    rt::BinBuilder body(g_pool, AllocValue);
+    State().http.Fetch(rt::ArgPtr<const char>(args[0]), body);
+    rt::SetArgPtr(*result, body.Finish());
 }
 
 std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {

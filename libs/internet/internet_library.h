@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "libs/internet/http_session.h"
-#include "runtime/byte_buffer.h"
 #include "runtime/registry.h"
 #include "runtime/value.h"
 
@@ -20,13 +19,15 @@ extern const rt::LibraryDescriptor kInternetLibrary;
 void HttpReadFile(rt::ArgInfo* result, std::int32_t count, rt::ArgInfo* args);
 std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t second);
 
+// The library's small-block pool (invariant 2), its working storage and its small bodies'.
+rt::SmallBlockPool& Pool();
+
 struct InternetLibraryState {
-    HttpSession http;
+    HttpSession http{Pool()};
     bool winsockStarted = false;  // the start-up at load succeeded (version 1.1)
     InternetLibraryState();
 };
 
 InternetLibraryState& State();
-rt::SmallBlockPool& Pool();
 
 }  // namespace inet

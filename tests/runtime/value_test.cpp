@@ -112,6 +112,51 @@ TEST(Values, ConstructorsGiveNullForEmptyAndTheLayoutOtherwise) {
     SvcFree(bin);
 }
 
+// A byte set is written in place: a small one leaves its pool slot as a copy, a large one's
+// block becomes the value itself, and bytes past the room are never counted.
+TEST(BinBuilder, BytesStayWhereTheyAreWrittenAndNeverPastTheRoom) {
+    SmallBlockPool pool(true);
+    BinBuilder empty(pool);
+    ASSERT_TRUE(empty.Restart());
+    EXPECT_EQ(empty.Finish(), nullptr);
+    EXPECT_EQ(pool.usedCount(), 0);
+
+    BinBuilder small(pool);
+    ASSERT_TRUE(small.Restart());
+    EXPECT_EQ(small.capacity(), SmallBlockPool::kSlotSize - kBinHeader);
+    std::memcpy(small.end(), "abc", 3);
+    ASSERT_TRUE(small.Commit(3));
+    BinValue three = small.Finish();
+    EXPECT_FALSE(pool.Owns(three));
+    EXPECT_EQ(pool.usedCount(), 0) << "the slot is back";
+    EXPECT_EQ(BinLength(three), 3);
+    EXPECT_EQ(std::memcmp(BinBytes(three), "abc", 3), 0);
+    SvcFree(three);
+
+    BinBuilder large(pool);
+    ASSERT_TRUE(large.Reserve(100000));
+    const unsigned char* first = large.end();
+    std::memset(large.end(), 'x', 100000);
+    ASSERT_TRUE(large.Commit(100000));
+    EXPECT_EQ(large.size(), 100000);
+    BinValue bin = large.Finish();
+    EXPECT_EQ(BinBytes(bin), first) << "not copied out";
+    EXPECT_EQ(ReadInt32(bin), 1);
+    EXPECT_EQ(BinLength(bin), 100000);
+    EXPECT_EQ(large.size(), 0);
+    SvcFree(bin);
+
+    BinBuilder full(pool);
+    ASSERT_TRUE(full.Reserve(600));
+    const std::int32_t room = full.capacity();
+#if WEBMON_CHECKS
+    EXPECT_DEATH((void)full.Commit(room + 1), "invariant broken");
+#else
+    EXPECT_FALSE(full.Commit(room + 1));
+#endif
+    EXPECT_EQ(full.size(), 0);
+}
+
 std::vector<void*> g_released;
 void Released(void* block) { g_released.push_back(block); }
 

@@ -63,15 +63,22 @@ protected:
     }
     static std::string Read(const std::string& address) { return Read(address.c_str()); }
 
-    // A fetch's result and body, read after the room of a byte set's header as HttpReadFile
-    // reads it, so that every limit is tested as the program meets it.
-    static bool Fetch(const std::string& address, std::string* body) {
-        rt::ByteBuffer buffer(inet::Pool());
-        bool ok = inet::State().http.Fetch(address.c_str(), buffer, rt::kBinHeader);
-        const std::int32_t n = buffer.size() - rt::kBinHeader;
-        body->assign(n > 0 ? reinterpret_cast<const char*>(buffer.data()) + rt::kBinHeader : "",
-                     n > 0 ? static_cast<std::size_t>(n) : 0);
+    // A fetch's result and body, read into a byte set as HttpReadFile reads it, so that every
+    // limit is tested as the program meets it.
+    static bool Fetch(const std::string& address, std::string* body,
+                      inet::HttpSession& session = inet::State().http) {
+        rt::BinBuilder builder(inet::Pool());
+        const bool ok = session.Fetch(address.c_str(), builder);
+        *body = Taken(builder);
         return ok;
+    }
+    // The builder's bytes, its byte set freed.
+    static std::string Taken(rt::BinBuilder& builder) {
+        void* bin = builder.Finish();
+        std::string bytes(reinterpret_cast<const char*>(BinBytes(bin)),
+                          static_cast<std::size_t>(BinLength(bin)));
+        SvcFree(bin);
+        return bytes;
     }
 };
 
@@ -127,10 +134,11 @@ TEST_F(Internet, BodiesAroundTheChunkSizesArriveIntact) {
 
 // A declared length sets aside at most 8 MiB: 256 MiB declared and 3 bytes sent cost no more.
 TEST_F(Internet, ADeclaredLengthReservesNoMoreThanEightMebibytes) {
-    rt::ByteBuffer buffer(inet::Pool());
-    inet::State().http.Fetch(Http("/bytes/3?length=268435456").c_str(), buffer);
-    EXPECT_EQ(buffer.size(), 3);
-    EXPECT_LE(buffer.capacity(), inet::kMaxReservedBody);
+    rt::BinBuilder builder(inet::Pool());
+    inet::State().http.Fetch(Http("/bytes/3?length=268435456").c_str(), builder);
+    EXPECT_EQ(builder.size(), 3);
+    EXPECT_LE(builder.capacity(), inet::kMaxReservedBody);
+    EXPECT_EQ(Taken(builder), Pattern(3));
 }
 
 TEST_F(Internet, ABrokenConnectionKeepsWhatArrived) {
@@ -310,20 +318,18 @@ plat::InetHandle CountedOpen(const char* agent, std::uint32_t access, const char
 }
 
 TEST_F(Internet, ASessionThatCannotOpenFailsTheFetchAndIsTriedAgainNextTime) {
-    inet::HttpSession session;
-    rt::ByteBuffer body(inet::Pool());
+    inet::HttpSession session(inet::Pool());
+    std::string body;
     g_opens = 0;
     session.SetOpen(NoSession);
-    EXPECT_FALSE(session.Fetch(Http("/ok").c_str(), body));
-    EXPECT_EQ(body.size(), 0);
-    EXPECT_FALSE(session.Fetch(Http("/ok").c_str(), body));
+    EXPECT_FALSE(Fetch(Http("/ok"), &body, session));
+    EXPECT_EQ(body, "");
+    EXPECT_FALSE(Fetch(Http("/ok"), &body, session));
     EXPECT_EQ(g_opens, 2);
     session.SetOpen(CountedOpen);
-    EXPECT_TRUE(session.Fetch(Http("/ok").c_str(), body));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(body.data()),
-                          static_cast<std::size_t>(body.size())),
-              "hello world");
-    EXPECT_TRUE(session.Fetch(Http("/ok").c_str(), body));
+    EXPECT_TRUE(Fetch(Http("/ok"), &body, session));
+    EXPECT_EQ(body, "hello world");
+    EXPECT_TRUE(Fetch(Http("/ok"), &body, session));
     EXPECT_EQ(g_opens, 3) << "an open session is kept";
     session.Close();
 }
@@ -342,13 +348,12 @@ TEST_F(Internet, MemoryThatRunsOutInsideAFetchFailsThatFetchAlone) {
     const int before = inet::Pool().usedCount();
     int failed = 0, failedWithPrefix = 0;
     for (int grants = 0; grants < 24; ++grants) {
-        rt::ByteBuffer buffer(inet::Pool());
+        rt::BinBuilder builder(inet::Pool());
         g_grants = grants;
         rt::SetHeapSeam(&seam);  // for the fetch alone: the test's own allocations are not in it
-        const bool ok = inet::State().http.Fetch(address.c_str(), buffer);
+        const bool ok = inet::State().http.Fetch(address.c_str(), builder);
         rt::SetHeapSeam(nullptr);
-        const std::string body(reinterpret_cast<const char*>(buffer.data()),
-                               static_cast<std::size_t>(buffer.size()));
+        const std::string body = Taken(builder);
         EXPECT_EQ(whole.compare(0, body.size(), body), 0) << grants << ": a prefix of the body";
         if (!ok) ++failed;
         if (!ok && !body.empty()) ++failedWithPrefix;
