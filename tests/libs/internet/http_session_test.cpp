@@ -275,6 +275,25 @@ TEST_F(Internet, ASiteKeepsAtMostFiftyCookiesTheNewest) {
     EXPECT_LE(highest, 38 * 60 + 59);
 }
 
+// Past 3,000 cookies in all, over more hosts than 3,000 / 50 (libcurl takes every *.localhost
+// name for the loopback): the oldest go first, whatever their host, and a host keeps its newest.
+TEST_F(Internet, PastThreeThousandCookiesInAllTheOldestGoWhateverTheirHost) {
+    if (testing_support::RunningUnderWine()) {
+        GTEST_SKIP() << "wine resolves no *.localhost name, and its WinINet bounds no cookie";
+    }
+    const std::string server = Env("WEBMON_HTTP");
+    const std::string port = server.substr(server.rfind(':'));
+    const auto visit = [&](int host, int cookies) {
+        return Read("http://h" + std::to_string(host) + ".localhost" + port + "/cookie-flood?n=" +
+                    std::to_string(cookies) + "&visit=" + std::to_string(host));
+    };
+    for (int host = 0; host < 70; ++host) visit(host, 50);  // 3,500 cookies, 50 a host
+    // The 500 oldest went: all of hosts 0 to 9 (and any an earlier test left, older still).
+    EXPECT_EQ(visit(9, 0), "0 -1 -1");
+    EXPECT_EQ(visit(10, 0), "50 500 549");
+    EXPECT_EQ(visit(69, 0), "50 3450 3499");
+}
+
 TEST_F(Internet, OnlyHttpAndHttpsAreEverConnected) {
     const std::string sink = Env("WEBMON_SINK");
     const auto start = std::chrono::steady_clock::now();
