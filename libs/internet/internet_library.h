@@ -3,7 +3,8 @@
 // Invariants:
 //  1. One InternetLibraryState per process, built at static initialisation; its session is used
 //     by one thread at a time (the monitor's worker).
-//  2. The pool switch is on: bodies of up to 512 bytes stay in the library's small-block pool.
+//  2. The pool switch is on: a body read into a 512-byte slot with its header (504 bytes or
+//     fewer) stays in the library's small-block pool until it is copied into its value.
 #pragma once
 
 #include <cstdint>
