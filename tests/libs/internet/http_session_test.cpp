@@ -287,6 +287,13 @@ TEST_F(Internet, PastThreeThousandCookiesInAllTheOldestGoWhateverTheirHost) {
         return Read("http://h" + std::to_string(host) + ".localhost" + port + "/cookie-flood?n=" +
                     std::to_string(cookies) + "&visit=" + std::to_string(host));
     };
+    // A host's cookies count together, whether set for the host alone or for its domain.
+    const std::string domain = "http://d.localhost" + port + "/cookie-flood?domain=1";
+    Read(domain + "&n=40&visit=0");  // (libcurl takes no more than 50 from one response)
+    Read(domain + "&n=40&visit=1");
+    const std::string sent = Read(domain + "&n=0&visit=0");
+    EXPECT_EQ(sent.substr(0, sent.find(' ')), "50") << sent;
+
     for (int host = 0; host < 70; ++host) visit(host, 50);  // 3,500 cookies, 50 a host
     // The 500 oldest went: all of hosts 0 to 9 (and any an earlier test left, older still).
     EXPECT_EQ(visit(9, 0), "0 -1 -1");
