@@ -30,6 +30,7 @@ TEST(RequestText, ExtraHeadersReplaceTheirNamesAndBadLinesAreDropped) {
 TEST(RequestText, TargetsAndUrls) {
     EXPECT_EQ(EncodeTarget("/echo?q=a b"), "/echo?q=a%20b");
     EXPECT_EQ(EncodeTarget("x\xD6\xD0"), "/x%D6%D0");
+    EXPECT_EQ(EncodeTarget("/\x80\xFF"), "/%80%FF") << "every byte from 0x80 up";
     EXPECT_EQ(EncodeTarget(""), "/");
     EXPECT_EQ(RequestUrl(false, "h", 0, "/a"), "http://h:80/a");
     EXPECT_EQ(RequestUrl(true, "h", 0, "/a"), "https://h:443/a");
