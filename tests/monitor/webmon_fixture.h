@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/child.h"
+#include "support/fixture_servers.h"
 
 namespace webmon_test {
 
@@ -53,11 +54,8 @@ inline std::string FirstBytes(const std::string& out, std::size_t count = 96) {
     return shown + (out.size() > count ? "..." : "");
 }
 
-inline std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-inline std::string Http(const std::string& path) { return "http://" + Env("WEBMON_HTTP") + path; }
+using testing_support::Env;
+using testing_support::Http;
 inline std::string Closed() { return "http://" + Env("WEBMON_CLOSED") + "/"; }
 
 class Webmon : public ::testing::Test {

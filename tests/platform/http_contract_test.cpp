@@ -10,19 +10,12 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/fixture_servers.h"
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-std::string Pattern(int n) {
-    std::string s;
-    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * 7 + 3) % 251));
-    return s;
-}
+using testing_support::Env;
+using testing_support::Pattern;
 
 // A GET of path on the HTTP fixture through the platform's calls alone, on a session opened
 // with accessType; the body, or "<failed>". pauseMs: a wait after the first read, as a reader

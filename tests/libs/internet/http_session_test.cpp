@@ -15,18 +15,16 @@
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "support/fixture_servers.h"
 #include "support/platform_facts.h"
 
 namespace {
 
 using namespace rt;
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-std::string Http(const std::string& path) { return "http://" + Env("WEBMON_HTTP") + path; }
+using testing_support::Env;
+using testing_support::Http;
+using testing_support::Pattern;
 #ifndef _WIN32
 std::string Https(const std::string& path) { return "https://" + Env("WEBMON_HTTPS") + path; }
 
@@ -81,12 +79,6 @@ protected:
         return bytes;
     }
 };
-
-std::string Pattern(int n) {
-    std::string s;
-    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * 7 + 3) % 251));
-    return s;
-}
 
 TEST(ReadChunk, DeclaredLengthPlusOneCappedOrTheDefault) {
     EXPECT_EQ(inet::ReadChunkFor("5"), 6);
