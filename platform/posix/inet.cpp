@@ -27,16 +27,18 @@
 //     within bounds: 50 a host, as WinINet keeps, and 3,000 in all, the least that RFC 6265
 //     asks a cookie store to keep (webmon's choice), the oldest dropped first, applied in the
 //     transfer that set them.
+//  6. Credentials from the address are sent only in answer to a 401 challenge, by the scheme
+//     it names (Basic or Digest), never with the first request.
 //
 // Lifetimes and threads:
-//  6. Children are closed before their parents: a request before its connection, a connection
+//  7. Children are closed before their parents: a request before its connection, a connection
 //     before its session. A request reaches its session through its connection when it stops
 //     its transfer, so a parent closed first would leave it a dangling path (checked at close).
-//  7. One thread uses a session's handles at a time. Pump drives the session's one transfer
+//  8. One thread uses a session's handles at a time. Pump drives the session's one transfer
 //     engine and ends any of its requests whose transfer ended (Phase::Done), also requests
 //     other than the one being read; their own InternetReadFile reads that phase later, on the same
 //     thread. The session's lock orders the engine's use; the cookies have a lock of their own.
-//  8. A request's target points into its caller's block only while InternetReadFile runs.
+//  9. A request's target points into its caller's block only while InternetReadFile runs.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -67,6 +69,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kPauseAt = 256 * 1024;  // unread bytes held before the transfer pauses
 constexpr long kPollMs = 100;                 // longest wait for the socket between checks
 constexpr long kNoTimeout = 0x7FFFFFFF;       // none: what WinINet makes of a time-out of 0
+constexpr unsigned long kAnsweredSchemes = CURLAUTH_BASIC | CURLAUTH_DIGEST;  // challenges
 
 using namespace posix;  // the error numbers and Fail, the request text
 
@@ -100,7 +103,7 @@ struct Handle {
 struct Session : Handle {
     Session() : Handle(Kind::Session) {}
     ~Session() override {
-        WEBMON_ASSERT(connections == 0);  // invariant 6
+        WEBMON_ASSERT(connections == 0);  // invariant 7
         if (multi) curl_multi_cleanup(multi);
         if (cookieKeeper) curl_easy_cleanup(cookieKeeper);
         if (cookies) curl_share_cleanup(cookies);
@@ -114,13 +117,13 @@ struct Session : Handle {
     CURLSH* cookies = nullptr;
     std::mutex cookieLock;
     // The order in which the cookies arrived (key: domain, path and name), so that a bound
-    // drops the oldest first; used by one thread at a time (invariant 7).
+    // drops the oldest first; used by one thread at a time (invariant 8).
     std::unordered_map<std::string, std::uint64_t> cookieAges;
     std::uint64_t cookiesSeen = 0;
     // A handle on the cookies that runs no transfer, for the bounds: libcurl takes no more than
     // 50 cookies in a transfer, so that a transfer's own handle cannot expire any past them.
     CURL* cookieKeeper = nullptr;
-    int connections = 0;  // open children (invariant 6)
+    int connections = 0;  // open children (invariant 7)
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
     // Time-outs: none until the caller sets them (the internet library always does).
@@ -132,11 +135,11 @@ struct Session : Handle {
 struct Connection : Handle {
     explicit Connection(Session* s) : Handle(Kind::Connection), session(s) { ++s->connections; }
     ~Connection() override {
-        WEBMON_ASSERT(requests == 0);  // invariant 6
+        WEBMON_ASSERT(requests == 0);  // invariant 7
         --session->connections;
     }
     Session* session;
-    int requests = 0;  // open children (invariant 6)
+    int requests = 0;  // open children (invariant 7)
     std::string host;
     std::uint16_t port = 0;
     std::string user;
@@ -253,6 +256,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) tr
     const std::size_t bytes = size * n;
     Arrived(r);
     posix::TakeHeadLine(r->head, data, bytes);
+    if (r->head.complete && r->head.status == 401 && !r->connection->user.empty()) {
+        // A challenge that libcurl may answer: its body is skipped and the answer's head comes
+        // next. Its own head stands should no answer follow (a body, or the end, then comes).
+        r->head.complete = false;
+        r->head.atResponseStart = true;
+    }
     if (r->head.complete) HeadComplete(r);
     constexpr char kSetCookie[] = "set-cookie:";
     constexpr std::size_t kSetCookieLength = sizeof kSetCookie - 1;
@@ -362,6 +371,9 @@ bool StartTransfer(Request* r, const std::string& url) {
     if (!c->user.empty()) {
         curl_easy_setopt(e, CURLOPT_USERNAME, c->user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, c->password.c_str());
+        // More than one scheme: libcurl first asks without them, then answers the server's
+        // challenge by the scheme it names, as WinINet does (invariant 6).
+        curl_easy_setopt(e, CURLOPT_HTTPAUTH, kAnsweredSchemes);
     }
     for (const std::string& h : r->headers)
         r->headerList = curl_slist_append(r->headerList, h.c_str());
@@ -393,7 +405,7 @@ void Pump(Request* r) {
         char* owner = nullptr;  // the message may be another request's of the same session
         curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &owner);
         auto* done = reinterpret_cast<Request*>(owner);
-        WEBMON_ASSERT(done->connection->session == s);  // invariant 7: the session's own
+        WEBMON_ASSERT(done->connection->session == s);  // invariant 8: the session's own
         End(done, m->data.result);
     }
     if (r->phase == Phase::Done) return;
@@ -471,11 +483,11 @@ bool ParseCookieLine(const char* text, CookieLine* out) {
 
 // Expires one cookie: the same line with an expiry in the past, which libcurl removes.
 void ExpireCookie(CURL* easy, const CookieLine& cookie) {
-    std::string line = cookie.line;
+    const std::string& line = cookie.line;
     std::size_t at = 0;
     for (int tab = 0; tab < kExpiry; ++tab) at = line.find('\t', at) + 1;
-    line.replace(at, line.find('\t', at) - at, "1");
-    curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+    const std::string expired = line.substr(0, at) + "1" + line.substr(line.find('\t', at));
+    curl_easy_setopt(easy, CURLOPT_COOKIELIST, expired.c_str());
 }
 
 // Holds the session's cookies to the bounds, within the transfer whose response set cookies.

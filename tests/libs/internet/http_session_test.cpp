@@ -324,6 +324,28 @@ TEST_F(Internet, CredentialsGoToTheirOwnOriginOnly) {
         << "another host never sees them";
 }
 
+// Credentials go only in answer to a challenge, by the scheme it names: a server that never
+// asks never sees them, even in clear text.
+TEST_F(Internet, CredentialsAnswerAChallengeByItsScheme) {
+    const std::string at = "http://user:secret@" + Env("WEBMON_HTTP");
+    // Wine's WinINet answers no Digest challenge (Windows' does): the 401 page is read.
+    const bool wine = testing_support::RunningUnderWine();
+    const char* digest = wine ? "digest refused" : "digest accepted";
+    const struct {
+        std::string address;
+        const char* body;
+    } rows[] = {
+        {at + "/unasked", "none"},
+        {at + "/auth", "credentials: Basic dXNlcjpzZWNyZXQ="},  // user:secret
+        {at + "/digest", digest},
+        {at + "/redirect/302?to=/digest", digest},
+        {at + "/digest?to=/ok", wine ? "digest refused" : "hello world"},  // the answer's head
+        {"http://user:wrong@" + Env("WEBMON_HTTP") + "/digest", "digest refused"},
+        {Http("/digest"), "digest refused"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(Read(row.address), row.body) << row.address;
+}
+
 int g_opens = 0;
 plat::InetHandle NoSession(const char*, std::uint32_t, const char*, const char*, std::uint32_t) {
     ++g_opens;
