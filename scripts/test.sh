@@ -9,7 +9,9 @@
 #     tsan       the end-of-process race (webmon and monitor_end_test) under the thread
 #                sanitizer: the only suite with two threads that matter;
 #     windows    the 32-bit Windows build's tests under wine on a virtual display (xvfb-run),
-#                then both packages made, unpacked into empty folders and run;
+#                then the packages made, the two folders unpacked into empty ones and run,
+#                the .deb checked by lintian;
+#     systemd    the .deb installed and run under a real systemd, booted in a container;
 #     fuzz       every fuzz target for 10 s on its committed corpus and new inputs;
 #     format     every C++ file of the tree against .clang-format (the house style);
 #     layers     no include against the layers (scripts/check_layers.py).
@@ -83,6 +85,14 @@ test_suite() {  # name preset [ctest args...]
   fi
 }
 
+# lintian on the .deb: no error, no warning; its notes are printed.
+lintian_check() {
+  local out
+  out=$(lintian -I --pedantic dist/webmon_*.deb 2>&1 | grep -v '^running with root privileges')
+  [ -n "$out" ] && echo "$out"
+  ! grep -q '^[EW]: ' <<<"$out"
+}
+
 windows() {
   . scripts/wine-env.sh
   wine_start
@@ -95,12 +105,30 @@ windows() {
   local start=$SECONDS
   if bash scripts/package.sh linux win32 &&
      python3 tests/package/package_test.py dist/webmon-*-linux-x86_64.tar.gz &&
-     python3 tests/package/package_test.py dist/webmon-*-win32.zip; then
+     python3 tests/package/package_test.py dist/webmon-*-win32.zip &&
+     lintian_check; then
     record "packages" 1 0 $((SECONDS - start))
   else
     record "packages" 0 1 $((SECONDS - start))
   fi
   wine_stop
+}
+
+# The Debian package under a real systemd, booted in a container on a copy of this root; a
+# machine that cannot boot one shows the step as skipped, counted neither way.
+systemd_check() {
+  echo "=== systemd: the Debian package installed and run under a real systemd"
+  local start=$SECONDS log=build/systemd.log status
+  python3 tests/package/systemd_test.py dist/webmon_*.deb 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  if [ "$status" = 0 ]; then
+    record "systemd (the .deb, under a real systemd)" 1 0 $((SECONDS - start))
+  elif [ "$status" = 77 ]; then
+    record "systemd: SKIPPED, $(sed -n 's/^systemd test: SKIPPED: //p' "$log" | cut -c1-40)" 0 0 \
+      $((SECONDS - start))
+  else
+    record "systemd (the .deb, under a real systemd)" 0 1 $((SECONDS - start))
+  fi
 }
 
 fuzz() {
@@ -163,6 +191,7 @@ else
     xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows ||
       record "windows: xvfb-run" 0 1 0
   fi
+  systemd_check
   fuzz
   format_check
   layers_check

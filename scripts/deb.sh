@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Makes the Debian package webmon_VERSION_ARCH.deb from a native build folder:
+#   bash scripts/deb.sh BUILD_DIR OUT_DIR
+# The layout, as Debian keeps such a program:
+#   /usr/lib/webmon/webmon            the program (stripped)
+#   /usr/lib/webmon/web.txt           a link to the list: webmon reads it beside itself
+#   /etc/webmon/web.txt               the list, a configuration file (empty when installed)
+#   /usr/bin/webmon                   a link to the program
+#   /lib/systemd/system/              webmon.service (the folder named), the path unit and its
+#                                     restart service
+#   /usr/share/doc/webmon/, man1      README.txt, copyright, changelog; the manual page
+#   /usr/share/lintian/overrides/     why two of lintian's notes stand
+# Its dependencies are read off the binary (dpkg-shlibdeps), never typed by hand.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd)
+src=$here/package/debian
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+arch=$(dpkg --print-architecture)
+[ -n "$version" ] || { echo "deb: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+install -d "$root/DEBIAN" "$root/usr/lib/webmon" "$root/usr/bin" "$root/etc/webmon" \
+  "$root/lib/systemd/system" "$root/usr/share/doc/webmon" "$root/usr/share/man/man1"
+
+install -m 755 "$build/webmon" "$root/usr/lib/webmon/webmon"
+strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/lib/webmon/webmon"
+ln -s ../lib/webmon/webmon "$root/usr/bin/webmon"
+ln -s /etc/webmon/web.txt "$root/usr/lib/webmon/web.txt"
+: > "$root/etc/webmon/web.txt"
+chmod 644 "$root/etc/webmon/web.txt"
+
+# The tarball's unit, with the folder named and its manual page.
+sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
+    -e 's|^Description=webmon URL monitor$|&\nDocumentation=man:webmon(1)|' \
+    -e '1i # webmon as a service of this package: see webmon(1).' -e '1,/^\[Unit\]/{/^\[Unit\]/!d}' \
+    "$here/package/webmon.service" > "$root/lib/systemd/system/webmon.service"
+grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$root/lib/systemd/system/webmon.service"
+install -m 644 "$src/webmon-reload.path" "$src/webmon-reload.service" "$root/lib/systemd/system/"
+chmod 644 "$root/lib/systemd/system/webmon.service"
+
+install -m 644 "$build/README.txt" "$src/copyright" "$root/usr/share/doc/webmon/"
+sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.gz"
+sed "s/@VERSION@/$version/" "$src/webmon.1" | gzip -9n > "$root/usr/share/man/man1/webmon.1.gz"
+chmod 644 "$root/usr/share/doc/webmon/changelog.gz" "$root/usr/share/man/man1/webmon.1.gz"
+
+# dpkg-shlibdeps reads a source package's control file: a minimal one in the work folder.
+mkdir -p "$work/debian"
+printf 'Source: webmon\n\nPackage: webmon\nArchitecture: any\n' > "$work/debian/control"
+depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/lib/webmon/webmon" 2>/dev/null |
+  sed -n 's/^shlibs:Depends=//p')
+[ -n "$depends" ] || { echo "deb: dpkg-shlibdeps found no dependency" >&2; exit 1; }
+
+install -d "$root/usr/share/lintian/overrides"
+install -m 644 "$src/lintian-overrides" "$root/usr/share/lintian/overrides/webmon"
+install -m 755 "$src/postinst" "$src/prerm" "$src/postrm" "$root/DEBIAN/"
+echo /etc/webmon/web.txt > "$root/DEBIAN/conffiles"
+size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
+sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" \
+    -e "s/@DEPENDS@/$depends/" "$src/control.in" > "$root/DEBIAN/control"
+(cd "$root" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | sort -z |
+  xargs -0 md5sum) > "$root/DEBIAN/md5sums"
+chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/conffiles" "$root/DEBIAN/md5sums"
+
+deb=$out/webmon_${version}_${arch}.deb
+dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+echo "$deb"
