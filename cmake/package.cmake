@@ -7,11 +7,15 @@ install(FILES ${CMAKE_SOURCE_DIR}/monitor/web.txt.example DESTINATION . RENAME w
 if(WIN32)
   set(EXE "webmon.exe")
   set(START "double-click it, or type webmon in a command prompt opened in this folder")
-  set(STOP "press Ctrl-Z then Enter, or close the window")
-  set(REQUIRES "It needs Windows Vista or later.")
+  set(STOP "press Ctrl-Z then Enter, press Ctrl+C, or close the window")
+  set(REQUIRES "It needs Windows Vista or later; https needs Windows 7 with its updates
+  (TLS 1.2), or later. While it runs, a click in its window never stops it (QuickEdit is off
+  until it ends): to copy text, right-click the title bar and choose Edit > Mark.")
   set(START_ZH "双击运行，或在本文件夹中打开命令提示符后输入 webmon")
-  set(STOP_ZH "按 Ctrl-Z 后回车，或关闭窗口")
-  set(REQUIRES_ZH "需要 Windows Vista 或更新版本。")
+  set(STOP_ZH "按 Ctrl-Z 后回车，按 Ctrl+C，或关闭窗口")
+  set(REQUIRES_ZH "需要 Windows Vista 或更新版本；https 需要已更新的 Windows 7(TLS 1.2)或更新版本。
+  运行期间在窗口中单击不会使监控停止(程序运行时关闭快速编辑模式，结束时恢复)：
+  复制文字请右键单击标题栏，选择 编辑 > 标记。")
   set(UNATTENDED_ZH "  用户登录时自动启动(任务计划程序)：以管理员身份打开命令提示符，运行(C:\\webmon 为本文件夹)
     schtasks /Create /TN webmon /SC ONLOGON /IT /TR \"C:\\webmon\\webmon.exe\"
   或把 webmon.exe 的快捷方式放入启动文件夹(shell:startup)。控制台窗口保持打开并显示结果。
@@ -25,6 +29,8 @@ if(WIN32)
   reads the proxy and security settings from the user's Internet Options, which a service lacks.")
   # The style converts the template's line ends, not those inside a value.
   string(REPLACE "\n" "\r\n" UNATTENDED "${UNATTENDED}")
+  string(REPLACE "\n" "\r\n" REQUIRES "${REQUIRES}")
+  string(REPLACE "\n" "\r\n" REQUIRES_ZH "${REQUIRES_ZH}")
   string(REPLACE "\n" "\r\n" UNATTENDED_ZH "${UNATTENDED_ZH}")
   configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/README-utf8.txt
                  @ONLY NEWLINE_STYLE CRLF)
@@ -49,6 +55,8 @@ else()
     cp webmon.service /etc/systemd/system/
     systemctl daemon-reload && systemctl enable --now webmon
   查看输出：journalctl -u webmon -f；修改 web.txt 后：systemctl restart webmon。
+  服务以无特权的专用用户运行；webmon 意外退出时 10 秒后自动重启。Debian 上也可安装
+  webmon_${PROJECT_VERSION}_amd64.deb：列表为 /etc/webmon/web.txt，保存后自动生效。
   不用 systemd：在本文件夹中运行
     nohup setsid sh -c 'echo $$ > webmon.pid; sleep infinity | LC_ALL=C.UTF-8 ./webmon' >> webmon.log 2>&1 &
   输出追加到 webmon.log；停止：kill -- -$(cat webmon.pid)")
@@ -58,6 +66,9 @@ else()
     cp webmon.service /etc/systemd/system/
     systemctl daemon-reload && systemctl enable --now webmon
   Its lines: journalctl -u webmon -f; after editing web.txt: systemctl restart webmon.
+  It runs as an unprivileged user of its own and is started again 10 s after any end but a
+  stop. On Debian, webmon_${PROJECT_VERSION}_amd64.deb installs it as a service whose list,
+  /etc/webmon/web.txt, is in force as soon as it is saved.
   Without systemd, from this folder:
     nohup setsid sh -c 'echo $$ > webmon.pid; sleep infinity | LC_ALL=C.UTF-8 ./webmon' >> webmon.log 2>&1 &
   Its lines are appended to webmon.log; to stop it: kill -- -$(cat webmon.pid)")

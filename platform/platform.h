@@ -267,5 +267,11 @@ bool InternetCloseHandle(InetHandle handle);
 // WinINet runs asynchronously and the platform waits for its answers; a wait that reaches the
 // deadline closes the request's WinINet handle, WinINet's documented way to cancel a call.
 void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds);
+// Bounds the head: a request whose response head is not complete milliseconds after the
+// request went out fails then, however live the head's lines (silence has its own limit), and
+// on Windows one whose head passes kHeadBytesMax as WinINet tells its bytes. A head that never
+// ends so costs only what arrives in that time.
+void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds);
+constexpr std::uint32_t kHeadBytesMax = 4 << 20;
 
 }  // namespace plat

@@ -7,8 +7,9 @@
 //     never follows a redirect from https down to http. An address may come round again: a
 //     site that sets a cookie on the way and sends the client back is no loop.
 //  3. Credentials from the address go to the address's own origin (scheme, host, port) only.
-//  4. Every fetch ends: each request has connect, send and idle receive time-outs, and the
-//     whole fetch has a deadline and a body limit, past which it stops with the prefix read.
+//  4. Every fetch ends: each request has connect, send and idle receive time-outs and a bound
+//     on its head, and the whole fetch has a deadline and a body limit, past which it stops
+//     with the prefix read.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,9 @@ namespace inet {
 constexpr std::uint32_t kConnectTimeoutMs = 60000;  // to open the connection
 constexpr std::uint32_t kSendTimeoutMs = 30000;     // to send the request
 constexpr std::uint32_t kReceiveTimeoutMs = 30000;  // of silence while receiving
+// From the request sent to its head complete: far above any live page's head (a line every
+// 10 s for a minute passes), and a head without end fails within two minutes.
+constexpr std::uint32_t kHeadTimeoutMs = 90000;
 constexpr std::uint32_t kFetchDeadlineMs = 300000;  // the whole fetch: hops, headers and body
 constexpr std::int32_t kBodyLimit = 256 << 20;      // bytes of body kept; the read stops there
 constexpr int kMaxRedirects = 10;                   // hops after the first request
@@ -30,6 +34,7 @@ struct Limits {
     std::uint32_t connectMs = kConnectTimeoutMs;
     std::uint32_t sendMs = kSendTimeoutMs;
     std::uint32_t receiveMs = kReceiveTimeoutMs;
+    std::uint32_t headMs = kHeadTimeoutMs;
     std::uint32_t deadlineMs = kFetchDeadlineMs;
     std::int32_t bodyBytes = kBodyLimit;
 };

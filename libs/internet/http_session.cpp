@@ -175,6 +175,7 @@ bool HttpSession::FetchHops(const char* address, rt::BinBuilder& body) {
         const std::uint32_t left = MillisecondsUntil(deadline);
         if (left == 0) return false;
         plat::InternetSetDeadline(h.request, left);
+        plat::InternetSetHeadLimit(h.request, limits_.headMs);
         if (!plat::HttpSendRequestA(h.request, kHeaders, kHeadersLength, nullptr, 0)) return false;
 
         if (IsRedirectStatus(StatusOf(h.request))) {

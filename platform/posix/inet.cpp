@@ -21,7 +21,8 @@
 //  3. Certificates verified (the system store, or SSL_CERT_FILE / SSL_CERT_DIR when set); the
 //     proxy from the environment once the caller asks for the configured proxy.
 //  4. Connect, send and receive time-outs from the session's options: a transfer that brings
-//     nothing for the receive time-out fails; so does one still running at its deadline.
+//     nothing for the receive time-out fails; so does one still running at its deadline, and
+//     one whose head is not complete at its head limit from the connection up.
 //  5. Cookies that responses set are kept in memory for the session's life, never on disk, and
 //     sent with its later requests (libcurl's cookie engine, shared by the session's transfers),
 //     within bounds: 50 a host, as WinINet keeps, and 3,000 in all, the least that RFC 6265
@@ -176,6 +177,8 @@ struct Request : Handle {
     CURLcode result = CURLE_OK;  // how it ended, once Done
     Clock::time_point lastActivity;
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
+    long headMs = kNoTimeout;                               // InternetSetHeadLimit's
+    Clock::time_point headEnds = Clock::time_point::max();  // from the connection up
 
     void StopTransfer() {
         if (easy) {
@@ -311,7 +314,10 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
 // Called once the connection is up, before the request goes out: connecting has ended.
 int OnConnected(void* user, char*, char*, int, int) {
     auto* r = static_cast<Request*>(user);
-    if (r->phase == Phase::Connecting) Enter(r, Phase::AwaitingHead);
+    if (r->phase == Phase::Connecting) {
+        Enter(r, Phase::AwaitingHead);
+        r->headEnds = r->lastActivity + std::chrono::milliseconds(r->headMs);
+    }
     return CURL_PREREQFUNC_OK;
 }
 
@@ -410,7 +416,8 @@ void Pump(Request* r) {
     }
     if (r->phase == Phase::Done) return;
     const Clock::time_point now = Clock::now();
-    if (now >= r->deadline ||
+    const bool headOver = r->phase == Phase::AwaitingHead && now >= r->headEnds;
+    if (now >= r->deadline || headOver ||
         now - r->lastActivity > std::chrono::milliseconds(IdleLimit(*s, r->phase))) {
         End(r, CURLE_OPERATION_TIMEDOUT);
         return;
@@ -420,8 +427,10 @@ void Pump(Request* r) {
         r->phase == Phase::Paused) {
         return;
     }
+    const Clock::time_point ends =
+        r->phase == Phase::AwaitingHead ? std::min(r->deadline, r->headEnds) : r->deadline;
     const auto untilDeadline =
-        std::chrono::duration_cast<std::chrono::milliseconds>(r->deadline - now).count() + 1;
+        std::chrono::duration_cast<std::chrono::milliseconds>(ends - now).count() + 1;
     const int wait = static_cast<int>(std::min<long long>(kPollMs, untilDeadline));
     curl_multi_poll(r->multi, nullptr, 0, wait, nullptr);
 }
@@ -710,6 +719,14 @@ bool InternetCloseHandle(InetHandle handle) {
 void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
     if (auto* r = As<Request>(request, Kind::Request)) {
         r->deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    }
+}
+
+void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds) {
+    if (auto* r = As<Request>(request, Kind::Request)) {
+        r->headMs = milliseconds == 0 || milliseconds > static_cast<std::uint32_t>(kNoTimeout)
+                        ? kNoTimeout
+                        : static_cast<long>(milliseconds);
     }
 }
 

@@ -89,7 +89,10 @@ constexpr DWORD kReadBlock = 128 * 1024;
 //                 keeps it (wine too). No notice tells of bytes as the head arrives (wine sends
 //                 RECEIVING_RESPONSE once, before the first byte, and RESPONSE_RECEIVED after
 //                 the last), so a clock of webmon's own could not tell a live head, a line at a
-//                 time, from a silent one: only the deadline is kept here.
+//                 time, from a silent one. What is kept here is a bound on the whole head: the
+//                 head limit from REQUEST_SENT, and kHeadBytesMax where RESPONSE_RECEIVED tells
+//                 the bytes as they arrive (Windows does, read by read), so that a head without
+//                 end costs only what arrives before either.
 //   Body          from the send's completion: each wait for body bytes counts silence from its
 //                 own start (SilenceEnds); no other limit is consulted.
 // A WinINet that sends no SENDING_REQUEST or REQUEST_SENT leaves the request in an earlier
@@ -98,18 +101,20 @@ enum class Phase : int { Idle, Connecting, Sending, AwaitingHead, Body };
 
 // The context of a request's WinINet handle: where a pending call's answer arrives.
 struct Call {
-    HANDLE done = nullptr;                   // set when the awaited call completes
-    std::atomic<std::uint32_t> awaited{0};   // the call waited for; 0 while none is
-    std::uint32_t issued = 0;                // numbers the request's calls, from 1
-    std::atomic<std::uint32_t> answered{0};  // the call whose answer `result` holds
-    INTERNET_ASYNC_RESULT result{};          // its answer
-    std::atomic<Phase> phase{Phase::Idle};   // moved by Enter only
-    std::atomic<Clock::rep> phaseSince{0};   // when the phase's clock last started
-    std::atomic<int> owners{2};              // the closing notice and the Handle (invariant 2)
-    DWORD available = 0;                     // a query's count, written by WinINet
-    DWORD got = 0;                           // a pending read's count, written by WinINet
-    std::vector<char> block;                 // a pending read's bytes, written by WinINet
-    std::string headers;                     // what a pending send sends
+    HANDLE done = nullptr;                    // set when the awaited call completes
+    std::atomic<std::uint32_t> awaited{0};    // the call waited for; 0 while none is
+    std::uint32_t issued = 0;                 // numbers the request's calls, from 1
+    std::atomic<std::uint32_t> answered{0};   // the call whose answer `result` holds
+    INTERNET_ASYNC_RESULT result{};           // its answer
+    std::atomic<Phase> phase{Phase::Idle};    // moved by Enter only
+    std::atomic<Clock::rep> phaseSince{0};    // when the phase's clock last started
+    std::atomic<int> owners{2};               // the closing notice and the Handle (invariant 2)
+    std::atomic<bool> created{false};         // HANDLE_CREATED came: a closing notice will too
+    std::atomic<std::uint64_t> headBytes{0};  // received while AwaitingHead, as WinINet tells
+    DWORD available = 0;                      // a query's count, written by WinINet
+    DWORD got = 0;                            // a pending read's count, written by WinINet
+    std::vector<char> block;                  // a pending read's bytes, written by WinINet
+    std::string headers;                      // what a pending send sends
     std::string body;
 };
 
@@ -139,6 +144,7 @@ struct Handle {
     DWORD receiveMs = INFINITE;  // the longest silence awaiting the head and in the body
     DWORD connectMs = INFINITE;  // the longest a connection (and its TLS) may take to come up
     DWORD sendMs = INFINITE;     // the longest the request may take to go out
+    DWORD headMs = INFINITE;     // the longest from the request sent to its head complete
 };
 
 Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
@@ -169,6 +175,14 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     }
     case INTERNET_STATUS_SENDING_REQUEST: Enter(call, Phase::Sending); break;
     case INTERNET_STATUS_REQUEST_SENT: Enter(call, Phase::AwaitingHead); break;
+    case INTERNET_STATUS_HANDLE_CREATED: call->created.store(true); return;
+    case INTERNET_STATUS_RESPONSE_RECEIVED: {
+        if (call->phase.load() != Phase::AwaitingHead || !info) return;
+        const DWORD bytes = *static_cast<const DWORD*>(info);
+        // Past the bound the waiter takes the head's end; below it nothing changes.
+        if (call->headBytes.fetch_add(bytes) + bytes <= kHeadBytesMax) return;
+        break;
+    }
     case INTERNET_STATUS_HANDLE_CLOSING: LetGo(call); return;  // the handle's last notice
     default: return;
     }
@@ -202,12 +216,17 @@ void Abandon(Handle* h) {
 }
 
 // When the request's phase, as it stands, has taken its limit; max() where only the caller's
-// end counts (awaiting the head, and the body, whose waits count their own silence).
+// end counts (the body, whose waits count their own silence); the clock's epoch, long past,
+// for a head past its bytes.
 Clock::time_point PhaseEnds(const Handle* h, const Call* call) {
     DWORD limit = INFINITE;
     switch (call->phase.load()) {
     case Phase::Connecting: limit = h->connectMs; break;
     case Phase::Sending: limit = h->sendMs; break;
+    case Phase::AwaitingHead:
+        if (call->headBytes.load() > kHeadBytesMax) return Clock::time_point{};  // past
+        limit = h->headMs;
+        break;
     default: break;
     }
     if (limit == INFINITE) return Clock::time_point::max();
@@ -359,12 +378,13 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
     handle->raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes, flags,
                                      reinterpret_cast<DWORD_PTR>(call.get()));
     if (!handle->raw) {
-        // WinINet may already have sent this context its closing notice, for the half-made
-        // handle it released, or may never send it: the open lets go of its share only. The
-        // Call (and its event) is freed when the notice came, and kept otherwise, since a
-        // notice could still come for it: a small loss on a failure path, never a double free.
+        // A handle that WinINet made (HANDLE_CREATED, sent during the open) has its closing
+        // notice, which lets go of the other share; one never made has none, and the open lets
+        // go of both.
         const DWORD error = ::GetLastError();
-        LetGo(call.release());
+        Call* failed = call.release();
+        if (!failed->created.load()) LetGo(failed);
+        LetGo(failed);
         ::SetLastError(error);
         return nullptr;
     }
@@ -452,6 +472,10 @@ void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
     if (Handle* h = AsHandle(request)) {
         h->deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     }
+}
+
+void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds) {
+    if (Handle* h = AsHandle(request)) h->headMs = milliseconds == 0 ? INFINITE : milliseconds;
 }
 
 }  // namespace plat

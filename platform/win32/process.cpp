@@ -61,6 +61,7 @@ void ExitProcess(std::int32_t code) {
     } else {
         FlushStreams(nullptr);
     }
+    win32::RestoreConsole();
     // Immediate: no DLL detach runs while the worker may sit inside WinINet holding its locks.
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
     ::ExitProcess(static_cast<UINT>(code));
@@ -70,6 +71,7 @@ void InitProcess() {
     // Texts carry their own CR LF: no "\r\r\n" on a redirected output.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    win32::InitConsole();
 }
 
 bool IsPathLeadByte(unsigned char lead) { return ::IsDBCSLeadByte(lead) != 0; }

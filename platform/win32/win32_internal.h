@@ -35,12 +35,17 @@ inline bool WideToGbk(const wchar_t* text, std::size_t n, std::string* out) {
 
 // True when handle is a console (input or screen buffer), not a file, pipe or nothing.
 bool IsConsole(HANDLE handle);
-// Writes the zero-terminated GBK text to console as UTF-16. False, writing nothing, when
-// console is no console or the text cannot be converted.
-bool WriteConsoleText(HANDLE console, const char* text);
+// Writes the zero-terminated GBK text to console as UTF-16. False when console is no console,
+// the text cannot be converted or a write fails; unwritten (when given) then holds what was not
+// written, as GBK, and is empty after a whole write.
+bool WriteConsoleText(HANDLE console, const char* text, std::string* unwritten = nullptr);
 enum class ConsoleRead { NotAConsole, Line, End };
 // Reads one typed line from console as GBK, its line end "\n". End at the end of input (Ctrl-Z
 // Enter, or a console that cannot be read).
 ConsoleRead ReadConsoleLine(HANDLE console, std::string* line);
+// The console as webmon holds it while it runs (console.cpp): QuickEdit off, the control
+// handler and the session's window in place; RestoreConsole gives the user's mode back.
+void InitConsole();
+void RestoreConsole();
 
 }  // namespace plat::win32

@@ -107,6 +107,10 @@ TEST(ConsoleText, AConsoleIsWrittenAndReadInUtf16WhateverItsCodePage) {
         ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(input, INVALID_HANDLE_VALUE);
+    // A console write that fails (an input takes none) hands back what it did not write.
+    std::string unwritten;
+    EXPECT_FALSE(plat::win32::WriteConsoleText(input, "\xD6\xD0!", &unwritten));
+    EXPECT_EQ(unwritten, "\xD6\xD0!");
     ::SetConsoleCP(437);
     ::SetConsoleMode(input, ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
     Type(input, L"a\u4E2D\r");

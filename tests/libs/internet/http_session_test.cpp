@@ -533,13 +533,15 @@ protected:
 };
 
 // Each phase of a fetch ends at its own limit, never at the deadline: servers that stop in every
-// phase, against 2 s to connect (with TLS), 1 s to send, 1 s of silence and a deadline of 9 s.
+// phase, against 2 s to connect (with TLS), 1 s to send, 1 s of silence, 5 s for a whole head
+// and a deadline of 9 s.
 TEST_F(SlowPages, EachPhaseEndsAtItsOwnLimit) {
     inet::Limits limits;
     limits.connectMs = 2000;
     limits.sendMs = 1000;
     limits.receiveMs = 1000;
     limits.deadlineMs = 9000;
+    limits.headMs = 5000;
     const struct {
         const char* name;
         std::string address;
@@ -556,6 +558,8 @@ TEST_F(SlowPages, EachPhaseEndsAtItsOwnLimit) {
         // Each line within the silence limit, the head in all three times longer: live.
         {"a head a line every 0.4 s for 3.2 s", Http("/slow-head?lines=8&pause=0.4"), true, 3.0,
          6.0},
+        // Every line live, the head without end: its bound of 5 s, well before the deadline.
+        {"a head a line every 0.1 s, never complete", Http("/drip/header"), false, 4.8, 7.5},
     };
     for (const auto& row : rows) {
         Use(limits);
