@@ -155,7 +155,7 @@ format_check() {
 layers_check() {
   echo "=== layers: platform <- runtime <- libs <- monitor"
   local start=$SECONDS
-  if python3 scripts/check_layers.py; then
+  if python3 scripts/check_layers.py && python3 tests/scripts/check_layers_test.py; then
     record "layers (scripts/check_layers.py)" 1 0 $((SECONDS - start))
   else
     record "layers (scripts/check_layers.py)" 0 1 $((SECONDS - start))
