@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fetch_phases.h"
+
 namespace plat {
 
 // ---- Process ---------------------------------------------------------------------------------
@@ -272,6 +274,5 @@ void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds);
 // on Windows one whose head passes kHeadBytesMax as WinINet tells its bytes. A head that never
 // ends so costs only what arrives in that time.
 void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds);
-constexpr std::uint32_t kHeadBytesMax = 4 << 20;
 
 }  // namespace plat

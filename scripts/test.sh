@@ -162,6 +162,22 @@ layers_check() {
   fi
 }
 
+# Every test ends what it started, when it passes, fails or gives up: after the suites, no
+# webmon, test server or container of theirs may be left (any found is named, then ended).
+leftovers_check() {
+  echo "=== leftovers: no process of the tests left running"
+  local start=$SECONDS left
+  left=$(ps -eo pid=,comm=,args= | awk '$2 ~ /^(webmon|webmon\.exe|systemd-nspawn)$/ ||
+    $0 ~ /fixtures\/servers\.py|tests\/package\/[a-z_]+_test\.py/')
+  if [ -z "$left" ]; then
+    record "no process left behind" 1 0 $((SECONDS - start))
+  else
+    echo "left running:"; echo "$left"
+    awk '{ print $1 }' <<<"$left" | xargs -r kill -9 2>/dev/null
+    record "no process left behind" 0 1 $((SECONDS - start))
+  fi
+}
+
 mode=${1:-all}
 if [ "$mode" = windows ]; then  # under xvfb-run, from the whole command below
   windows
@@ -195,6 +211,7 @@ else
   fuzz
   format_check
   layers_check
+  leftovers_check
 fi
 
 echo

@@ -96,8 +96,8 @@ constexpr DWORD kReadBlock = 128 * 1024;
 //   Body          from the send's completion: each wait for body bytes counts silence from its
 //                 own start (SilenceEnds); no other limit is consulted.
 // A WinINet that sends no SENDING_REQUEST or REQUEST_SENT leaves the request in an earlier
-// phase, whose limit is then the one kept: every wait still ends.
-enum class Phase : int { Idle, Connecting, Sending, AwaitingHead, Body };
+// phase, whose limit is then the one kept: every wait still ends. (The phases are
+// platform/fetch_phases.h's, named alike on both builds; Paused and Done are Linux's alone.)
 
 // The context of a request's WinINet handle: where a pending call's answer arrives.
 struct Call {

@@ -108,4 +108,18 @@ TEST(DecideRedirect, SchemesDowngradeAndHops) {
     EXPECT_EQ(inet::DecideRedirect(inet::kMaxRedirects + 1, "http://h/x", "/x", &next), Hop::Fail);
 }
 
+// The limits the program ships with, as the README states them: a slip (to 0, which both builds
+// take for "no limit") fails here, since every other test builds its own shorter limits.
+TEST(Limits, TheShippedOnesAreTheReadmes) {
+    const inet::Limits shipped;
+    EXPECT_EQ(shipped.connectMs, 60u * 1000);
+    EXPECT_EQ(shipped.sendMs, 30u * 1000);
+    EXPECT_EQ(shipped.receiveMs, 30u * 1000);
+    EXPECT_EQ(shipped.headMs, 90u * 1000);
+    EXPECT_EQ(shipped.deadlineMs, 300u * 1000);
+    EXPECT_EQ(shipped.bodyBytes, 256 << 20);
+    EXPECT_EQ(inet::kMaxRedirects, 10);
+    EXPECT_EQ(inet::kMaxReservedBody, 8 << 20);
+}
+
 }  // namespace
