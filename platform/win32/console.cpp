@@ -98,6 +98,9 @@ void DispatchWaiting() {
     }
 }
 
+// True while the main thread dispatches in a console wait (main thread only).
+bool g_dispatchingForConsole = false;
+
 using Job = std::shared_ptr<std::function<void()>>;
 DWORD WINAPI RunJob(LPVOID p) {
     const std::unique_ptr<Job> job(static_cast<Job*>(p));
@@ -127,7 +130,9 @@ bool RunWhileDispatching(std::function<void()> work) {
             break;
         }
         if (woke == WAIT_OBJECT_0 + 2) {
+            g_dispatchingForConsole = true;
             DispatchWaiting();
+            g_dispatchingForConsole = false;
             continue;
         }
         ::WaitForSingleObject(thread, INFINITE);  // the wait failed: a plain one
@@ -152,6 +157,8 @@ void InitConsole() {
         g_savedMode = mode;
     }
 }
+
+bool DispatchingForConsole() { return g_dispatchingForConsole; }
 
 void RestoreConsole() {
     if (g_modeConsole) ::SetConsoleMode(g_modeConsole, g_savedMode | ENABLE_EXTENDED_FLAGS);

@@ -47,5 +47,8 @@ ConsoleRead ReadConsoleLine(HANDLE console, std::string* line);
 // handler and the session's window in place; RestoreConsole gives the user's mode back.
 void InitConsole();
 void RestoreConsole();
+// True while the main thread dispatches messages as it waits for the console: a thread that
+// asks it to end the program then ends it itself, as when the main thread dispatched nothing.
+bool DispatchingForConsole();
 
 }  // namespace plat::win32

@@ -15,6 +15,9 @@ std::atomic<ExitRequestHandler> g_exitHandler{nullptr};
 
 LRESULT CALLBACK HiddenOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kExitRequestMessage) {
+        // Waiting for the console, the main thread takes no exit request: the asking thread
+        // ends the process at once, as it did when this thread dispatched nothing there.
+        if (win32::DispatchingForConsole()) return 0;
         if (ExitRequestHandler handler = g_exitHandler.load()) {
             handler(static_cast<std::int32_t>(wParam));
         }
@@ -39,9 +42,10 @@ WindowHandle CreateHiddenOwnerWindow(ExitRequestHandler handler) {
     cls.hbrBackground = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
     cls.lpszClassName = "_QX_HideOwner";
     ::RegisterClassA(&cls);
-    // Message-only: the main thread sits in console input and never retrieves messages, and a
-    // top-level window of such a thread would hold up every broadcast on the desktop (setting
-    // changes, DDE, log-off). Sent messages still reach a message-only window.
+    // Message-only: a top-level window of the main thread, which is busy between its waits for
+    // the console, could hold up broadcasts on the desktop (setting changes, DDE, log-off).
+    // Sent messages still reach a message-only window, and the main thread dispatches them
+    // while it waits for the console (console.cpp).
     return ::CreateWindowExA(WS_EX_TOOLWINDOW, "_QX_HideOwner", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                              nullptr, cls.hInstance, nullptr);
 }
@@ -53,8 +57,8 @@ void DestroyHiddenOwnerWindow(WindowHandle window) {
 
 bool SendExitRequest(WindowHandle window, std::int32_t code) {
     DWORD_PTR answer = 0;
-    // The main thread handles the request only while it retrieves messages; a console
-    // program's main thread sits in console input, so the wait is kept short.
+    // The main thread handles the request only while it retrieves messages outside a console
+    // wait; a console program's main thread is mostly in one, so the wait is kept short.
     return ::SendMessageTimeoutA(static_cast<HWND>(window), kExitRequestMessage,
                                  static_cast<WPARAM>(code), 0, SMTO_NORMAL, kExitRequestWaitMs,
                                  &answer) != 0;
