@@ -1,84 +1,19 @@
-// The internet library against real servers on 127.0.0.1 (tests/fixtures/servers.py).
+// The internet library against real servers on 127.0.0.1 (tests/fixtures/servers.py): its own
+// rules (bodies, redirects, credentials, schemes, deadlines and limits, memory). The platform's
+// phases, cookie bounds and transfer are tested beside it, in tests/platform/.
+#include "libs/internet/internet_fixture.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "libs/internet/internet_library.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/registry.h"
-#include "support/fixture_servers.h"
-#include "support/platform_facts.h"
-
 namespace {
 
-using namespace rt;
-
-using testing_support::Env;
-using testing_support::Http;
-using testing_support::Pattern;
-#ifndef _WIN32
-std::string Https(const std::string& path) { return "https://" + Env("WEBMON_HTTPS") + path; }
-
-void SetEnv(const char* name, const std::string& value) {
-    if (value.empty()) {
-        unsetenv(name);
-    } else {
-        setenv(name, value.c_str(), 1);
-    }
-}
-#endif
-
-class Internet : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        inet::kInternetLibrary.notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem),
-                                      0);
-    }
-    void SetUp() override {
-        ASSERT_FALSE(Env("WEBMON_HTTP").empty()) << "run under tests/fixtures/servers.py";
-    }
-
-    // HttpReadFile as program code calls it; "<empty>" for the empty byte set.
-    static std::string Read(const char* address, int count = 1) {
-        ArgInfo args[3] = {TextArg(address), IntArg(5), TextArg("ignored")};
-        ArgInfo result{};
-        inet::HttpReadFile(&result, count, args);
-        void* bin = ArgPtr<void>(result);
-        if (!bin) return "<empty>";
-        std::string body(reinterpret_cast<const char*>(BinBytes(bin)),
-                         static_cast<std::size_t>(BinLength(bin)));
-        SvcFree(bin);
-        return body;
-    }
-    static std::string Read(const std::string& address) { return Read(address.c_str()); }
-
-    // A fetch's result and body, read into a byte set as HttpReadFile reads it, so that every
-    // limit is tested as the program meets it.
-    static bool Fetch(const std::string& address, std::string* body,
-                      inet::HttpSession& session = inet::State().http) {
-        rt::BinBuilder builder(inet::Pool());
-        const bool ok = session.Fetch(address.c_str(), builder);
-        *body = Taken(builder);
-        return ok;
-    }
-    // The builder's bytes, its byte set freed.
-    static std::string Taken(rt::BinBuilder& builder) {
-        void* bin = builder.Finish();
-        std::string bytes(reinterpret_cast<const char*>(BinBytes(bin)),
-                          static_cast<std::size_t>(BinLength(bin)));
-        SvcFree(bin);
-        return bytes;
-    }
-};
+using namespace internet_fixture;
 
 TEST(ReadChunk, DeclaredLengthPlusOneCappedOrTheDefault) {
     EXPECT_EQ(inet::ReadChunkFor("5"), 6);
@@ -159,7 +94,8 @@ TEST_F(Internet, TheRequestOnTheWire) {
 
 TEST_F(Internet, TabsGoToTheCanonicalFormAndLineBreaksAreNeverRequested) {
     for (const std::string& address :
-         {"\t" + Http("/ok"), "http://" + Env("WEBMON_HTTP") + "/o\tk", Http("/ok") + "\t"}) {
+         {std::string("\t").append(Http("/ok")), "http://" + Env("WEBMON_HTTP") + "/o\tk",
+          Http("/ok") + "\t"}) {
         EXPECT_EQ(Read(address), "hello world") << "a pasted tab: " << address;
     }
     const std::string sink = "http://" + Env("WEBMON_SINK");
@@ -204,15 +140,6 @@ TEST_F(Internet, ASmallBodysPoolSlotIsBackInThePool) {
     EXPECT_EQ(inet::Pool().usedCount(), before);
 }
 
-std::string Elapsed(std::chrono::steady_clock::time_point start) {
-    return std::to_string(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 TEST_F(Internet, RedirectsAreFollowedByTheLibraryWithinTenHops) {
     for (int code : {301, 302, 303, 307, 308}) {
         EXPECT_EQ(Read(Http("/redirect/" + std::to_string(code) + "?to=" + Http("/ok"))),
@@ -247,52 +174,6 @@ TEST_F(Internet, ACookieCheckIsAPageAndALoopEndsAtTheHopLimit) {
 }
 
 // A site that sets 60 new cookies on every visit: at most 50 go back to it, the newest.
-TEST_F(Internet, ASiteKeepsAtMostFiftyCookiesTheNewest) {
-    int most = 0;
-    std::string last;
-    for (int visit = 0; visit < 40; ++visit) {
-        last = Read(Http("/cookie-flood?n=60&visit=" + std::to_string(visit)));
-        most = std::max(most, std::atoi(last.c_str()));
-    }
-    if (testing_support::RunningUnderWine()) {
-        // Wine's WinINet keeps every cookie: the last visit sends back all 2,340 before it.
-        EXPECT_EQ(last.substr(0, last.find(' ')), "2340") << last;
-        return;
-    }
-    EXPECT_EQ(most, 50);
-    int count = 0, lowest = 0, highest = 0;
-    ASSERT_EQ(std::sscanf(last.c_str(), "%d %d %d", &count, &lowest, &highest), 3) << last;
-    EXPECT_EQ(count, 50);
-    EXPECT_GE(lowest, 38 * 60) << "the oldest went first: only the last visit's remain";
-    EXPECT_LE(highest, 38 * 60 + 59);
-}
-
-// Past 3,000 cookies in all, over more hosts than 3,000 / 50 (libcurl takes every *.localhost
-// name for the loopback): the oldest go first, whatever their host, and a host keeps its newest.
-TEST_F(Internet, PastThreeThousandCookiesInAllTheOldestGoWhateverTheirHost) {
-    if (testing_support::RunningUnderWine()) {
-        GTEST_SKIP() << "wine resolves no *.localhost name, and its WinINet bounds no cookie";
-    }
-    const std::string server = Env("WEBMON_HTTP");
-    const std::string port = server.substr(server.rfind(':'));
-    const auto visit = [&](int host, int cookies) {
-        return Read("http://h" + std::to_string(host) + ".localhost" + port + "/cookie-flood?n=" +
-                    std::to_string(cookies) + "&visit=" + std::to_string(host));
-    };
-    // A host's cookies count together, whether set for the host alone or for its domain.
-    const std::string domain = "http://d.localhost" + port + "/cookie-flood?domain=1";
-    Read(domain + "&n=40&visit=0");  // (libcurl takes no more than 50 from one response)
-    Read(domain + "&n=40&visit=1");
-    const std::string sent = Read(domain + "&n=0&visit=0");
-    EXPECT_EQ(sent.substr(0, sent.find(' ')), "50") << sent;
-
-    for (int host = 0; host < 70; ++host) visit(host, 50);  // 3,500 cookies, 50 a host
-    // The 500 oldest went: all of hosts 0 to 9 (and any an earlier test left, older still).
-    EXPECT_EQ(visit(9, 0), "0 -1 -1");
-    EXPECT_EQ(visit(10, 0), "50 500 549");
-    EXPECT_EQ(visit(69, 0), "50 3450 3499");
-}
-
 TEST_F(Internet, OnlyHttpAndHttpsAreEverConnected) {
     const std::string sink = Env("WEBMON_SINK");
     const auto start = std::chrono::steady_clock::now();
@@ -406,45 +287,6 @@ TEST_F(Internet, MemoryThatRunsOutInsideAFetchFailsThatFetchAlone) {
     EXPECT_EQ(inet::Pool().usedCount(), before);
 }
 
-// A session opened afresh with shorter limits, back to the usual ones after each test.
-class Limited : public Internet {
-protected:
-    void TearDown() override { Use(inet::Limits{}); }
-    // The time-outs apply to the session opened next: the one open now is closed first.
-    void Use(const inet::Limits& limits) {
-        inet::State().http.Close();
-        inet::State().http.SetLimits(limits);
-        start_ = std::chrono::steady_clock::now();
-    }
-    std::chrono::steady_clock::time_point start_;
-};
-
-// Servers that never stop, against a deadline of 2 s and a body limit of 1 MiB.
-class Bounded : public Limited {
-protected:
-    void SetUp() override {
-        Limited::SetUp();
-        inet::Limits quick;
-        quick.deadlineMs = 2000;
-        quick.bodyBytes = kLimit;
-        Use(quick);
-    }
-    void ExpectEndedByTheDeadline() {
-        EXPECT_GT(Seconds(start_), 1.5) << Elapsed(start_);
-        EXPECT_LT(Seconds(start_), 4.5) << Elapsed(start_);
-    }
-    // Less than a second of CPU (a spin over a two-second fetch takes two). Linux only: the
-    // Windows C runtime's clock counts wall time.
-    static void ExpectLittleCpuSince(std::clock_t cpu) {
-#ifndef _WIN32
-        EXPECT_LT(static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, 1.0) << "CPU seconds";
-#else
-        (void)cpu;
-#endif
-    }
-    static constexpr int kLimit = 1 << 20;
-};
-
 TEST_F(Bounded, InterimResponsesForeverEndAtTheDeadline) {
     std::string body = "stale";
     EXPECT_FALSE(Fetch(Http("/drip/continue"), &body));
@@ -521,73 +363,6 @@ TEST_F(Bounded, ABodyOfExactlyTheLimitIsWhole) {
     EXPECT_EQ(body, Pattern(kLimit));
 }
 
-// The receive time-out counts silence, not the time a read takes: 1 s here.
-class SlowPages : public Limited {
-protected:
-    void SetUp() override {
-        Limited::SetUp();
-        inet::Limits quick;
-        quick.receiveMs = 1000;
-        Use(quick);
-    }
-};
-
-// Each phase of a fetch ends at its own limit, never at the deadline: servers that stop in every
-// phase, against 2 s to connect (with TLS), 1 s to send, 1 s of silence, 5 s for a whole head
-// and a deadline of 9 s.
-TEST_F(SlowPages, EachPhaseEndsAtItsOwnLimit) {
-    inet::Limits limits;
-    limits.connectMs = 2000;
-    limits.sendMs = 1000;
-    limits.receiveMs = 1000;
-    limits.deadlineMs = 9000;
-    limits.headMs = 5000;
-    const struct {
-        const char* name;
-        std::string address;
-        bool page;
-        double least, most;  // seconds
-    } rows[] = {
-        {"a connection that never comes up (a full backlog)", "http://" + Env("WEBMON_FULL") + "/",
-         false, 1.8, 3.5},
-        {"https accepted, no handshake ever", "https://" + Env("WEBMON_SILENT") + "/", false, 1.8,
-         3.5},
-        {"http accepted, the request never answered", "http://" + Env("WEBMON_SILENT") + "/", false,
-         0.8, 2.5},
-        {"the whole head, then silence", Http("/silent-head?seconds=6"), false, 0.8, 2.5},
-        // Each line within the silence limit, the head in all three times longer: live.
-        {"a head a line every 0.4 s for 3.2 s", Http("/slow-head?lines=8&pause=0.4"), true, 3.0,
-         6.0},
-        // Every line live, the head without end: its bound of 5 s, well before the deadline.
-        {"a head a line every 0.1 s, never complete", Http("/drip/header"), false, 4.8, 7.5},
-    };
-    for (const auto& row : rows) {
-        Use(limits);
-        std::string body;
-        EXPECT_EQ(Fetch(row.address, &body), row.page) << row.name << ", " << Elapsed(start_);
-        EXPECT_GT(Seconds(start_), row.least) << row.name << ", " << Elapsed(start_);
-        EXPECT_LT(Seconds(start_), row.most) << row.name << ", " << Elapsed(start_);
-        if (row.page) {
-            EXPECT_EQ(body, "slow head") << row.name;
-        }
-    }
-}
-
-// 8,000 bytes at 4,000 a second: never a second of silence, but a whole block (the declared
-// length + 1) takes two.
-TEST_F(SlowPages, ABodySlowerThanABlockPerTimeOutArrivesWhole) {
-    std::string body;
-    EXPECT_TRUE(Fetch(Http("/slow?n=8000&rate=4000"), &body)) << Elapsed(start_);
-    EXPECT_TRUE(body == std::string(8000, 's')) << body.size() << " bytes";
-}
-
-TEST_F(SlowPages, ASilenceLongerThanTheTimeOutFailsWithWhatArrived) {
-    std::string body;
-    EXPECT_FALSE(Fetch(Http("/silent?seconds=6"), &body));
-    EXPECT_LT(Seconds(start_), 5.0) << Elapsed(start_);
-    EXPECT_EQ(body, "start");
-}
-
 #ifndef _WIN32
 // Linux only: the stand-in's own rules. (Wine's WinINet trusts only the system store, reads
 // its proxy elsewhere, and follows redirects by its own rules.)
@@ -598,27 +373,6 @@ TEST_F(Internet, RedirectsNeverGoDownFromHttps) {
     SetEnv("SSL_CERT_FILE", "");
 }
 
-TEST_F(Internet, HttpsWithTheTestCaAndWithAnUntrustedCertificate) {
-    SetEnv("SSL_CERT_FILE", Env("WEBMON_CA"));
-    EXPECT_EQ(Read(Https("/ok")), "hello world");
-    EXPECT_EQ(Read("https://" + Env("WEBMON_UNTRUSTED") + "/ok"), "<empty>");
-    SetEnv("SSL_CERT_FILE", "");
-    EXPECT_EQ(Read(Https("/ok")), "<empty>") << "the test CA is not in the system store";
-}
-
-TEST_F(Internet, TheProxyComesFromTheEnvironment) {
-    SetEnv("http_proxy", "http://" + Env("WEBMON_PROXY"));
-    EXPECT_EQ(Read(Http("/ok")), "via proxy: hello world");
-    SetEnv("no_proxy", "127.0.0.1");
-    EXPECT_EQ(Read(Http("/ok")), "hello world");
-    SetEnv("no_proxy", "");
-    SetEnv("http_proxy", "");
-    EXPECT_EQ(Read(Http("/ok")), "hello world");
-}
-
-TEST_F(Internet, ANonAsciiHostFails) {
-    EXPECT_EQ(Read("http://\xD6\xD0\xCE\xC4.example/"), "<empty>");
-}
 #endif
 
 }  // namespace
