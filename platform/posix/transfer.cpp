@@ -181,8 +181,9 @@ int OnConnected(void* user, char*, char*, int, int) {
 }
 
 // libcurl tells what it sent through its debug callback: the request's head going out ends
-// the send (a request of webmon's is its head alone). A second request of the transfer (the
-// answer to a challenge) moves nothing.
+// the send (a request of webmon's is its head alone, a few hundred bytes). A head too large for
+// the socket is told as its first part goes, so the silence limit then counts the rest, with
+// the same 30 s. A second request of the transfer (the answer to a challenge) moves nothing.
 int OnSent(CURL*, curl_infotype type, char*, std::size_t, void* user) {
     auto* r = static_cast<Request*>(user);
     if (type == CURLINFO_HEADER_OUT && r->phase == Phase::Sending) {
