@@ -2,6 +2,8 @@
 // read, the oldest past a bound expired. Which ones go is cookie_bound.cpp's decision; this
 // file reads libcurl's list and applies it. (libcurl itself refuses a cookie whose name and
 // value pass 4,096 bytes, as WinINet does.)
+#include "platform/posix/cookies.h"
+
 #include <curl/curl.h>
 
 #include <cstring>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "platform/posix/cookie_bound.h"
-#include "platform/posix/transfer.h"
 
 namespace plat::posix {
 namespace {

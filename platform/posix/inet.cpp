@@ -6,7 +6,7 @@
 //                     handles and hand the exchange to the engine;
 //   inet_handles.h    the handle model: Session, Connection and Request;
 //   transfer.cpp      the transfer engine: phases, limits, libcurl's callbacks;
-//   cookies.cpp       the session's cookies held to their bounds (cookie_bound.cpp decides);
+//   cookies.h, .cpp   the session's cookies held to their bounds (cookie_bound.cpp decides);
 //   url.cpp           addresses canonicalized and cracked;
 //   http_head.cpp     response heads read line by line;
 //   request_text.cpp  the request's text (accept types, extra headers, target, URL);
@@ -41,6 +41,12 @@ void GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// A time-out as WinINet takes it: 0 (and what no long holds) is none.
+long TimeoutOf(std::uint32_t ms) {
+    return ms == 0 || ms > static_cast<std::uint32_t>(kNoTimeout) ? kNoTimeout
+                                                                  : static_cast<long>(ms);
+}
+
 bool IsAscii(const std::string& s) {
     return std::all_of(s.begin(), s.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -71,8 +77,7 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
         if (length < 4) return Fail(kErrorInsufficientBuffer);
         std::uint32_t ms;
         std::memcpy(&ms, buffer, 4);
-        long value = ms == 0 || ms > static_cast<std::uint32_t>(kNoTimeout) ? kNoTimeout
-                                                                            : static_cast<long>(ms);
+        const long value = TimeoutOf(ms);
         if (option == kOptionConnectTimeout) s->connectMs = value;
         if (option == kOptionSendTimeout) s->sendMs = value;
         if (option == kOptionReceiveTimeout) s->receiveMs = value;
@@ -181,11 +186,7 @@ void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
 }
 
 void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds) {
-    if (auto* r = As<Request>(request, Kind::Request)) {
-        r->headMs = milliseconds == 0 || milliseconds > static_cast<std::uint32_t>(kNoTimeout)
-                        ? kNoTimeout
-                        : static_cast<long>(milliseconds);
-    }
+    if (auto* r = As<Request>(request, Kind::Request)) r->headMs = TimeoutOf(milliseconds);
 }
 
 }  // namespace plat

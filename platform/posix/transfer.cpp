@@ -39,6 +39,7 @@
 #include <strings.h>
 
 #include "platform/check.h"
+#include "platform/posix/cookies.h"
 #include "platform/posix/http_head.h"
 #include "platform/posix/posix_internal.h"
 

@@ -16,8 +16,4 @@ bool SendAndAwaitHead(Request* r, const std::string& url);
 // 0 at the end of the body; false, with WinINet's error, when the transfer failed.
 bool ReadBody(Request* r, void* buffer, std::uint32_t count, std::uint32_t* got);
 
-// The session's cookies held to their bounds (cookies.cpp), within the transfer whose
-// response set cookies.
-void BoundSessionCookies(Request* r);
-
 }  // namespace plat::posix

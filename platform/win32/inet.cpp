@@ -149,6 +149,9 @@ struct Handle {
 
 Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
 
+// A limit as WinINet takes it: 0 would end every wait at once, so it is none.
+DWORD LimitOf(DWORD ms) { return ms == 0 ? INFINITE : ms; }
+
 // The WinINet handle of handle, or null (with ERROR_INVALID_HANDLE) when there is none.
 HINTERNET Raw(InetHandle handle) {
     Handle* h = AsHandle(handle);
@@ -329,8 +332,7 @@ bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buf
                   : option == kOptionSendTimeout    ? &AsHandle(handle)->sendMs
                                                     : nullptr;
     if (kept && length == sizeof(DWORD)) {
-        const DWORD ms = *static_cast<const DWORD*>(buffer);
-        *kept = ms == 0 ? INFINITE : ms;  // 0 would end every wait at once: no limit, as WinINet
+        *kept = LimitOf(*static_cast<const DWORD*>(buffer));
     }
     return true;
 }
@@ -475,7 +477,7 @@ void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
 }
 
 void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds) {
-    if (Handle* h = AsHandle(request)) h->headMs = milliseconds == 0 ? INFINITE : milliseconds;
+    if (Handle* h = AsHandle(request)) h->headMs = LimitOf(milliseconds);
 }
 
 }  // namespace plat
