@@ -1,0 +1,165 @@
+// A request's WinINet context and the waits on it (see inet_call.h for its invariants).
+//
+// Where a request is, and which limit its waits keep. The waiter enters Connecting as it sends
+// and Body once the send completes (inet.cpp); WinINet's notices move it between (OnStatus):
+//   Connecting    from HttpSendRequestA: name lookup, TCP connect, and for https the TLS
+//                 handshake. The connect limit, from the send, never restarted: the notices
+//                 RESOLVING_NAME, CONNECTING_TO_SERVER and CONNECTED_TO_SERVER come once per
+//                 address tried and move nothing. A connection taken from WinINet's pool brings
+//                 no such notice; its request simply leaves Connecting at SENDING_REQUEST.
+//   Sending       from SENDING_REQUEST, which comes once the connection (and its TLS) is up:
+//                 the send limit.
+//   AwaitingHead  from REQUEST_SENT: silence here is WinINet's to see, and its receive option
+//                 keeps it (wine too). No notice tells of bytes as the head arrives (wine sends
+//                 RECEIVING_RESPONSE once, before the first byte, and RESPONSE_RECEIVED after
+//                 the last), so a clock of webmon's own could not tell a live head, a line at a
+//                 time, from a silent one. What is kept here is a bound on the whole head: the
+//                 head limit from REQUEST_SENT, and kHeadBytesMax where RESPONSE_RECEIVED tells
+//                 the bytes as they arrive (Windows does, read by read), so that a head without
+//                 end costs only what arrives before either.
+//   Body          from the send's completion: each wait for body bytes counts silence from its
+//                 own start (inet.cpp); no other limit is consulted.
+// A WinINet that sends no SENDING_REQUEST or REQUEST_SENT leaves the request in an earlier
+// phase, whose limit is then the one kept: every wait still ends. (The phases are
+// platform/fetch_phases.h's, named alike on both builds; Paused and Done are Linux's alone.)
+#include "platform/win32/inet_call.h"
+
+#include <algorithm>
+
+#include "platform/check.h"
+
+namespace plat::win32 {
+
+namespace {
+
+std::atomic<std::size_t> calls_alive{0};
+
+DWORD MillisecondsUntil(Clock::time_point until) {
+    if (until == Clock::time_point::max()) return INFINITE;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) return 0;
+    return left >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(left);
+}
+
+}  // namespace
+
+Call* NewCall() {
+    auto* call = new Call;
+    call->done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!call->done) {
+        delete call;
+        return nullptr;
+    }
+    calls_alive.fetch_add(1);
+    return call;
+}
+
+void LetGo(Call* call) {
+    if (call->owners.fetch_sub(1) == 1) {
+        ::CloseHandle(call->done);
+        delete call;
+        calls_alive.fetch_sub(1);
+    }
+}
+
+void LetGoAfterFailedOpen(Call* call) {
+    // HANDLE_CREATED comes during the open, before it returns: read after it, `created` says
+    // whether a closing notice is still to come (or has come).
+    if (!call->created.load()) LetGo(call);
+    LetGo(call);
+}
+
+std::size_t CallsAlive() { return calls_alive.load(); }
+
+void Enter(Call* call, Phase next) {
+    Phase now = call->phase.load();
+    if (now >= next) return;
+    call->phaseSince.store(Clock::now().time_since_epoch().count());
+    while (now < next && !call->phase.compare_exchange_weak(now, next)) {}
+}
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    Call* call = reinterpret_cast<Call*>(context);
+    if (!call) return;  // the session and connections have no context
+    switch (status) {
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+        // WinINet completes only a call that answered ERROR_IO_PENDING; a notice while none is
+        // awaited answers nothing of ours (invariant 2).
+        const std::uint32_t call_number = call->awaited.exchange(0);
+        if (call_number == 0) return;
+        call->result = *static_cast<const INTERNET_ASYNC_RESULT*>(info);
+        call->answered.store(call_number, std::memory_order_release);  // after the result
+        ::SetEvent(call->done);
+        return;
+    }
+    case INTERNET_STATUS_SENDING_REQUEST: Enter(call, Phase::Sending); break;
+    case INTERNET_STATUS_REQUEST_SENT: Enter(call, Phase::AwaitingHead); break;
+    case INTERNET_STATUS_HANDLE_CREATED: call->created.store(true); return;
+    case INTERNET_STATUS_RESPONSE_RECEIVED: {
+        if (call->phase.load() != Phase::AwaitingHead || !info) return;
+        const DWORD bytes = *static_cast<const DWORD*>(info);
+        // Past the bound the waiter takes the head's end; below it nothing changes.
+        if (call->headBytes.fetch_add(bytes) + bytes <= kHeadBytesMax) return;
+        break;
+    }
+    case INTERNET_STATUS_HANDLE_CLOSING: LetGo(call); return;  // the handle's last notice
+    default: return;
+    }
+    ::SetEvent(call->done);  // the waiter takes the new phase's limit
+}
+
+Clock::time_point PhaseEnds(const Limits& limits, const Call* call) {
+    DWORD limit = INFINITE;
+    switch (call->phase.load()) {
+    case Phase::Connecting: limit = limits.connectMs; break;
+    case Phase::Sending: limit = limits.sendMs; break;
+    case Phase::AwaitingHead:
+        if (call->headBytes.load() > kHeadBytesMax) return Clock::time_point{};  // past
+        limit = limits.headMs;
+        break;
+    default: break;
+    }
+    if (limit == INFINITE) return Clock::time_point::max();
+    return Clock::time_point(Clock::duration(call->phaseSince.load())) +
+           std::chrono::milliseconds(limit);
+}
+
+Operation::Operation(Call* call, const Limits& limits) : call_(call), limits_(limits) {
+    WEBMON_ASSERT(call_ != nullptr);
+    WEBMON_ASSERT(call_->awaited.load() == 0);  // invariant 2: one at a time
+    number_ = ++call_->issued;
+    if (number_ == 0) number_ = ++call_->issued;  // 0 means "none awaited"
+    // No reset of the event (a call into the system for every read): it resets itself when a
+    // wait takes it, and a late signal of an earlier call is told apart by number.
+    call_->awaited.store(number_);
+}
+
+Waited Operation::Outcome(BOOL made, DWORD error, Clock::time_point until) {
+    if (made) {
+        call_->awaited.store(0);  // it completed at once: no notice will come
+        return Waited::Done;
+    }
+    if (error != ERROR_IO_PENDING) {
+        call_->awaited.store(0);  // failed at once: no notice will come either
+        ::SetLastError(error);
+        return Waited::Failed;
+    }
+    pending_ = true;
+    const auto ends = [&] { return std::min(until, PhaseEnds(limits_, call_)); };
+    for (;;) {
+        const DWORD waited = ::WaitForSingleObject(call_->done, MillisecondsUntil(ends()));
+        if (waited == WAIT_OBJECT_0) {
+            if (call_->answered.load(std::memory_order_acquire) == number_) break;
+            continue;  // a phase moved, or an earlier call's late answer: not ours
+        }
+        // The time is up, unless a notice moved the end meanwhile.
+        if (waited == WAIT_TIMEOUT && Clock::now() < ends()) continue;
+        return Waited::TimedOut;
+    }
+    if (call_->result.dwResult) return Waited::Done;
+    ::SetLastError(call_->result.dwError);
+    return Waited::Failed;
+}
+
+}  // namespace plat::win32

@@ -1,0 +1,269 @@
+// A request's WinINet notices in orders that a Windows WinINet may send and wine never does,
+// driven into the status callback as WinINet's threads would (platform/win32/inet_call.h): the
+// answer a waiter takes, the limit it keeps, and which owner frees the request's Call.
+#include <gtest/gtest.h>
+
+#include "platform/win32/inet_call.h"
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace plat::win32;
+using namespace std::chrono_literals;
+using plat::Phase;
+
+using Step = std::function<void(Call*)>;
+
+void Notice(Call* call, DWORD status, LPVOID info = nullptr) {
+    OnStatus(nullptr, reinterpret_cast<DWORD_PTR>(call), status, info, 0);
+}
+Step Status(DWORD status) {
+    return [status](Call* call) { Notice(call, status); };
+}
+Step Received(DWORD bytes) {
+    return [bytes](Call* call) {
+        DWORD told = bytes;
+        Notice(call, INTERNET_STATUS_RESPONSE_RECEIVED, &told);
+    };
+}
+Step Complete(BOOL ok, DWORD error = 0) {
+    return [ok, error](Call* call) {
+        INTERNET_ASYNC_RESULT result{static_cast<DWORD_PTR>(ok), error};
+        Notice(call, INTERNET_STATUS_REQUEST_COMPLETE, &result);
+    };
+}
+const Step kClosing = Status(INTERNET_STATUS_HANDLE_CLOSING);
+
+// One call that pended: the notices that come before its waiter looks, what the wait comes to,
+// then webmon's handle lets go (as a request closed at its end, or by its caller, does) and the
+// notices after. The Call goes with the last of its two owners, never before.
+TEST(InetCall, APendingCallTakesItsOwnAnswerAndTheLastOwnerFreesIt) {
+    struct Row {
+        const char* name;
+        std::vector<Step> before;
+        Waited waited;
+        DWORD error;  // the last error of a failed call
+        std::vector<Step> after;
+    };
+    const Row rows[] = {
+        {"answered before the waiter looks", {Complete(TRUE)}, Waited::Done, 0, {kClosing}},
+        {"failed by its completion",
+         {Complete(FALSE, ERROR_INTERNET_CANNOT_CONNECT)},
+         Waited::Failed,
+         ERROR_INTERNET_CANNOT_CONNECT,
+         {kClosing}},
+        {"a phase notice wakes the waiter, who waits on for the answer",
+         {Status(INTERNET_STATUS_SENDING_REQUEST), Complete(TRUE)},
+         Waited::Done,
+         0,
+         {kClosing}},
+        {"no answer: the wait gives up, the cancelled call's completion comes late",
+         {},
+         Waited::TimedOut,
+         0,
+         {Complete(FALSE, ERROR_INTERNET_OPERATION_CANCELLED), kClosing}},
+        {"the closing notice before the last completion",
+         {kClosing, Complete(TRUE)},
+         Waited::Done,
+         0,
+         {}},
+        {"the closing notice, then no answer", {kClosing}, Waited::TimedOut, 0, {}},
+    };
+    const std::size_t alive = CallsAlive();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Call* call = NewCall();
+        ASSERT_NE(call, nullptr);
+        const Limits limits;
+        Operation operation(call, limits);
+        for (const Step& step : row.before) step(call);
+        ::SetLastError(0);
+        EXPECT_EQ(operation.Outcome(FALSE, ERROR_IO_PENDING, Clock::now() + 50ms), row.waited);
+        if (row.waited == Waited::Failed) {
+            EXPECT_EQ(::GetLastError(), row.error);
+        }
+        EXPECT_EQ(CallsAlive(), alive + 1) << "freed while webmon's handle holds it";
+        LetGo(call);
+        if (!row.after.empty()) {
+            EXPECT_EQ(CallsAlive(), alive + 1) << "freed before its closing notice";
+            for (const Step& step : row.after) step(call);
+        }
+        EXPECT_EQ(CallsAlive(), alive) << "not freed by its last owner";
+    }
+}
+
+// A completion that no awaited call asked for (one for a call that completed at once), and a
+// wake-up left over from an earlier call, are not the next call's answer.
+TEST(InetCall, ACallTakesNoAnswerButItsOwn) {
+    const std::size_t alive = CallsAlive();
+    Call* call = NewCall();
+    ASSERT_NE(call, nullptr);
+    const Limits limits;
+    {
+        Operation at_once(call, limits);
+        EXPECT_EQ(at_once.Outcome(TRUE, 0, Clock::time_point::max()), Waited::Done);
+    }
+    Complete(TRUE)(call);  // late, stray: nobody awaits it
+    {
+        Operation pended(call, limits);
+        Complete(TRUE)(call);
+        EXPECT_EQ(pended.Outcome(FALSE, ERROR_IO_PENDING, Clock::now() + 5s), Waited::Done);
+        EXPECT_TRUE(pended.Pended());
+    }
+    Status(INTERNET_STATUS_REQUEST_SENT)(call);  // signals the event after the answer was taken
+    {
+        Operation next(call, limits);
+        EXPECT_EQ(next.Outcome(FALSE, ERROR_IO_PENDING, Clock::now() + 50ms), Waited::TimedOut)
+            << "took the stray completion or the earlier wake-up for its answer";
+    }
+    LetGo(call);
+    kClosing(call);
+    EXPECT_EQ(CallsAlive(), alive);
+}
+
+// Which limit a wait keeps as notices move the request: Connecting from the send, forward
+// only, each phase's clock started once, the head bounded by its time and (where WinINet tells
+// them) its bytes.
+TEST(InetCall, NoticesMoveThePhaseForwardOnlyAndEachPhaseKeepsItsLimit) {
+    const Limits limits{1000, 2000, 3000, 4000};
+    constexpr DWORD kPast = 0;
+    struct Row {
+        const char* name;
+        std::vector<Step> notices;
+        Phase phase;
+        DWORD limitMs;          // from the phase's start; kPast: over already
+        std::size_t startedBy;  // the phase's clock: 0 the send's, n the nth notice's
+    };
+    const Row rows[] = {
+        {"sent", {}, Phase::Connecting, 2000, 0},
+        {"a second address tried",
+         {Status(INTERNET_STATUS_RESOLVING_NAME), Status(INTERNET_STATUS_CONNECTING_TO_SERVER),
+          Status(INTERNET_STATUS_CONNECTED_TO_SERVER),
+          Status(INTERNET_STATUS_CONNECTING_TO_SERVER)},
+         Phase::Connecting,
+         2000,
+         0},
+        {"connected", {Status(INTERNET_STATUS_SENDING_REQUEST)}, Phase::Sending, 3000, 1},
+        {"sent, with no SENDING_REQUEST",
+         {Status(INTERNET_STATUS_REQUEST_SENT)},
+         Phase::AwaitingHead,
+         4000,
+         1},
+        {"a late SENDING_REQUEST takes nothing back, nor starts a clock",
+         {Status(INTERNET_STATUS_REQUEST_SENT), Status(INTERNET_STATUS_SENDING_REQUEST)},
+         Phase::AwaitingHead,
+         4000,
+         1},
+        {"a second REQUEST_SENT starts no clock",
+         {Status(INTERNET_STATUS_SENDING_REQUEST), Status(INTERNET_STATUS_REQUEST_SENT),
+          Status(INTERNET_STATUS_REQUEST_SENT)},
+         Phase::AwaitingHead,
+         4000,
+         2},
+        {"a head of exactly its bound",
+         {Status(INTERNET_STATUS_REQUEST_SENT), Received(plat::kHeadBytesMax / 2),
+          Received(plat::kHeadBytesMax / 2)},
+         Phase::AwaitingHead,
+         4000,
+         1},
+        {"a head past its bound",
+         {Status(INTERNET_STATUS_REQUEST_SENT), Received(plat::kHeadBytesMax), Received(1)},
+         Phase::AwaitingHead,
+         kPast,
+         1},
+        {"bytes told before the request is sent are not the head's",
+         {Received(plat::kHeadBytesMax + 1), Status(INTERNET_STATUS_REQUEST_SENT)},
+         Phase::AwaitingHead,
+         4000,
+         2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Call* call = NewCall();
+        ASSERT_NE(call, nullptr);
+        Enter(call, Phase::Connecting);  // as the send does
+        std::vector<Clock::rep> since{call->phaseSince.load()};
+        for (const Step& step : row.notices) {
+            std::this_thread::sleep_for(2ms);  // a clock started again would show
+            step(call);
+            since.push_back(call->phaseSince.load());
+        }
+        EXPECT_EQ(call->phase.load(), row.phase);
+        EXPECT_EQ(call->phaseSince.load(), since[row.startedBy]);
+        const Clock::time_point start{Clock::duration(since[row.startedBy])};
+        EXPECT_EQ(PhaseEnds(limits, call), row.limitMs == kPast
+                                               ? Clock::time_point{}
+                                               : start + std::chrono::milliseconds(row.limitMs));
+        LetGo(call);
+        kClosing(call);
+    }
+}
+
+// A notice during a wait moves its end at once: to the new phase's limit, or to now for a head
+// past its bytes.
+TEST(InetCall, ANoticeDuringAWaitMovesItsEnd) {
+    Call* call = NewCall();
+    ASSERT_NE(call, nullptr);
+    const Limits connect_briefly{INFINITE, 1000, INFINITE, INFINITE};
+    Enter(call, Phase::Connecting);
+    {
+        Operation send(call, connect_briefly);
+        std::thread winInet([call] {
+            std::this_thread::sleep_for(20ms);
+            Status(INTERNET_STATUS_SENDING_REQUEST)(call);
+            std::this_thread::sleep_for(1500ms);
+            Complete(TRUE)(call);
+        });
+        EXPECT_EQ(send.Outcome(FALSE, ERROR_IO_PENDING, Clock::now() + 30s), Waited::Done)
+            << "kept the connect limit once connected";
+        winInet.join();
+    }
+    {
+        Operation head(call, connect_briefly);  // the head limit is none
+        std::thread winInet([call] {
+            Status(INTERNET_STATUS_REQUEST_SENT)(call);
+            std::this_thread::sleep_for(20ms);
+            Received(plat::kHeadBytesMax + 1)(call);
+        });
+        const auto start = Clock::now();
+        EXPECT_EQ(head.Outcome(FALSE, ERROR_IO_PENDING, start + 30s), Waited::TimedOut);
+        EXPECT_LT(Clock::now() - start, 20s) << "waited on past the head's bytes";
+        winInet.join();
+    }
+    LetGo(call);
+    kClosing(call);
+}
+
+// An open that fails: a handle WinINet made (HANDLE_CREATED during the open) still has its
+// closing notice to come, which frees the Call; one never made has none, and the open frees it.
+TEST(InetCall, AFailedOpenLeavesTheCallToWhatStillHoldsIt) {
+    struct Row {
+        const char* name;
+        std::vector<Step> duringOpen;
+        bool closingToCome;
+    };
+    const Row rows[] = {
+        {"no handle made", {}, false},
+        {"a handle made", {Status(INTERNET_STATUS_HANDLE_CREATED)}, true},
+        {"a handle made and closed within the open",
+         {Status(INTERNET_STATUS_HANDLE_CREATED), kClosing},
+         false},
+    };
+    const std::size_t alive = CallsAlive();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Call* call = NewCall();
+        ASSERT_NE(call, nullptr);
+        for (const Step& step : row.duringOpen) step(call);
+        LetGoAfterFailedOpen(call);
+        EXPECT_EQ(CallsAlive(), alive + (row.closingToCome ? 1 : 0));
+        if (row.closingToCome) kClosing(call);
+        EXPECT_EQ(CallsAlive(), alive);
+    }
+}
+
+}  // namespace
