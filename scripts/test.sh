@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds webmon and runs its tests.
 #
-#   bash scripts/test.sh         everything (CI runs this), in this order:
+#   bash scripts/test.sh         everything (CI runs this):
 #     native     the native build (gcc) and all its tests: unit tests of every folder and
 #                end-to-end tests of webmon against real servers on 127.0.0.1;
 #     sanitize   the same tests built with clang under the address and undefined sanitizers
@@ -11,8 +11,7 @@
 #     windows    the 32-bit Windows build's tests under wine on a virtual display (xvfb-run),
 #                then the packages made, the two folders unpacked into empty ones and run,
 #                the .deb checked by lintian;
-#     systemd    the .deb installed and run under a real systemd, booted in a container,
-#                beside the fuzz targets;
+#     systemd    the .deb installed and run under a real systemd, booted in a container;
 #     fuzz       every fuzz target for 10 s on its committed corpus and new inputs, one a core;
 #     format     every C++ file of the tree against .clang-format (the house style);
 #     layers     no include against the layers (scripts/check_layers.py), and its own test;
@@ -20,9 +19,13 @@
 #   bash scripts/test.sh quick   the native suite alone, but for its tests labelled slow (a
 #                                minute or more each): the loop for editing.
 #
-# While a suite's tests run (they mostly wait), the next suites build at low priority. On a
-# 2-core machine with its packages installed the whole command took 14.5 minutes (the four
-# builds alone take about 11 of them).
+# The suites mostly wait (on servers, on webmon's periods, on wine), so they run side by side
+# and the builds go on at low priority while they wait. Only the native build comes first;
+# then the native and sanitizer suites together (the sanitizer build, then the Windows and
+# thread sanitizer builds, behind them); then the Windows suite and the packages, beside the
+# systemd test, the fuzz targets (at the lowest priority) and the thread sanitizer's race; then
+# the checks of the tree. A suite keeps its output in its log and shows it whole at its end.
+# On a 2-core machine with its packages installed the whole command takes about 5.5 minutes.
 #
 # Every step counts in the closing line "N passed, M failed": a test is one, and so is a build,
 # the packages or a fuzz target; a step that fails counts as failed there. The exit code is 0
@@ -63,7 +66,7 @@ background_build() {  # preset "build targets (empty: all)"
   fi
 }
 await_build() {  # name preset
-  echo "=== $1: build (in the background since the native suite)"
+  echo "=== $1: build (in the background since the native build)"
   while [ ! -f "build/$2.built" ]; do sleep 1; done
   local status seconds
   read -r status seconds < "build/$2.built"
@@ -76,9 +79,14 @@ await_build() {  # name preset
 
 test_suite() {  # name preset [ctest args...]
   local name=$1 preset=$2; shift 2
-  echo "=== $name: test"
   local start=$SECONDS log="build/$preset/ctest.log" line
-  ctest --preset "$preset" -j"$tests_at_once" "$@" | tee "$log"
+  if [ "$mode" = quick ]; then  # alone: its output as it comes
+    echo "=== $name: tests"
+    ctest --preset "$preset" -j"$tests_at_once" "$@" | tee "$log"
+  else  # maybe beside another suite: its output kept, then shown whole at its end
+    ctest --preset "$preset" -j"$tests_at_once" "$@" > "$log" 2>&1
+    flock build/.output sh -c 'echo "=== $1: tests"; cat "$2"' sh "$name" "$log"
+  fi
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
   if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
     record "$name: tests" $((BASH_REMATCH[2] - BASH_REMATCH[1])) "${BASH_REMATCH[1]}" \
@@ -118,16 +126,16 @@ windows() {
 }
 
 # The Debian package under a real systemd, booted in a container on a copy of this root; a
-# machine that cannot boot one shows the step as skipped, counted neither way.
-# It runs beside the fuzz targets (it mostly waits on systemd; they take the cores).
+# machine that cannot boot one shows the step as skipped, counted neither way. The package is
+# made here from the native suite's build, as the packages step makes its own beside it.
 systemd_check() {
   local start=$SECONDS log=build/systemd.log status deb
-  deb=$(ls dist/webmon_*.deb 2>/dev/null | head -1)
-  [ -n "$deb" ] || deb=$(bash scripts/deb.sh build/linux build/deb 2>/dev/null)
+  deb=$(bash scripts/deb.sh build/linux build/deb 2>/dev/null)
   python3 tests/package/systemd_test.py "$deb" > "$log" 2>&1
   status=$?
-  echo "=== systemd: the Debian package installed and run under a real systemd"
-  cat "$log"
+  flock build/.output sh -c \
+    'echo "=== systemd: the Debian package installed and run under a real systemd"; cat "$1"' \
+    sh "$log"
   if [ "$status" = 0 ]; then
     record "systemd (the .deb, under a real systemd)" 1 0 $((SECONDS - start))
   elif [ "$status" = 77 ]; then
@@ -138,10 +146,14 @@ systemd_check() {
   fi
 }
 
+# At the lowest priority: beside the Windows suite, which mostly waits on wine and its servers,
+# the targets take only the time it leaves (10 s each all the same, with fewer runs).
 fuzz() {
-  echo "=== fuzz targets: 10 s each on the committed corpus and new inputs, one a core"
   local start=$SECONDS log=build/fuzz.log
-  bash scripts/fuzz.sh 10 | tee "$log"
+  nice -n 19 bash scripts/fuzz.sh 10 > "$log" 2>&1
+  flock build/.output sh -c \
+    'echo "=== fuzz targets: 10 s each on the committed corpus and new inputs, one a core"
+     cat "$1"' sh "$log"
   local ok failed
   ok=$(grep -c '^fuzz: .* ok: ' "$log"); failed=$(grep -c 'FAILED' "$log")
   record "fuzz targets" "$ok" "$failed" $((SECONDS - start))
@@ -203,21 +215,31 @@ if [ "$mode" = quick ]; then
 else
   native_built=0
   build_suite "native" linux "" && native_built=1
+  # The other builds follow one another at low priority, in the order their suites need them,
+  # while the suites wait on their servers and periods.
   (background_build sanitize ""
-   background_build tsan "webmon monitor_end_test"
-   background_build win32 "") &
-  [ "$native_built" = 1 ] && test_suite "native" linux
-  await_build "sanitizers (clang; address, undefined)" sanitize &&
-    test_suite "sanitizers (clang; address, undefined)" sanitize
-  await_build "thread sanitizer" tsan && test_suite "thread sanitizer" tsan -L threads
-  if await_build "windows under wine" win32; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows ||
-      record "windows: xvfb-run" 0 1 0
-  fi
+   background_build win32 ""
+   background_build tsan "webmon monitor_end_test") &
+  # The native and sanitizer suites side by side, the sanitizers' as soon as it is built.
+  { [ "$native_built" = 1 ] && test_suite "native" linux; } &
+  native_pid=$!
+  { await_build "sanitizers (clang; address, undefined)" sanitize &&
+      test_suite "sanitizers (clang; address, undefined)" sanitize; } &
+  sanitize_pid=$!
+  wait "$native_pid" "$sanitize_pid"
+  # Then the Windows suite under wine and the packages; beside them the Debian package under
+  # systemd, the fuzz targets and the thread sanitizer's race (its build the last behind).
+  { if await_build "windows under wine" win32; then
+      xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test.sh windows ||
+        record "windows: xvfb-run" 0 1 0
+    fi; } &
+  windows_pid=$!
   systemd_check &
   systemd_pid=$!
-  fuzz
-  wait "$systemd_pid"
+  fuzz &
+  fuzz_pid=$!
+  await_build "thread sanitizer" tsan && test_suite "thread sanitizer" tsan -L threads
+  wait "$windows_pid" "$systemd_pid" "$fuzz_pid"
   format_check
   layers_check
   leftovers_check
