@@ -40,6 +40,11 @@ export LC_ALL=C
 summary=build/test-summary.txt   # one line a step: name, passed, failed, seconds
 
 record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$summary"; }
+# A step beside others keeps its output in a log and shows it whole at its end, under its
+# title, never inside another step's output.
+show() {  # title log
+  flock build/.output sh -c 'echo "=== $1"; cat "$2"' sh "$1" "$2"
+}
 
 build_suite() {  # name preset "build targets (empty: all)": a build in the foreground
   local name=$1 preset=$2 start=$SECONDS target_args=()
@@ -83,9 +88,9 @@ test_suite() {  # name preset [ctest args...]
   if [ "$mode" = quick ]; then  # alone: its output as it comes
     echo "=== $name: tests"
     ctest --preset "$preset" -j"$tests_at_once" "$@" | tee "$log"
-  else  # maybe beside another suite: its output kept, then shown whole at its end
+  else  # maybe beside another suite
     ctest --preset "$preset" -j"$tests_at_once" "$@" > "$log" 2>&1
-    flock build/.output sh -c 'echo "=== $1: tests"; cat "$2"' sh "$name" "$log"
+    show "$name: tests" "$log"
   fi
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
   if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
@@ -133,9 +138,7 @@ systemd_check() {
   deb=$(bash scripts/deb.sh build/linux build/deb 2>/dev/null)
   python3 tests/package/systemd_test.py "$deb" > "$log" 2>&1
   status=$?
-  flock build/.output sh -c \
-    'echo "=== systemd: the Debian package installed and run under a real systemd"; cat "$1"' \
-    sh "$log"
+  show "systemd: the Debian package installed and run under a real systemd" "$log"
   if [ "$status" = 0 ]; then
     record "systemd (the .deb, under a real systemd)" 1 0 $((SECONDS - start))
   elif [ "$status" = 77 ]; then
@@ -151,9 +154,7 @@ systemd_check() {
 fuzz() {
   local start=$SECONDS log=build/fuzz.log
   nice -n 19 bash scripts/fuzz.sh 10 > "$log" 2>&1
-  flock build/.output sh -c \
-    'echo "=== fuzz targets: 10 s each on the committed corpus and new inputs, one a core"
-     cat "$1"' sh "$log"
+  show "fuzz targets: 10 s each on the committed corpus and new inputs, one a core" "$log"
   local ok failed
   ok=$(grep -c '^fuzz: .* ok: ' "$log"); failed=$(grep -c 'FAILED' "$log")
   record "fuzz targets" "$ok" "$failed" $((SECONDS - start))
