@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "runtime/errors.h"
 
@@ -52,8 +53,11 @@ RuntimeContext::~RuntimeContext() {
 
 RuntimeContext& Context() {
     // Never destroyed: the process ends through plat::ExitProcess, which runs no static
-    // destructors, and a worker thread may still read the context while it ends.
-    static RuntimeContext* context = new RuntimeContext();
+    // destructors, and a worker thread may still read the context while it ends. Built in
+    // place, not on the heap: a failed allocation reports through the context, so building it
+    // must allocate nothing (its members start empty).
+    alignas(RuntimeContext) static unsigned char storage[sizeof(RuntimeContext)];
+    static RuntimeContext* context = new (storage) RuntimeContext();
     return *context;
 }
 

@@ -73,18 +73,31 @@ void SvcReportError(std::int32_t code) {
     ReportFatalError(message, message ? code : 0);  // an unknown code: no code, no text
 }
 
-std::string FatalErrorText(const char* text, std::int32_t code) {
-    std::string box = kBoxHead;
+void FormatFatalText(const char* text, std::int32_t code, char* out, std::size_t size) {
+    if (size == 0) return;
+    std::size_t used = 0;
+    auto append = [&](const char* part) {
+        for (; *part && used + 1 < size; ++part) out[used++] = *part;
+    };
+    append(kBoxHead);
     if (code != 0) {
-        box += kCodePart;
-        box += std::to_string(code);
-        box += "\r\n\r\n";
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%d", static_cast<int>(code));
+        append(kCodePart);
+        append(digits);
+        append("\r\n\r\n");
     }
     if (text && text[0] != '\0') {
-        box += kTextPart;
-        box += text;
-        box += "\r\n";
+        append(kTextPart);
+        append(text);
+        append("\r\n");
     }
+    out[used] = '\0';
+}
+
+std::string FatalErrorText(const char* text, std::int32_t code) {
+    char box[kFatalTextSize];
+    FormatFatalText(text, code, box, sizeof box);
     return box;
 }
 
@@ -99,7 +112,11 @@ void ReportFatalError(const char* text, std::int32_t code) {
         handled = hook(code, text) != 0;
         g_hookRunning.store(false);
     }
-    if (!handled) plat::ShowErrorBox(FatalErrorText(text, code).c_str(), kCaption);
+    if (!handled) {
+        char box[kFatalTextSize];  // on the stack: the heap may be what ran out
+        FormatFatalText(text, code, box, sizeof box);
+        plat::ShowErrorBox(box, kCaption);
+    }
     // The program's cleanup routines must not run after a fatal error; on the main thread the
     // list is ours to empty, on another thread the shutdown never reaches it anyway.
     if (plat::CurrentThreadId() == ctx.mainThreadId.load() || ctx.mainThreadId.load() == 0) {

@@ -3,8 +3,11 @@
 //
 // Invariants:
 //  1. A fatal error shows one box, discards the cleanup routines and ends the process with -1.
+//  2. The fatal path takes nothing from the heap: it runs when the heap has nothing left, and
+//     the box's text is built on the stack.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +40,9 @@ const char* RuntimeErrorMessage(std::int32_t code);
 [[noreturn]] void ReportFatalError(const char* text, std::int32_t code);
 
 // The box text: "运行时出错!\r\n\r\n", then the code part and the message part when present.
+// Written into out (size bytes, always terminated; a message too long for it is cut there).
+void FormatFatalText(const char* text, std::int32_t code, char* out, std::size_t size);
+constexpr std::size_t kFatalTextSize = 2048;  // every message of the runtime fits many times
 std::string FatalErrorText(const char* text, std::int32_t code);
 
 // An error hook answers non-zero when it has dealt with the error, so that no box is shown.

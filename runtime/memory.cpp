@@ -91,11 +91,17 @@ void SvcFree(void* block) {
 }
 
 void ReportAllocFailure(std::int64_t size) {
-    // The report itself allocates (the box text); should that fail too, this thread ends the
-    // process without a box rather than recurse.
-    thread_local bool reporting = false;
-    if (reporting) plat::ExitProcess(-1);
-    reporting = true;
+    // The report takes nothing from the heap; should something on its way still fail (a
+    // library's end, say), the thread that is reporting ends the process at once rather than
+    // recurse, and any other thread waits for the report under way to end the process. (An
+    // atomic, not a thread_local: a thread_local may itself be allocated on first use.)
+    static std::atomic<std::uint32_t> reporter{0};
+    const std::uint32_t self = plat::CurrentThreadId();
+    std::uint32_t none = 0;
+    if (!reporter.compare_exchange_strong(none, self)) {
+        if (none == self) plat::ExitProcess(-1);
+        for (;;) plat::Sleep(1000);
+    }
     char message[100];
     std::snprintf(message, sizeof message, kAllocFailed, size);
     ReportFatalError(message, 0);

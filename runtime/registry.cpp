@@ -119,16 +119,24 @@ std::intptr_t NotifySystem(std::int32_t code, std::uintptr_t first, std::uintptr
     }
 }
 
+// A library enters the table once its start has returned, so that a fatal error during start-up
+// (an allocation that fails, say) sends the end notification to started libraries only. The
+// room is taken first: entering a library allocates nothing.
 void RegisterLibraries(const LibraryDescriptor* const* list, std::int32_t count) {
     RuntimeContext& ctx = Context();
-    for (std::int32_t i = 0; i < count; ++i) {
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+    ctx.libraries.clear();
+    ctx.libraryStates.clear();
+    ctx.libraries.reserve(n);
+    ctx.libraryStates.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
         const LibraryDescriptor* d = list[i];
         if (d && d->notify) {
             d->notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem), 0);
         }
+        ctx.libraryStates.push_back(0);
+        ctx.libraries.push_back(d);
     }
-    ctx.libraries.assign(list, list + (count > 0 ? count : 0));
-    ctx.libraryStates.assign(ctx.libraries.size(), 0);
 }
 
 void EndLibraries() {

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -57,10 +58,12 @@ bool IsAscii(const std::string& s) {
 InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char*, const char*,
                          std::uint32_t) {
     GlobalInit();
-    auto* s = new Session();
+    // A handle is built whole before it is handed out: an allocation that fails on the way (a
+    // std::bad_alloc, which the caller's fetch catches) leaves no half-made handle counted.
+    auto s = std::make_unique<Session>();
     s->agent = agent ? agent : "";
     s->environmentProxy = accessType == kInternetOpenTypePreconfig;
-    return s;
+    return s.release();
 }
 
 bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buffer,
@@ -100,12 +103,12 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
     if (!s) return Fail(kErrIncorrectHandleType), nullptr;
     // Only HTTP: no other protocol is ever reached from here.
     if (service != kInternetServiceHttp) return Fail(kErrInvalidOperation), nullptr;
-    auto* c = new Connection(s);
+    auto c = std::make_unique<Connection>(s);
     c->host = host ? host : "";
     c->port = port;
     c->user = user ? user : "";
     c->password = password ? password : "";
-    return c;
+    return c.release();
 }
 
 InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
@@ -114,11 +117,11 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
     auto* c = As<Connection>(connection, Kind::Connection);
     if (!c) return Fail(kErrIncorrectHandleType), nullptr;
     if (verb && std::strcmp(verb, "GET") != 0) return Fail(kErrInvalidOperation), nullptr;
-    auto* r = new Request(c);
+    auto r = std::make_unique<Request>(c);
     r->object = object ? object : "";
     r->secure = (flags & kFlagSecure) != 0;
     r->headers.push_back(AcceptHeader(acceptTypes));
-    return r;
+    return r.release();
 }
 
 bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t headersLength,

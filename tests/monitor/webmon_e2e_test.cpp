@@ -1,4 +1,6 @@
 // The built webmon, end to end: web.txt rules, result lines, passes, the console loop.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "support/platform_facts.h"
 #include "tests/monitor/webmon_fixture.h"
 
 namespace webmon_test {
@@ -21,10 +24,100 @@ namespace {
 // wine), far shorter than the periods of the files that use it.
 constexpr double kOnePass = 2.5;
 
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find("\r\n", at);
+        lines.push_back(text.substr(at, end == std::string::npos ? end : end - at));
+        at = end == std::string::npos ? text.size() : end + 2;
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 int Count(const std::string& text, const std::string& part) {
     int n = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
+}
+
+// Every allocation that start-up, a pass and the end make, failed in turn (webmon built with
+// its Nth allocation refused, tests/monitor/failing_webmon.cpp): each run ends with the fatal
+// text and -1, or goes on when the allocation was a fetch's to lose ("Faild！"), never by a
+// crash or a hang. (How many allocations a run makes varies a little with how the body
+// arrives: the most of three runs, and ten more.)
+TEST_F(Webmon, EveryAllocationFailedInTurnEndsWithTheFatalTextOrFailsOnlyItsFetch) {
+    WebTxt("60\r\n" + Http("/ok") + "\r\n\r\n" + Closed() + "\r\n");
+    exe_ = (std::filesystem::path(dir_) /
+            ("failing_webmon" + std::string(testing_support::kExeSuffix)))
+               .string();
+    std::filesystem::copy_file(testing_support::HostPath(FAILING_WEBMON_EXE), exe_);
+    ChildOptions counting;
+    counting.env = {"WEBMON_FAIL_ALLOCATION=0"};
+    ChildResult plain;
+    long count = 0;
+    for (int i = 0; i < 3; ++i) {
+        plain = Run("line\n", kOnePass, counting);
+        ASSERT_EQ(plain.exitCode, 0) << plain.err;
+        ASSERT_NE(plain.out.find(Closing(1)), std::string::npos) << FirstBytes(plain.out);
+        long made = 0;
+        ASSERT_EQ(std::sscanf(plain.err.c_str(), "allocations: %ld", &made), 1) << plain.err;
+        count = std::max(count, made);
+    }
+    ASSERT_GT(count, 10);
+
+    const std::string boxHead = "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n";  // 运行时出错!
+    const std::string allocText =
+        "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3\xBA"  // 错误信息：
+        "\xB7\xD6\xC5\xE4 ";                        // 分配
+    const std::string allocEnd = " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!\r\n";
+    constexpr long kPast = 10;  // runs past the count: their allocation never comes
+    const long last = count + kPast;
+    std::vector<ChildResult> results(static_cast<std::size_t>(last) + 1);
+    std::atomic<long> next{1};
+    std::vector<std::thread> runners;
+    for (int i = 0; i < 6; ++i) {
+        runners.emplace_back([&] {
+            for (long n = next++; n <= last; n = next++) {
+                ChildOptions options;
+                options.env = {"WEBMON_FAIL_ALLOCATION=" + std::to_string(n)};
+                options.timeoutSeconds = kOnePass + 20;
+                results[static_cast<std::size_t>(n)] = Run("line\n", kOnePass, options);
+            }
+        });
+    }
+    for (std::thread& t : runners) t.join();
+    int fatal = 0, lostFetch = 0;
+    for (long n = 1; n <= last; ++n) {
+        const ChildResult& r = results[static_cast<std::size_t>(n)];
+        const std::string seen = "allocation " + std::to_string(n) + " of " +
+                                 std::to_string(count) + " failed: exit " +
+                                 std::to_string(r.exitCode) + ", error \"" + FirstBytes(r.err) +
+                                 "\", output \"" + FirstBytes(r.out) + "\"";
+        ASSERT_FALSE(r.timedOut) << seen;
+        if (r.exitCode == testing_support::kExitMinusOne) {
+            ++fatal;
+            EXPECT_EQ(r.err.rfind(boxHead + allocText, 0), 0u) << seen;
+            EXPECT_EQ(r.err.size() - std::min(r.err.size(), allocEnd.size()), r.err.rfind(allocEnd))
+                << seen;
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << seen;
+            EXPECT_EQ(r.err, "") << seen;
+            EXPECT_EQ(r.out.rfind(Banner("60"), 0), 0u) << seen;
+            // The usage line and the results may come in either order: lines, not bytes.
+            const std::vector<std::string> lines = SortedLines(r.out);
+            if (lines != SortedLines(plain.out)) {
+                ++lostFetch;
+                std::string lost = plain.out;
+                const std::string success = kSuccess + Http("/ok");
+                lost.replace(lost.find(success), success.size(), kFaild + Http("/ok"));
+                EXPECT_EQ(lines, SortedLines(lost)) << seen;
+            }
+        }
+    }
+    EXPECT_GT(fatal, count / 2) << "of " << count << " allocations";
+    std::printf("%ld allocations failed in turn: %d fatal, %d a fetch's alone\n", count, fatal,
+                lostFetch);
 }
 
 TEST_F(Webmon, WithoutWebTxtEveryLineGetsTheUsageAndEndOfInputEnds) {
