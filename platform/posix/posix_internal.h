@@ -36,6 +36,10 @@ std::string NativePath(const char* windowsPath);
 bool ReadFully(int fd, void* into, std::size_t count, std::size_t* got);
 // GBK -> UTF-8 (toUtf8) or UTF-8 -> GBK; bytes that do not convert pass unchanged.
 std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8);
+// True once the process has begun to end: ExitProcess called, or the error box shown (a fatal
+// end under way). A thread that would end the process another way then leaves it alone.
+bool ProcessEnding();
+void MarkProcessEnding();
 // True when the console speaks UTF-8 (decided once in InitProcess from LC_CTYPE).
 bool ConsoleIsUtf8();
 // The call that takes OpenFileForReading's shared lock (fcntl F_OFD_SETLK), for tests that

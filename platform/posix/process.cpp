@@ -96,9 +96,14 @@ std::int32_t LeakCheckedExitCode(std::int32_t code) {
 #endif
     return code;
 }
+std::atomic<bool> g_ending{false};
 }  // namespace
 
+bool posix::ProcessEnding() { return g_ending.load(); }
+void posix::MarkProcessEnding() { g_ending.store(true); }
+
 void ExitProcess(std::int32_t code) {
+    g_ending.store(true);
     // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
     // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
     // not keep the process alive. What it could not take is left behind: the process is ending.

@@ -5,6 +5,7 @@
 // messages, so a request from another thread is never handled.
 #include "platform/error_box_seam.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
 
 namespace plat {
 
@@ -16,6 +17,7 @@ struct HiddenWindow {
 }  // namespace
 
 void ShowErrorBox(const char* text, const char* caption) {
+    posix::MarkProcessEnding();  // a fatal end: the end of input must not turn it into code 0
     if (ShowThroughErrorBoxSeam(text, caption)) return;
     ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error
 }

@@ -66,19 +66,31 @@ TEST_F(Webmon, WebmonsStartedTogetherFromOneFolderAllMonitor) {
 }
 
 // A reader that stops reading: the worker's writes block with the stream's lock held, and the
-// end of input must still end webmon at once.
+// end of input must still end webmon at once, also when a line typed meanwhile has the main
+// thread wait for that lock to answer it.
 TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
     std::string lines = "1\r\n";
     const std::string address = Closed() + "/" + std::string(200, 'x');
     for (int i = 0; i < 400; ++i) lines += address + "\r\n";  // far more than a pipe holds
     WebTxt(lines);
-    ChildOptions options;
-    options.outputUnread = true;
-    options.timeoutSeconds = 30;
-    ChildResult r = Run("", 3.0, options);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_LT(r.seconds, 3.0 + 1.5);
+    const struct {
+        const char* what;
+        const char* input;
+        double typedAt;  // seconds after the start: the pipe is full long before
+    } kRows[] = {
+        {"no line", "", 0},
+        {"a line typed once the output is blocked", "line\n", 2.0},
+    };
+    for (const auto& row : kRows) {
+        ChildOptions options;
+        options.outputUnread = true;
+        options.timeoutSeconds = 30;
+        options.writeInputAfter = row.typedAt;
+        ChildResult r = Run(row.input, 3.0, options);
+        EXPECT_FALSE(r.timedOut) << row.what;
+        EXPECT_EQ(r.exitCode, 0) << row.what;
+        EXPECT_LT(r.seconds, 3.0 + 1.5) << row.what;
+    }
 }
 
 }  // namespace

@@ -158,10 +158,15 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     CloseHandle(err);
     hold.unlock();
     if (ok && options.closeInputAfter > 0) {
+        if (options.writeInputAfter > 0) {
+            WaitForSingleObject(pi.hProcess, static_cast<DWORD>(options.writeInputAfter * 1000));
+        }
         DWORD written = 0;
         ::WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()),
                     &written, nullptr);
-        WaitForSingleObject(pi.hProcess, static_cast<DWORD>(options.closeInputAfter * 1000));
+        WaitForSingleObject(
+            pi.hProcess,
+            static_cast<DWORD>((options.closeInputAfter - options.writeInputAfter) * 1000));
         CloseHandle(inWrite);
         inWrite = nullptr;
     }
@@ -229,10 +234,15 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     if (outPipe[1] >= 0) close(outPipe[1]);
     if (spawned == 0 && options.closeInputAfter > 0) {
         signal(SIGPIPE, SIG_IGN);
-        if (write(inPipe[1], options.input.data(), options.input.size()) < 0) {}
+        const auto writeAt = start + std::chrono::duration<double>(options.writeInputAfter);
         const auto closeAt = start + std::chrono::duration<double>(options.closeInputAfter);
+        bool written = false;
         int status = 0;
         while (std::chrono::steady_clock::now() < closeAt) {
+            if (!written && std::chrono::steady_clock::now() >= writeAt) {
+                if (write(inPipe[1], options.input.data(), options.input.size()) < 0) {}
+                written = true;
+            }
             if (waitpid(pid, &status, WNOHANG) == pid) {  // ended before its input did
                 close(inPipe[1]);
                 inPipe[1] = -1;

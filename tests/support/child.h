@@ -19,6 +19,8 @@ struct ChildOptions {
     std::string input;           // bytes on standard input
     bool holdInputOpen = false;  // true: input never ends while the child runs
     double closeInputAfter = 0;  // > 0: input is written at once, its end comes after this long
+    double writeInputAfter = 0;  // with closeInputAfter: the input is written this long after
+                                 // the start instead of at once
     double timeoutSeconds = 20;
     std::vector<std::string> env;  // extra NAME=value entries
     std::string workDir;           // empty: the parent's
