@@ -64,9 +64,10 @@ void LetGo(Call* call) {
 }
 
 void LetGoAfterFailedOpen(Call* call) {
-    // HANDLE_CREATED comes during the open, before it returns: read after it, `created` says
-    // whether a closing notice is still to come (or has come).
-    if (!call->created.load()) LetGo(call);
+    // A failed open's notices come during the open, before it returns. The closing notice is
+    // tied to the context, not to HANDLE_CREATED: it may have come without one (and let go of
+    // its share); without either, no handle was made and none will come.
+    if (!call->created.load() && !call->closed.load()) LetGo(call);
     LetGo(call);
 }
 
@@ -103,7 +104,10 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
         if (call->headBytes.fetch_add(bytes) + bytes <= kHeadBytesMax) return;
         break;
     }
-    case INTERNET_STATUS_HANDLE_CLOSING: LetGo(call); return;  // the handle's last notice
+    case INTERNET_STATUS_HANDLE_CLOSING:  // the handle's last notice
+        call->closed.store(true);         // before its share goes: the open may still read it
+        LetGo(call);
+        return;
     default: return;
     }
     ::SetEvent(call->done);  // the waiter takes the new phase's limit

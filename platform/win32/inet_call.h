@@ -55,6 +55,7 @@ struct Call {
     std::atomic<Clock::rep> phaseSince{0};    // when the phase's clock last started
     std::atomic<int> owners{2};               // the closing notice and the handle (invariant 1)
     std::atomic<bool> created{false};         // HANDLE_CREATED came: a closing notice will too
+    std::atomic<bool> closed{false};          // HANDLE_CLOSING came, its share let go
     std::atomic<std::uint64_t> headBytes{0};  // received while AwaitingHead, as WinINet tells
     DWORD available = 0;                      // a query's count, written by WinINet
     DWORD got = 0;                            // a pending read's count, written by WinINet
@@ -68,7 +69,8 @@ Call* NewCall();
 // One owner of the Call lets go; the last frees it.
 void LetGo(Call* call);
 // The open of the Call's request failed: it lets go of the open's share, and of the closing
-// notice's too when WinINet made no handle (no HANDLE_CREATED), which then has none to send.
+// notice's too when that notice neither came (HANDLE_CLOSING, which may come within the open
+// before any HANDLE_CREATED) nor is to come (no HANDLE_CREATED: no handle to close).
 void LetGoAfterFailedOpen(Call* call);
 // The Calls not yet freed, in this process.
 std::size_t CallsAlive();

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace plat {
@@ -51,7 +53,14 @@ DWORD WINAPI FlushStreams(LPVOID) {
 }
 }  // namespace
 
+namespace {
+std::atomic<bool> g_ending{false};
+}  // namespace
+bool win32::ProcessEnding() { return g_ending.load(); }
+void win32::MarkProcessEnding() { g_ending.store(true); }
+
 void ExitProcess(std::int32_t code) {
+    g_ending.store(true);
     // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
     // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
     // not keep the process alive. What it could not take is left behind: the process is ending.

@@ -50,6 +50,10 @@ ConsoleRead ReadConsoleLine(HANDLE console, std::string* line);
 // handler and the session's window in place; RestoreConsole gives the user's mode back.
 void InitConsole();
 void RestoreConsole();
+// True once the process has begun to end: ExitProcess called, or the error box shown (a fatal
+// end under way). A thread that would end the process another way then leaves it alone.
+bool ProcessEnding();
+void MarkProcessEnding();
 // True while the main thread dispatches messages as it waits for the console: a thread that
 // asks it to end the program then ends it itself, as when the main thread dispatched nothing.
 bool DispatchingForConsole();

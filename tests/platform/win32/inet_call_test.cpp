@@ -252,6 +252,9 @@ TEST(InetCall, AFailedOpenLeavesTheCallToWhatStillHoldsIt) {
         {"a handle made and closed within the open",
          {Status(INTERNET_STATUS_HANDLE_CREATED), kClosing},
          false},
+        // wine's WinINet, when the server lookup fails inside the open: the handle released,
+        // its closing notice sent, before any HANDLE_CREATED.
+        {"a closing notice within the open and no handle made", {kClosing}, false},
     };
     const std::size_t alive = CallsAlive();
     for (const Row& row : rows) {
