@@ -56,7 +56,9 @@ Call* NewCall() {
 }
 
 void LetGo(Call* call) {
-    if (call->owners.fetch_sub(1) == 1) {
+    const int owners = call->owners.fetch_sub(1);
+    WEBMON_ASSERT(owners >= 1);  // each owner lets go once (invariant 1)
+    if (owners == 1) {
         ::CloseHandle(call->done);
         delete call;
         calls_alive.fetch_sub(1);

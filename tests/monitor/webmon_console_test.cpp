@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,10 +61,49 @@ HWND WindowOf(DWORD process, const wchar_t* className, bool messageOnly) {
     return found.window;
 }
 
-enum class End { CtrlBreak, SessionEnd, CtrlZ };
+// While it lives, the debugger started for a crash (AeDebug) ends at once; the one named
+// before comes back at its end.
+class QuietDebugger {
+public:
+    explicit QuietDebugger(bool on) {
+        if (!on || ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                     nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        DWORD size = sizeof saved_;
+        had_ = ::RegQueryValueExA(key_, "Debugger", nullptr, nullptr,
+                                  reinterpret_cast<BYTE*>(saved_), &size) == ERROR_SUCCESS;
+        static const char kQuiet[] = "cmd.exe /c rem %ld %ld";
+        ::RegSetValueExA(key_, "Debugger", 0, REG_SZ, reinterpret_cast<const BYTE*>(kQuiet),
+                         sizeof kQuiet);
+    }
+    ~QuietDebugger() {
+        if (!key_) return;
+        if (had_) {
+            ::RegSetValueExA(key_, "Debugger", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_),
+                             static_cast<DWORD>(std::strlen(saved_) + 1));
+        } else {
+            ::RegDeleteValueA(key_, "Debugger");
+        }
+        ::RegCloseKey(key_);
+    }
+    QuietDebugger(const QuietDebugger&) = delete;
+    QuietDebugger& operator=(const QuietDebugger&) = delete;
+
+private:
+    static constexpr const char* kKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    char saved_[512] = {};
+};
+
+enum class End { CtrlBreak, SessionEnd, CtrlZ, InputPipeEnds, Crash };
 
 // Each way a console's webmon ends: the same end as its end of input, every line before kept,
-// the user's console mode given back.
+// the user's console mode given back; also when its input is a pipe (QuickEdit is the
+// console's all the same), and when it crashes (a thread started at an address that is no
+// code: Windows' own handling ends it, after webmon gave the mode back).
 TEST_F(Webmon, AConsoleWindowKeepsWatchingAndEndsAsItsInputDoes) {
     WebTxt("1\r\n" + Http("/ok") + "\r\n");
     ::FreeConsole();
@@ -79,23 +119,36 @@ TEST_F(Webmon, AConsoleWindowKeepsWatchingAndEndsAsItsInputDoes) {
 
     // The line typed comes first: wine leaves a read pending from a webmon that ended in the
     // middle of it, and that read takes the next keys typed into the console.
-    for (End end : {End::CtrlZ, End::SessionEnd, End::CtrlBreak}) {
+    for (End end : {End::CtrlZ, End::SessionEnd, End::CtrlBreak, End::InputPipeEnds, End::Crash}) {
         SCOPED_TRACE(static_cast<int>(end));
         ASSERT_TRUE(::SetConsoleMode(input, userMode));
+        HANDLE pipeIn = nullptr, pipeTyped = nullptr;
+        if (end == End::InputPipeEnds) {
+            ASSERT_TRUE(::CreatePipe(&pipeIn, &pipeTyped, &inherited, 0));
+            ::SetHandleInformation(pipeTyped, HANDLE_FLAG_INHERIT, 0);
+        }
         HANDLE outRead = nullptr, outWrite = nullptr;
         ASSERT_TRUE(::CreatePipe(&outRead, &outWrite, &inherited, 0));
         ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOA start{};
         start.cb = sizeof start;
         start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdInput = input;
+        start.hStdInput = pipeIn ? pipeIn : input;
         start.hStdOutput = outWrite;
         start.hStdError = outWrite;
         PROCESS_INFORMATION child{};
+        // A crash ends without the report's window or a debugger: Windows gives the child this
+        // error mode; wine gives none, and starts its debugger, which waits for good: there the
+        // debugger named for crashes is one that ends at once, while this row runs.
+        const UINT errorMode =
+            end == End::Crash ? ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS) : 0;
+        const QuietDebugger quiet(end == End::Crash && testing_support::RunningUnderWine());
         ASSERT_TRUE(::CreateProcessA(exe_.c_str(), nullptr, nullptr, nullptr, TRUE,
                                      CREATE_NEW_PROCESS_GROUP, nullptr, dir_.c_str(), &start,
                                      &child));
+        if (end == End::Crash) ::SetErrorMode(errorMode);
         ::CloseHandle(outWrite);
+        if (pipeIn) ::CloseHandle(pipeIn);
         std::mutex lock;
         std::string out;
         std::thread reader;
@@ -104,14 +157,16 @@ TEST_F(Webmon, AConsoleWindowKeepsWatchingAndEndsAsItsInputDoes) {
             PROCESS_INFORMATION& child;
             std::thread& reader;
             HANDLE outRead;
+            HANDLE& pipeTyped;
             ~Cleanup() {
+                if (pipeTyped) ::CloseHandle(pipeTyped);
                 ::TerminateProcess(child.hProcess, 1);
                 if (reader.joinable()) reader.join();
                 ::CloseHandle(outRead);
                 ::CloseHandle(child.hThread);
                 ::CloseHandle(child.hProcess);
             }
-        } cleanup{child, reader, outRead};
+        } cleanup{child, reader, outRead, pipeTyped};
         reader = std::thread([&] {
             char piece[4096];
             DWORD got = 0;
@@ -149,6 +204,10 @@ TEST_F(Webmon, AConsoleWindowKeepsWatchingAndEndsAsItsInputDoes) {
         if (end == End::CtrlZ) {
             Type(input, L"x\r");  // a line read as before: the usage text
             EXPECT_TRUE(seen(kUsage, 10));
+        } else if (end == End::InputPipeEnds) {
+            DWORD written = 0;
+            ::WriteFile(pipeTyped, "x\n", 2, &written, nullptr);
+            EXPECT_TRUE(seen(kUsage, 10));
         }
         EXPECT_TRUE(seen(Closing(2), 10)) << "the worker goes on";
 
@@ -175,13 +234,26 @@ TEST_F(Webmon, AConsoleWindowKeepsWatchingAndEndsAsItsInputDoes) {
             break;
         }
         case End::CtrlZ: Type(input, L"\x1A\r"); break;
+        case End::InputPipeEnds:
+            ::CloseHandle(pipeTyped);
+            pipeTyped = nullptr;
+            break;
+        case End::Crash: {
+            const HANDLE crash = ::CreateRemoteThread(
+                child.hProcess, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), nullptr,
+                0, nullptr);
+            ASSERT_NE(crash, nullptr) << ::GetLastError();
+            ::CloseHandle(crash);
+            break;
+        }
         }
         EXPECT_EQ(::WaitForSingleObject(child.hProcess, 10000), WAIT_OBJECT_0);
         const double took = std::chrono::duration<double>(Clock::now() - ending).count();
         EXPECT_LT(took, 2.0) << "ended by the main thread, not the grace time";
         DWORD code = 1;
         ::GetExitCodeProcess(child.hProcess, &code);
-        EXPECT_EQ(code, 0u) << "as the end of input";
+        EXPECT_EQ(code, end == End::Crash ? static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION) : 0u)
+            << "as the end of input; a crash as Windows ends it";
         ::GetConsoleMode(input, &mode);
         EXPECT_EQ(mode & ENABLE_QUICK_EDIT_MODE, static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE))
             << "the user's mode given back";

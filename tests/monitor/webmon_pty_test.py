@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""webmon.exe on a pseudo-terminal under wine, ended by Ctrl+C as a user ends it: while it waits
+for a line, while a fetch is under way, and (the core library's console program) while it waits
+for a key without echo. Each must end within 3 s with code 0, the end of input's, and keep
+every line it printed before, whole. Wine's console turns a typed Ctrl+C into CTRL_C_EVENT here,
+where its AllocConsole'd consoles send none (tests/monitor/webmon_console_test.cpp).
+
+Usage (under tests/fixtures/servers.py): webmon_pty_test.py WEBMON_EXE CONSOLE_PROGRAM LAUNCHER...
+"""
+import os
+import pty
+import re
+import select
+import shutil
+import sys
+import tempfile
+import time
+
+WEBMON, CONSOLE_PROGRAM = sys.argv[1], sys.argv[2]
+LAUNCHER = sys.argv[3:]  # the wine launcher (scripts/wine-run)
+END_WITHIN = 3.0
+ESCAPES = re.compile(rb'\x1b\[[0-9;?]*[A-Za-z]')
+
+
+def run_on_pty(argv, cwd, ready, settle):
+    """Starts argv on a new pty, types Ctrl+C once `ready` is in the output and `settle` seconds
+    have passed; answers (exit code, seconds from Ctrl+C to the end, output before Ctrl+C, all
+    output), escape sequences removed."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.execvp(argv[0], argv)
+    out, before, sent = b'', None, None
+    seen_at = None
+    deadline = time.time() + 60
+    try:
+        while time.time() < deadline:
+            if sent and time.time() - sent > END_WITHIN + 7:
+                break
+            ready_fds, _, _ = select.select([fd], [], [], 0.05)
+            if ready_fds:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:  # the terminal closed: the program ended
+                    break
+                if not chunk:
+                    break
+                out += chunk
+            if seen_at is None and ready in ESCAPES.sub(b'', out):
+                seen_at = time.time()
+            if sent is None and seen_at is not None and time.time() - seen_at >= settle:
+                before = out
+                os.write(fd, b'\x03')
+                sent = time.time()
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done == pid:
+                return result(status, sent, before, out)
+        # Not ended in time: ended here, so that nothing of this test outlives it.
+        for _ in range(50):
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done == pid:
+                return result(status, sent, before, out)
+            time.sleep(0.1)
+        os.kill(pid, 9)
+        _, status = os.waitpid(pid, 0)
+        return ('killed', None, before or b'', out)
+    finally:
+        os.close(fd)
+
+
+def result(status, sent, before, out):
+    took = time.time() - sent if sent else None
+    return (os.waitstatus_to_exitcode(status), took, ESCAPES.sub(b'', before or b''),
+            ESCAPES.sub(b'', out))
+
+
+def whole_lines(text):
+    """True when the text ends at a line's end: no line cut by the end."""
+    return text == b'' or text.endswith(b'\n')
+
+
+def main():
+    http = os.environ['WEBMON_HTTP']
+    closed = os.environ['WEBMON_CLOSED']
+    failures = []
+    rows = [
+        # (what, program, web.txt, the output that means it waits, seconds after it)
+        ('waiting for a line', WEBMON,
+         '1\r\nhttp://%s/\r\n' % closed, b'Mission accomplished,2\r', 0.2),
+        ('a fetch under way', WEBMON,
+         '60\r\nhttp://%s/silent?seconds=30\r\n' % http, b'\r\n', 1.0),
+        ('waiting for a key without echo', CONSOLE_PROGRAM, None, b'', 1.5),
+    ]
+    for what, program, web_txt, ready, settle in rows:
+        folder = tempfile.mkdtemp(prefix='webmon-pty-')
+        try:
+            exe = os.path.join(folder, os.path.basename(program))
+            shutil.copy(program, exe)
+            args = ['keys'] if program == CONSOLE_PROGRAM else []
+            if web_txt is not None:
+                with open(os.path.join(folder, 'web.txt'), 'wb') as f:
+                    f.write(web_txt.encode())
+            code, took, before, out = run_on_pty(LAUNCHER + [exe] + args, folder, ready, settle)
+            print('%s: exit %s, %s s after Ctrl+C; output %r' %
+                  (what, code, '%.2f' % took if took is not None else '-', out[-120:]))
+            if took is None:
+                failures.append('%s: never ready (%r)' % (what, out[-200:]))
+                continue
+            if code != 0:
+                failures.append('%s: exit code %s, not 0' % (what, code))
+            if took > END_WITHIN:
+                failures.append('%s: ended %.2f s after Ctrl+C' % (what, took))
+            if not out.startswith(before):
+                failures.append('%s: the output before Ctrl+C changed' % what)
+            if not whole_lines(before) and program == WEBMON:
+                failures.append('%s: a line cut: %r' % (what, before[-80:]))
+            if program == WEBMON and b'\xef\xbc\x8c' not in before:  # the banner's ，, in UTF-8
+                failures.append('%s: no banner before Ctrl+C: %r' % (what, before[-200:]))
+            # (wine's console moves the cursor over a space instead of writing it)
+            if program == CONSOLE_PROGRAM and not re.search(rb'keys *\[\]', out):
+                failures.append('%s: the key read did not end empty: %r' % (what, out[-200:]))
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+    for f in failures:
+        print('FAILED: ' + f)
+    print('pty test: %d rows, %d failed' % (len(rows), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
