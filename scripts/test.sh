@@ -12,10 +12,13 @@
 #                then the packages made, the two folders unpacked into empty ones and run,
 #                the .deb checked by lintian;
 #     systemd    the .deb installed and run under a real systemd, booted in a container;
+#     fiu        the native webmon with the C library failing under it (libfiu's fiu-run);
 #     fuzz       every fuzz target for 10 s on its committed corpus and new inputs, one a core;
 #     format     every C++ file of the tree against .clang-format (the house style);
 #     layers     no include against the layers (scripts/check_layers.py), and its own test;
-#     leftovers  no process of the tests left running.
+#     leftovers  no process of this run left running: only processes carrying this run's mark
+#                (WEBMON_TEST_RUN) are looked at, so the command may run beside an installed
+#                webmon, other webmon processes and other people's containers.
 #   bash scripts/test.sh quick   the native suite alone, but for its tests labelled slow (a
 #                                minute or more each): the loop for editing.
 #
@@ -40,6 +43,12 @@ export LC_ALL=C
 summary=build/test-summary.txt   # one line a step: name, passed, failed, seconds
 
 record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$summary"; }
+# One step that passes or fails as a whole: its command's exit status, its time.
+step() {  # name command...
+  local name=$1 start=$SECONDS; shift
+  if "$@"; then record "$name" 1 0 $((SECONDS - start)); return 0; fi
+  record "$name" 0 1 $((SECONDS - start)); return 1
+}
 # A step beside others keeps its output in a log and shows it whole at its end, under its
 # title, never inside another step's output.
 show() {  # title log
@@ -109,6 +118,13 @@ lintian_check() {
   ! grep -q '^[EW]: ' <<<"$out"
 }
 
+packages() {
+  bash scripts/package.sh linux win32 &&
+    python3 tests/package/package_test.py dist/webmon-*-linux-x86_64.tar.gz &&
+    python3 tests/package/package_test.py dist/webmon-*-win32.zip &&
+    lintian_check
+}
+
 windows() {
   . scripts/wine-env.sh
   wine_start
@@ -118,15 +134,7 @@ windows() {
   fi
   # From the suites' builds: the install rules are the release presets' own.
   echo "=== packages: made, unpacked into empty folders and run (Linux natively, Windows under wine)"
-  local start=$SECONDS
-  if bash scripts/package.sh linux win32 &&
-     python3 tests/package/package_test.py dist/webmon-*-linux-x86_64.tar.gz &&
-     python3 tests/package/package_test.py dist/webmon-*-win32.zip &&
-     lintian_check; then
-    record "packages" 1 0 $((SECONDS - start))
-  else
-    record "packages" 0 1 $((SECONDS - start))
-  fi
+  step "packages" packages
   wine_stop
 }
 
@@ -149,6 +157,18 @@ systemd_check() {
   fi
 }
 
+# The native webmon with the C library failing under it (libfiu): allocation, reads and writes,
+# opening, sockets and poll, each at a few probabilities; no run may end by a signal or outlive
+# its input by more than 10 s.
+fiu() {
+  local log=build/fiu.log status
+  step "webmon under libfiu (C library failing)" python3 tests/fixtures/servers.py -- \
+    python3 tests/monitor/webmon_fiu_test.py build/linux/webmon > "$log" 2>&1
+  status=$?
+  show "fiu: webmon with the C library failing under it" "$log"
+  return $status
+}
+
 # At the lowest priority: beside the Windows suite, which mostly waits on wine and its servers,
 # the targets take only the time it leaves (10 s each all the same, with fewer runs).
 fuzz() {
@@ -160,42 +180,45 @@ fuzz() {
   record "fuzz targets" "$ok" "$failed" $((SECONDS - start))
 }
 
-format_check() {
-  echo "=== format: every C++ file against .clang-format"
-  local start=$SECONDS
+format_files() {
   # The tree's own files, found without git (a source archive has no .git).
-  if find . -path ./build -prune -o -path ./.git -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) \
-       -print | xargs clang-format --dry-run --Werror; then
-    record "format (.clang-format)" 1 0 $((SECONDS - start))
-  else
-    record "format (.clang-format)" 0 1 $((SECONDS - start))
-  fi
+  find . -path ./build -prune -o -path ./.git -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) \
+    -print | xargs clang-format --dry-run --Werror
 }
 
-layers_check() {
-  echo "=== layers: platform <- runtime <- libs <- monitor"
-  local start=$SECONDS
-  if python3 scripts/check_layers.py && python3 tests/scripts/check_layers_test.py; then
-    record "layers (scripts/check_layers.py)" 1 0 $((SECONDS - start))
-  else
-    record "layers (scripts/check_layers.py)" 0 1 $((SECONDS - start))
-  fi
+layers() {
+  python3 scripts/check_layers.py && python3 tests/scripts/check_layers_test.py
 }
 
-# Every test ends what it started, when it passes, fails or gives up: after the suites, no
-# webmon, test server or container of theirs may be left (any found is named, then ended).
-leftovers_check() {
-  echo "=== leftovers: no process of the tests left running"
-  local start=$SECONDS left
-  left=$(ps -eo pid=,comm=,args= | awk '$2 ~ /^(webmon|webmon\.exe|systemd-nspawn)$/ ||
-    $0 ~ /fixtures\/servers\.py|tests\/package\/[a-z_]+_test\.py/')
-  if [ -z "$left" ]; then
-    record "no process left behind" 1 0 $((SECONDS - start))
-  else
-    echo "left running:"; echo "$left"
-    awk '{ print $1 }' <<<"$left" | xargs -r kill -9 2>/dev/null
-    record "no process left behind" 0 1 $((SECONDS - start))
-  fi
+# Every process a test starts carries this run's mark in its environment (WEBMON_TEST_RUN, set
+# below), and only those are looked for: webmon processes, containers and servers of anyone
+# else, an installed webmon service among them, are none of this command's business. Any found
+# after the suites is named, then ended, and the step fails.
+leftovers() {
+  python3 - "$WEBMON_TEST_RUN" <<'PY'
+import os, signal, sys
+mark = ('WEBMON_TEST_RUN=' + sys.argv[1]).encode()
+left = []
+for pid in filter(str.isdigit, os.listdir('/proc')):
+    if int(pid) == os.getpid():
+        continue
+    try:
+        with open('/proc/%s/environ' % pid, 'rb') as f:
+            marked = mark in f.read().split(b'\0')
+        with open('/proc/%s/cmdline' % pid, 'rb') as f:
+            command = f.read().replace(b'\0', b' ').decode(errors='replace').strip()
+    except OSError:  # ended meanwhile, or not ours to read
+        continue
+    if marked:
+        left.append((int(pid), command))
+for pid, command in left:
+    print('left running: %d %s' % (pid, command))
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except OSError:
+        pass
+sys.exit(1 if left else 0)
+PY
 }
 
 mode=${1:-all}
@@ -211,6 +234,8 @@ else
 fi
 mkdir -p build
 rm -f "$summary" build/*.built
+# This run's mark (see leftovers): inherited by every process the steps start.
+export WEBMON_TEST_RUN="$$-$(date +%s%N)"
 if [ "$mode" = quick ]; then
   build_suite "native" linux "" && test_suite "native" linux -LE slow
 else
@@ -222,7 +247,7 @@ else
    background_build win32 ""
    background_build tsan "webmon monitor_end_test") &
   # The native and sanitizer suites side by side, the sanitizers' as soon as it is built.
-  { [ "$native_built" = 1 ] && test_suite "native" linux; } &
+  { [ "$native_built" = 1 ] && test_suite "native" linux && fiu; } &
   native_pid=$!
   { await_build "sanitizers (clang; address, undefined)" sanitize &&
       test_suite "sanitizers (clang; address, undefined)" sanitize; } &
@@ -241,9 +266,12 @@ else
   fuzz_pid=$!
   await_build "thread sanitizer" tsan && test_suite "thread sanitizer" tsan -L threads
   wait "$windows_pid" "$systemd_pid" "$fuzz_pid"
-  format_check
-  layers_check
-  leftovers_check
+  echo "=== format: every C++ file against .clang-format"
+  step "format (.clang-format)" format_files
+  echo "=== layers: platform <- runtime <- libs <- monitor"
+  step "layers (scripts/check_layers.py)" layers
+  echo "=== leftovers: no process of this run left running"
+  step "no process left behind" leftovers
 fi
 
 echo

@@ -1,5 +1,6 @@
 // Runs a program in a child process with its standard streams redirected, for tests that
-// need a whole process: exit codes, console bytes, the end of input.
+// need a whole process: exit codes, console bytes, the end of input. One file a platform
+// (child_posix.cpp, child_win32.cpp) starts and waits; child.cpp holds what they share.
 #pragma once
 
 #include <string>
@@ -10,9 +11,10 @@ namespace testing_support {
 struct ChildResult {
     int exitCode = -1000;  // as the parent sees it (255 for -1 on Linux, 0xFFFFFFFF as -1)
     bool timedOut = false;
-    double seconds = 0;  // wall time until the child ended
-    std::string out;     // standard output bytes
-    std::string err;     // standard error bytes
+    double seconds = 0;          // wall time until the child ended
+    std::string out;             // standard output bytes
+    std::string err;             // standard error bytes
+    std::vector<double> seenAt;  // per ChildOptions::watch: seconds from the start, -1: never
 };
 
 struct ChildOptions {
@@ -26,10 +28,24 @@ struct ChildOptions {
     std::string workDir;           // empty: the parent's
     bool outputUnread = false;     // true: standard output is a pipe that nobody reads (out stays
                                    // empty), so the child's writes block once it is full
+    // Texts looked for in the output as it comes: when each first appeared is in
+    // ChildResult::seenAt. With closeInputOnceSeen, the input ends once all have appeared
+    // (closeInputAfter, when set, is then the latest it ends).
+    std::vector<std::string> watch;
+    bool closeInputOnceSeen = false;
 };
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const ChildOptions& options = {});
+
+namespace detail {
+// True when entry ("NAME=value") names a variable that one of the extra entries sets.
+bool Overridden(const std::string& entry, const std::vector<std::string>& extra);
+// While a child runs: what its output (in outPath) shows of the watched texts, recorded in
+// result.seenAt; true when every one has appeared.
+bool Watch(const std::string& outPath, const ChildOptions& options, double secondsSinceStart,
+           ChildResult* result);
+}  // namespace detail
 
 // A fresh empty directory for one test; removed by the caller with RemoveTree.
 std::string MakeTempDir();

@@ -1,0 +1,140 @@
+// Child processes for tests on Windows (and under wine): CreateProcess with inherited handles.
+#include "support/child.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+namespace testing_support {
+
+// The handle is never inherited: a child that another thread starts meanwhile must not hold
+// the file open for writing (webmon refuses a web.txt that another process writes).
+void WriteFile(const std::string& path, const std::string& bytes) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+std::string HostPath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') {
+        std::string windows = "Z:" + path;
+        for (char& c : windows) {
+            if (c == '/') c = '\\';
+        }
+        return windows;
+    }
+    return path;
+}
+
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                     const ChildOptions& options) {
+    ChildResult result;
+    const std::string dir = MakeTempDir();
+    const std::string inPath = dir + "/in", outPath = dir + "/out", errPath = dir + "/err";
+    WriteFile(inPath, options.input);
+    const auto start = std::chrono::steady_clock::now();
+    // A child inherits every inheritable handle of the moment: the handles of one start, made
+    // and closed under this lock, never reach a child that another thread starts.
+    static std::mutex starting;
+    std::unique_lock<std::mutex> hold(starting);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE in = nullptr, inWrite = nullptr;
+    const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
+    if (piped) {
+        CreatePipe(&in, &inWrite, &inherit, 1 << 16);
+        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        in = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0,
+                         nullptr);
+    }
+    HANDLE out = nullptr, outRead = nullptr;
+    if (options.outputUnread) {
+        CreatePipe(&outRead, &out, &inherit, 4096);
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                          0, nullptr);
+    }
+    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    const std::string path = HostPath(program);
+    std::string commandLine = "\"" + path + "\"";
+    for (const std::string& a : args) commandLine += " \"" + a + "\"";
+    std::string environment;
+    if (!options.env.empty()) {
+        for (char* e = GetEnvironmentStringsA(); *e; e += std::strlen(e) + 1) {
+            if (detail::Overridden(e, options.env)) continue;
+            environment += e;
+            environment.push_back('\0');
+        }
+        for (const std::string& e : options.env) {
+            environment += e;
+            environment.push_back('\0');
+        }
+        environment.push_back('\0');
+    }
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                             environment.empty() ? nullptr : environment.data(),
+                             options.workDir.empty() ? nullptr : options.workDir.c_str(), &si, &pi);
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    hold.unlock();
+    const auto since = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    if (ok && options.closeInputAfter > 0) {
+        if (options.writeInputAfter > 0) {
+            WaitForSingleObject(pi.hProcess, static_cast<DWORD>(options.writeInputAfter * 1000));
+        }
+        DWORD written = 0;
+        ::WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()),
+                    &written, nullptr);
+        // Until the input's end is due, or every watched text has appeared (when that ends it).
+        while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT) {
+            const bool all = detail::Watch(outPath, options, since(), &result);
+            if ((all && options.closeInputOnceSeen) || since() >= options.closeInputAfter) break;
+        }
+        CloseHandle(inWrite);
+        inWrite = nullptr;
+    }
+    if (ok) {
+        DWORD waited = WAIT_TIMEOUT;
+        while (waited == WAIT_TIMEOUT && since() < options.timeoutSeconds) {
+            waited = WaitForSingleObject(pi.hProcess, 20);
+            detail::Watch(outPath, options, since(), &result);
+        }
+        if (waited != WAIT_OBJECT_0) {
+            result.timedOut = true;
+            TerminateProcess(pi.hProcess, 99);
+            WaitForSingleObject(pi.hProcess, INFINITE);
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        result.exitCode = static_cast<int>(code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    if (inWrite) CloseHandle(inWrite);
+    if (outRead) CloseHandle(outRead);
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    RemoveTree(dir);
+    return result;
+}
+
+}  // namespace testing_support
