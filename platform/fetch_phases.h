@@ -10,7 +10,8 @@
 //   Sending       the connection (and its TLS) is up    the send time-out
 //   AwaitingHead  the request has gone out              the receive time-out of silence, and
 //                                                       the head limit from its start
-//                                                       (InternetSetHeadLimit; kHeadBytesMax)
+//                                                       (InternetSetHeadLimit; kHeadBytesMax,
+//                                                       kHeadMemoryMax)
 //   Body          the head is complete                  the receive time-out of silence
 //   Paused        (Linux) the reader is behind          none: the reader resumes it
 //   Done          (Linux) the transfer ended            none
@@ -28,6 +29,10 @@ enum class Phase : int { Idle, Connecting, Sending, AwaitingHead, Body, Paused, 
 
 // A head past this many bytes fails, where the platform is told of its bytes as they arrive.
 constexpr std::uint32_t kHeadBytesMax = 4 << 20;
+// Where it is not told (a WinINet may tell the head's bytes only once it is whole, or never),
+// what a head costs is bounded all the same: on Windows, the process's own memory grown by
+// more than this while it awaits a head fails the head. No real head comes near it.
+constexpr std::uint64_t kHeadMemoryMax = 16ull << 20;
 
 // The cookies kept for a session (Linux: WinINet bounds its own): at most this many a host,
 // as WinINet keeps, and this many in all, the least that RFC 6265 asks a store to keep; the

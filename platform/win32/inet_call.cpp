@@ -14,15 +14,19 @@
 //                 RECEIVING_RESPONSE once, before the first byte, and RESPONSE_RECEIVED after
 //                 the last), so a clock of webmon's own could not tell a live head, a line at a
 //                 time, from a silent one. What is kept here is a bound on the whole head: the
-//                 head limit from REQUEST_SENT, and kHeadBytesMax where RESPONSE_RECEIVED tells
-//                 the bytes as they arrive (Windows does, read by read), so that a head without
-//                 end costs only what arrives before either.
+//                 head limit from REQUEST_SENT; kHeadBytesMax where RESPONSE_RECEIVED carries a
+//                 count (no page of Microsoft's defines it as bytes: its length is checked
+//                 before it is read, and it is taken as bytes where it comes); and, whatever
+//                 WinINet tells, kHeadMemoryMax: the process's own memory, looked at every
+//                 kMemoryLookMs of the wait, grown by more than that since REQUEST_SENT. So a
+//                 head without end costs little before it fails, however fast it comes.
 //   Body          from the send's completion: each wait for body bytes counts silence from its
 //                 own start (inet.cpp); no other limit is consulted.
 // A WinINet that sends no SENDING_REQUEST or REQUEST_SENT leaves the request in an earlier
 // phase, whose limit is then the one kept: every wait still ends. (The phases are
 // platform/fetch_phases.h's, named alike on both builds; Paused and Done are Linux's alone.)
 #include "platform/win32/inet_call.h"
+#include <psapi.h>
 
 #include <algorithm>
 
@@ -33,6 +37,26 @@ namespace plat::win32 {
 namespace {
 
 std::atomic<std::size_t> calls_alive{0};
+
+std::uint64_t ProcessMemory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PagefileUsage;  // the private bytes committed: what a growing buffer takes
+}
+std::atomic<MemoryGauge> g_gauge{ProcessMemory};
+
+std::uint64_t MemoryNow() {
+    const MemoryGauge gauge = g_gauge.load();
+    return gauge ? gauge() : ProcessMemory();
+}
+
+// A head that has cost the process more than a head can: WinINet buffers it whole before it
+// tells of it (wine tells its bytes only then), so its growth shows in the process.
+bool HeadCostsTooMuch(const Call* call) {
+    const std::uint64_t at = call->memoryAtHead.load();
+    return at != 0 && MemoryNow() > at + kHeadMemoryMax;
+}
 
 DWORD MillisecondsUntil(Clock::time_point until) {
     if (until == Clock::time_point::max()) return INFINITE;
@@ -75,14 +99,19 @@ void LetGoAfterFailedOpen(Call* call) {
 
 std::size_t CallsAlive() { return calls_alive.load(); }
 
+void SetMemoryGauge(MemoryGauge gauge) { g_gauge.store(gauge ? gauge : ProcessMemory); }
+
 void Enter(Call* call, Phase next) {
     Phase now = call->phase.load();
     if (now >= next) return;
+    if (next == Phase::AwaitingHead && call->memoryAtHead.load() == 0) {
+        call->memoryAtHead.store(MemoryNow());
+    }
     call->phaseSince.store(Clock::now().time_since_epoch().count());
     while (now < next && !call->phase.compare_exchange_weak(now, next)) {}
 }
 
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
     Call* call = reinterpret_cast<Call*>(context);
     if (!call) return;  // the session and connections have no context
     switch (status) {
@@ -100,7 +129,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     case INTERNET_STATUS_REQUEST_SENT: Enter(call, Phase::AwaitingHead); break;
     case INTERNET_STATUS_HANDLE_CREATED: call->created.store(true); return;
     case INTERNET_STATUS_RESPONSE_RECEIVED: {
-        if (call->phase.load() != Phase::AwaitingHead || !info) return;
+        // Its length says whether a count is there to read at all.
+        if (call->phase.load() != Phase::AwaitingHead || !info || length < sizeof(DWORD)) return;
         const DWORD bytes = *static_cast<const DWORD*>(info);
         // Past the bound the waiter takes the head's end; below it nothing changes.
         if (call->headBytes.fetch_add(bytes) + bytes <= kHeadBytesMax) return;
@@ -121,7 +151,9 @@ Clock::time_point PhaseEnds(const Limits& limits, const Call* call) {
     case Phase::Connecting: limit = limits.connectMs; break;
     case Phase::Sending: limit = limits.sendMs; break;
     case Phase::AwaitingHead:
-        if (call->headBytes.load() > kHeadBytesMax) return Clock::time_point{};  // past
+        if (call->headBytes.load() > kHeadBytesMax || HeadCostsTooMuch(call)) {
+            return Clock::time_point{};  // past
+        }
         limit = limits.headMs;
         break;
     default: break;
@@ -154,7 +186,10 @@ Waited Operation::Outcome(BOOL made, DWORD error, Clock::time_point until) {
     pending_ = true;
     const auto ends = [&] { return std::min(until, PhaseEnds(limits_, call_)); };
     for (;;) {
-        const DWORD waited = ::WaitForSingleObject(call_->done, MillisecondsUntil(ends()));
+        DWORD wait = MillisecondsUntil(ends());
+        // A head's cost is looked at as it arrives, whatever WinINet tells of it.
+        if (call_->phase.load() == Phase::AwaitingHead) wait = std::min(wait, kMemoryLookMs);
+        const DWORD waited = ::WaitForSingleObject(call_->done, wait);
         if (waited == WAIT_OBJECT_0) {
             if (call_->answered.load(std::memory_order_acquire) == number_) break;
             continue;  // a phase moved, or an earlier call's late answer: not ours

@@ -46,21 +46,22 @@ struct Limits {
 
 // The context of a request's WinINet handle: where a pending call's answer arrives.
 struct Call {
-    HANDLE done = nullptr;                    // set when the awaited call completes
-    std::atomic<std::uint32_t> awaited{0};    // the call waited for; 0 while none is
-    std::uint32_t issued = 0;                 // numbers the request's calls, from 1
-    std::atomic<std::uint32_t> answered{0};   // the call whose answer `result` holds
-    INTERNET_ASYNC_RESULT result{};           // its answer
-    std::atomic<Phase> phase{Phase::Idle};    // moved by Enter only
-    std::atomic<Clock::rep> phaseSince{0};    // when the phase's clock last started
-    std::atomic<int> owners{2};               // the closing notice and the handle (invariant 1)
-    std::atomic<bool> created{false};         // HANDLE_CREATED came: a closing notice will too
-    std::atomic<bool> closed{false};          // HANDLE_CLOSING came, its share let go
-    std::atomic<std::uint64_t> headBytes{0};  // received while AwaitingHead, as WinINet tells
-    DWORD available = 0;                      // a query's count, written by WinINet
-    DWORD got = 0;                            // a pending read's count, written by WinINet
-    std::vector<char> block;                  // a pending read's bytes, written by WinINet
-    std::string headers;                      // what a pending send sends
+    HANDLE done = nullptr;                       // set when the awaited call completes
+    std::atomic<std::uint32_t> awaited{0};       // the call waited for; 0 while none is
+    std::uint32_t issued = 0;                    // numbers the request's calls, from 1
+    std::atomic<std::uint32_t> answered{0};      // the call whose answer `result` holds
+    INTERNET_ASYNC_RESULT result{};              // its answer
+    std::atomic<Phase> phase{Phase::Idle};       // moved by Enter only
+    std::atomic<Clock::rep> phaseSince{0};       // when the phase's clock last started
+    std::atomic<int> owners{2};                  // the closing notice and the handle (invariant 1)
+    std::atomic<bool> created{false};            // HANDLE_CREATED came: a closing notice will too
+    std::atomic<bool> closed{false};             // HANDLE_CLOSING came, its share let go
+    std::atomic<std::uint64_t> headBytes{0};     // received while AwaitingHead, as WinINet tells
+    std::atomic<std::uint64_t> memoryAtHead{0};  // the process's memory as AwaitingHead began
+    DWORD available = 0;                         // a query's count, written by WinINet
+    DWORD got = 0;                               // a pending read's count, written by WinINet
+    std::vector<char> block;                     // a pending read's bytes, written by WinINet
+    std::string headers;                         // what a pending send sends
     std::string body;
 };
 
@@ -84,8 +85,14 @@ void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID
 
 // When the request's phase, as it stands, has taken its limit: max() where only the caller's
 // end counts (the body, whose waits count their own silence); the clock's epoch, long past,
-// for a head past kHeadBytesMax.
+// for a head past kHeadBytesMax, or one that has cost the process more than kHeadMemoryMax.
 Clock::time_point PhaseEnds(const Limits& limits, const Call* call);
+
+// What the process's memory is, in bytes (its private commit); a wait for a head looks at it
+// every kMemoryLookMs. Tests set their own gauge; null: the process's.
+using MemoryGauge = std::uint64_t (*)();
+void SetMemoryGauge(MemoryGauge gauge);
+constexpr DWORD kMemoryLookMs = 100;
 
 // How a call on a request ended.
 enum class Waited {

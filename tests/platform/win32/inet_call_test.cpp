@@ -5,6 +5,7 @@
 
 #include "platform/win32/inet_call.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -18,18 +19,32 @@ using plat::Phase;
 
 using Step = std::function<void(Call*)>;
 
-void Notice(Call* call, DWORD status, LPVOID info = nullptr) {
-    OnStatus(nullptr, reinterpret_cast<DWORD_PTR>(call), status, info, 0);
+void Notice(Call* call, DWORD status, LPVOID info = nullptr, DWORD length = 0) {
+    OnStatus(nullptr, reinterpret_cast<DWORD_PTR>(call), status, info, length);
 }
 Step Status(DWORD status) {
     return [status](Call* call) { Notice(call, status); };
 }
-Step Received(DWORD bytes) {
-    return [bytes](Call* call) {
+Step Received(DWORD bytes, DWORD length = sizeof(DWORD)) {
+    return [bytes, length](Call* call) {
         DWORD told = bytes;
-        Notice(call, INTERNET_STATUS_RESPONSE_RECEIVED, &told);
+        Notice(call, INTERNET_STATUS_RESPONSE_RECEIVED, &told, length);
     };
 }
+// The process's memory as the tests tell it (SetMemoryGauge), in MiB.
+std::atomic<std::uint64_t> g_memory{100 << 20};
+std::uint64_t TestMemory() { return g_memory.load(); }
+Step Memory(std::uint64_t mib) {
+    return [mib](Call*) { g_memory.store(mib << 20); };
+}
+// The tests' memory gauge while one lives.
+struct GaugedMemory {
+    GaugedMemory() {
+        g_memory.store(100 << 20);
+        SetMemoryGauge(TestMemory);
+    }
+    ~GaugedMemory() { SetMemoryGauge(nullptr); }
+};
 Step Complete(BOOL ok, DWORD error = 0) {
     return [ok, error](Call* call) {
         INTERNET_ASYNC_RESULT result{static_cast<DWORD_PTR>(ok), error};
@@ -180,9 +195,32 @@ TEST(InetCall, NoticesMoveThePhaseForwardOnlyAndEachPhaseKeepsItsLimit) {
          Phase::AwaitingHead,
          4000,
          2},
+        {"a notice too short to hold a count tells no bytes",
+         {Status(INTERNET_STATUS_REQUEST_SENT), Received(plat::kHeadBytesMax + 1, 2)},
+         Phase::AwaitingHead,
+         4000,
+         1},
+        // Memory: 100 MiB as the head is awaited, kHeadMemoryMax (16 MiB) the most it may grow.
+        {"a head that costs the process less than its bound",
+         {Status(INTERNET_STATUS_REQUEST_SENT), Memory(116)},
+         Phase::AwaitingHead,
+         4000,
+         1},
+        {"a head that costs the process more, told of or not",
+         {Status(INTERNET_STATUS_REQUEST_SENT), Memory(117)},
+         Phase::AwaitingHead,
+         kPast,
+         1},
+        {"memory taken before the head is awaited is not the head's",
+         {Memory(400), Status(INTERNET_STATUS_SENDING_REQUEST),
+          Status(INTERNET_STATUS_REQUEST_SENT), Memory(416)},
+         Phase::AwaitingHead,
+         4000,
+         3},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        const GaugedMemory gauged;
         Call* call = NewCall();
         ASSERT_NE(call, nullptr);
         Enter(call, Phase::Connecting);  // as the send does
@@ -236,6 +274,39 @@ TEST(InetCall, ANoticeDuringAWaitMovesItsEnd) {
     }
     LetGo(call);
     kClosing(call);
+}
+
+// A head that WinINet buffers without a word (wine tells its bytes only once it is whole): the
+// process's memory, looked at as the wait goes on, ends it once the head has cost too much; a
+// head that costs little is waited for to its answer.
+TEST(InetCall, AHeadWaitEndsOnceTheHeadCostsTheProcessTooMuch) {
+    const GaugedMemory gauged;
+    const Limits noHeadLimit{INFINITE, INFINITE, INFINITE, INFINITE};
+    for (const bool tooMuch : {false, true}) {
+        SCOPED_TRACE(tooMuch ? "grows past its bound" : "grows within its bound");
+        Call* call = NewCall();
+        ASSERT_NE(call, nullptr);
+        Enter(call, Phase::Connecting);
+        {
+            Operation head(call, noHeadLimit);
+            std::thread winInet([call, tooMuch] {
+                Status(INTERNET_STATUS_REQUEST_SENT)(call);
+                for (int mib = 101; mib <= (tooMuch ? 200 : 116); ++mib) {
+                    g_memory.store(static_cast<std::uint64_t>(mib) << 20);  // no notice at all
+                    std::this_thread::sleep_for(10ms);
+                }
+                if (!tooMuch) Complete(TRUE)(call);
+            });
+            const auto start = Clock::now();
+            EXPECT_EQ(head.Outcome(FALSE, ERROR_IO_PENDING, start + 30s),
+                      tooMuch ? Waited::TimedOut : Waited::Done);
+            EXPECT_LT(Clock::now() - start, 10s);
+            winInet.join();
+        }
+        LetGo(call);
+        Complete(FALSE, ERROR_INTERNET_OPERATION_CANCELLED)(call);
+        kClosing(call);
+    }
 }
 
 // An open that fails: a handle WinINet made (HANDLE_CREATED during the open) still has its
