@@ -10,12 +10,17 @@ if(WIN32)
   set(STOP "press Ctrl-Z then Enter, press Ctrl+C, or close the window")
   set(REQUIRES "It needs Windows Vista or later; https needs Windows 7 with its updates
   (TLS 1.2), or later. While it runs, a click in its window never stops it (QuickEdit is off
-  until it ends): to copy text, right-click the title bar and choose Edit > Mark.")
+  until it ends, a crash included; only a forced kill, taskkill /F, leaves it off in that
+  console): to copy text, right-click the title bar and choose Edit > Mark. It uses the
+  system's proxy (Internet Options); under wine it goes direct whatever the proxy settings,
+  since wine does not implement the proxy option (INTERNET_OPTION_PROXY) that it sets.")
   set(START_ZH "双击运行，或在本文件夹中打开命令提示符后输入 webmon")
   set(STOP_ZH "按 Ctrl-Z 后回车，按 Ctrl+C，或关闭窗口")
   set(REQUIRES_ZH "需要 Windows Vista 或更新版本；https 需要已更新的 Windows 7(TLS 1.2)或更新版本。
-  运行期间在窗口中单击不会使监控停止(程序运行时关闭快速编辑模式，结束时恢复)：
-  复制文字请右键单击标题栏，选择 编辑 > 标记。")
+  运行期间在窗口中单击不会使监控停止(程序运行时关闭快速编辑模式，结束时恢复，崩溃时也恢复；
+  只有强制结束(taskkill /F)会使该控制台保持关闭)：复制文字请右键单击标题栏，选择 编辑 > 标记。
+  程序使用系统代理(Internet 选项)；在 wine 下运行时不使用代理设置(wine 未实现程序设置的
+  代理选项 INTERNET_OPTION_PROXY)。")
   set(UNATTENDED_ZH "  用户登录时自动启动(任务计划程序)：以管理员身份打开命令提示符，运行(C:\\webmon 为本文件夹)
     schtasks /Create /TN webmon /SC ONLOGON /IT /TR \"C:\\webmon\\webmon.exe\"
   或把 webmon.exe 的快捷方式放入启动文件夹(shell:startup)。控制台窗口保持打开并显示结果。
