@@ -4,11 +4,14 @@
 # The layout, as Debian keeps such a program:
 #   /usr/lib/webmon/webmon            the program (stripped)
 #   /usr/lib/webmon/web.txt           a link to the list: webmon reads it beside itself
+#   /usr/lib/webmon/webmon-check-list the warnings in the journal about a list, before a start
 #   /etc/webmon/web.txt               the list, a configuration file (empty when installed)
 #   /usr/bin/webmon                   a link to the program
 #   /lib/systemd/system/              webmon.service (the folder named), the path unit and its
-#                                     restart service
-#   /usr/share/doc/webmon/, man1      README.txt, copyright, changelog; the manual page
+#                                     restart service; webmon@.service and its own two, for a
+#                                     list of its own in /etc/webmon/NAME/web.txt
+#   /usr/share/doc/webmon/, man1      README.Debian, an example list, copyright, changelog; the
+#                                     manual page
 #   /usr/share/lintian/overrides/     why two of lintian's notes stand
 # Its dependencies are read off the binary (dpkg-shlibdeps), never typed by hand.
 set -euo pipefail
@@ -26,10 +29,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
 install -d "$root/DEBIAN" "$root/usr/lib/webmon" "$root/usr/bin" "$root/etc/webmon" \
-  "$root/lib/systemd/system" "$root/usr/share/doc/webmon" "$root/usr/share/man/man1"
+  "$root/lib/systemd/system" "$root/usr/share/doc/webmon/examples" "$root/usr/share/man/man1"
 
 install -m 755 "$build/webmon" "$root/usr/lib/webmon/webmon"
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/lib/webmon/webmon"
+install -m 755 "$here/package/webmon-check-list" "$root/usr/lib/webmon/webmon-check-list"
 ln -s ../lib/webmon/webmon "$root/usr/bin/webmon"
 ln -s /etc/webmon/web.txt "$root/usr/lib/webmon/web.txt"
 : > "$root/etc/webmon/web.txt"
@@ -41,10 +45,27 @@ sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e '1i # webmon as a service of this package: see webmon(1).' -e '1,/^\[Unit\]/{/^\[Unit\]/!d}' \
     "$here/package/webmon.service" > "$root/lib/systemd/system/webmon.service"
 grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$root/lib/systemd/system/webmon.service"
-install -m 644 "$src/webmon-reload.path" "$src/webmon-reload.service" "$root/lib/systemd/system/"
-chmod 644 "$root/lib/systemd/system/webmon.service"
+# An instance, webmon@NAME: the same service, its list /etc/webmon/NAME/web.txt put where the
+# program reads its list (in the instance's own mount namespace only), its own input, its own
+# watch on its list (started with it).
+unit=$root/lib/systemd/system
+sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%i/web.txt|' \
+    -e 's|^After=network-online.target$|&\nWants=webmon-reload@%i.path|' \
+    -e 's|^RuntimeDirectory=webmon$|RuntimeDirectory=webmon-%i\nBindReadOnlyPaths=/etc/webmon/%i/web.txt:/usr/lib/webmon/web.txt|' \
+    -e 's|^ExecStartPre=\(.*\) ${WEBMON_DIR}/web.txt$|ExecStartPre=\1 /etc/webmon/%i/web.txt|' \
+    -e 's|^# webmon as a service of this package: see webmon(1).$|# webmon@NAME: webmon on the list /etc/webmon/NAME/web.txt; see webmon(1).|' \
+    -e '/^\[Install\]/,$d' "$unit/webmon.service" > "$unit/webmon@.service"
+printf '[Install]\nWantedBy=multi-user.target\n' >> "$unit/webmon@.service"
+for expected in 'BindReadOnlyPaths=/etc/webmon/%i/web.txt' 'Wants=webmon-reload@%i.path' \
+    'RuntimeDirectory=webmon-%i' 'ExecStartPre=.* /etc/webmon/%i/web.txt'; do
+  grep -q "^$expected" "$unit/webmon@.service" || { echo "deb: webmon@.service lacks $expected" >&2; exit 1; }
+done
+install -m 644 "$src/webmon-reload.path" "$src/webmon-reload.service" "$src/webmon-reload@.path" \
+  "$src/webmon-reload@.service" "$unit/"
+chmod 644 "$unit/webmon.service" "$unit/webmon@.service"
 
-install -m 644 "$build/README.txt" "$src/copyright" "$root/usr/share/doc/webmon/"
+install -m 644 "$src/README.Debian" "$src/copyright" "$root/usr/share/doc/webmon/"
+install -m 644 "$here/monitor/web.txt.example" "$root/usr/share/doc/webmon/examples/web.txt"
 sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.gz"
 sed "s/@VERSION@/$version/" "$src/webmon.1" | gzip -9n > "$root/usr/share/man/man1/webmon.1.gz"
 chmod 644 "$root/usr/share/doc/webmon/changelog.gz" "$root/usr/share/man/man1/webmon.1.gz"
@@ -58,7 +79,7 @@ depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/lib/webmon/webmon" 2>/dev
 
 install -d "$root/usr/share/lintian/overrides"
 install -m 644 "$src/lintian-overrides" "$root/usr/share/lintian/overrides/webmon"
-install -m 755 "$src/postinst" "$src/prerm" "$src/postrm" "$root/DEBIAN/"
+install -m 755 "$src/preinst" "$src/postinst" "$src/prerm" "$src/postrm" "$root/DEBIAN/"
 echo /etc/webmon/web.txt > "$root/DEBIAN/conffiles"
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" \

@@ -1,8 +1,18 @@
 // POSIX stand-ins for the user interface: the error box and the hidden owner window.
 //
-// There is no desktop: the box's text goes to standard error. The hidden owner window is a
-// record of its handler: the main thread of a console program never retrieves window
+// There is no desktop: the box's text goes to standard error, and when that is the journal (a
+// service's), each of its lines at error priority, as an administrator filters them
+// (journalctl -p warning): the journal's own "<3>" before each line, which it takes off, so the
+// text it keeps is the box's, byte for byte. On a stack buffer: memory may be what ran out.
+// The hidden owner window is a record of its handler: the main thread of a console program never retrieves window
 // messages, so a request from another thread is never handled.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/error_box_seam.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
@@ -14,12 +24,38 @@ struct HiddenWindow {
     ExitRequestHandler handler;
     std::uint32_t ownerThread;  // the thread that would retrieve its messages
 };
+
+// True when standard error is the journal's stream that systemd gave the service
+// (JOURNAL_STREAM, "device:inode", names it).
+bool ErrorIsTheJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0, inode = 0;
+    struct stat error {};
+    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+           fstat(STDERR_FILENO, &error) == 0 && error.st_dev == device && error.st_ino == inode;
+}
 }  // namespace
 
 void ShowErrorBox(const char* text, const char* caption) {
     posix::MarkProcessEnding();  // a fatal end: the end of input must not turn it into code 0
     if (ShowThroughErrorBoxSeam(text, caption)) return;
-    ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error
+    if (!ErrorIsTheJournal()) {
+        ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error
+        return;
+    }
+    char lines[4096];
+    std::size_t used = 0;
+    bool lineStart = true;
+    for (const char* p = text; *p && used + 4 < sizeof lines; ++p) {
+        if (lineStart) {
+            std::memcpy(lines + used, "<3>", 3);
+            used += 3;
+        }
+        lines[used++] = *p;
+        lineStart = *p == '\n';
+    }
+    lines[used] = '\0';
+    ConsoleWrite(Stream::Error, lines);
 }
 
 WindowHandle CreateHiddenOwnerWindow(ExitRequestHandler handler) {

@@ -29,6 +29,7 @@ def run_on_pty(argv, cwd, ready, settle):
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(cwd)
+        os.environ['LC_ALL'] = 'C.UTF-8'  # the terminal's: wine's console writes UTF-8 to it
         os.execvp(argv[0], argv)
     out, before, sent = b'', None, None
     seen_at = None

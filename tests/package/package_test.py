@@ -118,7 +118,7 @@ def main():
         exe = os.path.join(home, 'webmon.exe' if windows else 'webmon')
         expected = ['README.txt', 'web.txt', os.path.basename(exe)]
         if not windows:
-            expected.append('webmon.service')
+            expected += ['webmon.service', 'webmon-check-list']
         if sorted(os.listdir(home)) != sorted(expected):
             fail('unexpected contents: %s' % os.listdir(home))
 
