@@ -14,19 +14,17 @@ wine run it on a display (xvfb-run), as the tests are.
 """
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests',
+                                'fixtures'))
+import loopback  # noqa: E402
 
 
 def serve():
-    listener = socket.socket()
-    listener.bind(('127.0.0.1', 0))
-    listener.listen(4)
-
     def answer(connection):
         try:
             request = connection.recv(65536)
@@ -48,12 +46,7 @@ def serve():
         finally:
             connection.close()
 
-    def accept():
-        while True:
-            connection, _ = listener.accept()
-            threading.Thread(target=answer, args=(connection,), daemon=True).start()
-    threading.Thread(target=accept, daemon=True).start()
-    return listener.getsockname()[1]
+    return loopback.listen(answer)
 
 
 def resident_kib(name):

@@ -4,9 +4,16 @@
 // Sockets calls) and platform/posix/ (stand-ins on POSIX and libcurl that keep what the runtime
 // relies on). Nothing outside platform/ includes a system header. Each side keeps one file per
 // section below: process.cpp (process, heap, modules, COM and sockets), files.cpp, console.cpp,
-// threads.cpp, window.cpp (the user interface) and inet.cpp; on Linux also url.cpp,
-// http_head.cpp and request_text.cpp, the pure parts of the HTTP stand-in; on Windows also
-// code_pages.cpp, the conversions to and from UTF-16. error_box_seam.cpp serves both.
+// threads.cpp, window.cpp (the user interface) and inet.cpp (the HTTP entry points), with an
+// internal header of its own (posix_internal.h, win32_internal.h). Beside them:
+//   Linux    inet_handles.h (the stand-in's handles and what each holds), transfer.cpp (the
+//            transfer engine over libcurl: phases, limits, callbacks), cookies.cpp (the
+//            session's cookies, within bounds) and cookie_bound.cpp (which cookies go past a
+//            bound), and the pure parts of the stand-in: url.cpp, http_head.cpp,
+//            request_text.cpp;
+//   Windows  inet_call.cpp (a request's WinINet notices, phases and waits) and code_pages.cpp
+//            (the conversions to and from UTF-16).
+// fetch_phases.h names a request's phases alike on both sides; error_box_seam.cpp serves both.
 //
 // Invariants:
 //  1. Paths and texts crossing this interface are GBK / ANSI bytes in Windows form ("C:\a\b");

@@ -21,8 +21,10 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'fixtures'))
+import loopback  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SUCCESS, FAILD = 'Success！', 'Faild！'
@@ -54,10 +56,6 @@ def rows():
 
 def serve(responses):
     asked = [0] * len(responses)
-    listener = socket.socket()
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(('127.0.0.1', 0))
-    listener.listen(16)
 
     def answer(connection):
         with connection:
@@ -80,13 +78,7 @@ def serve(responses):
                     pass
             except OSError:
                 pass
-
-    def accept():
-        while True:
-            connection, _ = listener.accept()
-            threading.Thread(target=answer, args=(connection,), daemon=True).start()
-    threading.Thread(target=accept, daemon=True).start()
-    return listener.getsockname()[1]
+    return loopback.listen(answer)
 
 
 def main():

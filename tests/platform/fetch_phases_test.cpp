@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "libs/internet/internet_fixture.h"
+#include "tests/libs/internet/internet_fixture.h"
 
 namespace {
 

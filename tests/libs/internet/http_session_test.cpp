@@ -1,7 +1,7 @@
 // The internet library against real servers on 127.0.0.1 (tests/fixtures/servers.py): its own
 // rules (bodies, redirects, credentials, schemes, deadlines and limits, memory). The platform's
 // phases, cookie bounds and transfer are tested beside it, in tests/platform/.
-#include "libs/internet/internet_fixture.h"
+#include "tests/libs/internet/internet_fixture.h"
 
 #include <gtest/gtest.h>
 
