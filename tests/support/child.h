@@ -33,10 +33,47 @@ struct ChildOptions {
     // (closeInputAfter, when set, is then the latest it ends).
     std::vector<std::string> watch;
     bool closeInputOnceSeen = false;
+    // RunningChild on Windows: standard input is this console (a CONIN$ handle) rather than a
+    // pipe; and the child is a process group of its own (CREATE_NEW_PROCESS_GROUP), as a
+    // console's control events need.
+    void* consoleInput = nullptr;
+    bool newProcessGroup = false;
 };
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const ChildOptions& options = {});
+
+#ifdef _WIN32
+// A child left running while the test acts on it (types into its console, sends it messages,
+// ends it one way or another): its standard output and error go to one pipe, read as they come.
+// Its input is ChildOptions::consoleInput, or a pipe the test writes and ends. Whatever the test
+// does, the child does not outlive the object.
+class RunningChild {
+public:
+    RunningChild(const std::string& program, const ChildOptions& options);
+    ~RunningChild();
+    RunningChild(const RunningChild&) = delete;
+    RunningChild& operator=(const RunningChild&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    unsigned long Id() const { return id_; }
+    void* Process() const { return process_; }
+    // True once text is in the output, within seconds.
+    bool Saw(const std::string& text, double seconds);
+    void WriteInput(const std::string& bytes);  // to the piped input
+    void EndInput();                            // the piped input's end
+    // True when the child ended within seconds; its exit code then in *code.
+    bool Ended(double seconds, unsigned long* code);
+
+private:
+    void* process_ = nullptr;
+    unsigned long id_ = 0;
+    void* inputWrite_ = nullptr;
+    void* outputRead_ = nullptr;
+    struct Output;
+    Output* output_ = nullptr;
+};
+#endif
 
 namespace detail {
 // True when entry ("NAME=value") names a variable that one of the extra entries sets.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace testing_support {
 
@@ -135,6 +136,100 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     result.err = ReadFile(errPath);
     RemoveTree(dir);
     return result;
+}
+
+struct RunningChild::Output {
+    std::mutex lock;
+    std::string bytes;
+    std::thread reader;
+};
+
+RunningChild::RunningChild(const std::string& program, const ChildOptions& options)
+    : output_(new Output) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE outWrite = nullptr, inRead = nullptr;
+    if (!CreatePipe(&outputRead_, &outWrite, &inherit, 0)) return;
+    SetHandleInformation(outputRead_, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = static_cast<HANDLE>(options.consoleInput);
+    if (!input) {
+        if (!CreatePipe(&inRead, &inputWrite_, &inherit, 0)) return;
+        SetHandleInformation(inputWrite_, HANDLE_FLAG_INHERIT, 0);
+        input = inRead;
+    }
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = input;
+    start.hStdOutput = outWrite;
+    start.hStdError = outWrite;
+    PROCESS_INFORMATION child{};
+    const std::string path = HostPath(program);
+    const std::string folder = options.workDir.empty() ? "" : HostPath(options.workDir);
+    if (CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, TRUE,
+                       options.newProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &start, &child)) {
+        process_ = child.hProcess;
+        id_ = child.dwProcessId;
+        CloseHandle(child.hThread);
+    }
+    CloseHandle(outWrite);
+    if (inRead) CloseHandle(inRead);
+    Output* output = output_;
+    HANDLE from = outputRead_;
+    output_->reader = std::thread([output, from] {
+        char piece[4096];
+        DWORD got = 0;
+        while (::ReadFile(from, piece, sizeof piece, &got, nullptr) && got > 0) {
+            std::lock_guard<std::mutex> hold(output->lock);
+            output->bytes.append(piece, got);
+        }
+    });
+}
+
+RunningChild::~RunningChild() {
+    if (inputWrite_) CloseHandle(inputWrite_);
+    if (process_) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, INFINITE);
+    }
+    if (output_->reader.joinable()) output_->reader.join();  // the pipe ends with the child
+    if (outputRead_) CloseHandle(outputRead_);
+    if (process_) CloseHandle(process_);
+    delete output_;
+}
+
+bool RunningChild::Saw(const std::string& text, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(output_->lock);
+            if (output_->bytes.find(text) != std::string::npos) return true;
+        }
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void RunningChild::WriteInput(const std::string& bytes) {
+    DWORD written = 0;
+    if (inputWrite_)
+        ::WriteFile(inputWrite_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void RunningChild::EndInput() {
+    if (inputWrite_) CloseHandle(inputWrite_);
+    inputWrite_ = nullptr;
+}
+
+bool RunningChild::Ended(double seconds, unsigned long* code) {
+    if (!process_ ||
+        WaitForSingleObject(process_, static_cast<DWORD>(seconds * 1000)) != WAIT_OBJECT_0) {
+        return false;
+    }
+    DWORD exit = 0;
+    GetExitCodeProcess(process_, &exit);
+    *code = exit;
+    return true;
 }
 
 }  // namespace testing_support
