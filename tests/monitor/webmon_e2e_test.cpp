@@ -52,12 +52,17 @@ TEST_F(Webmon, EveryAllocationFailedInTurnEndsWithTheFatalTextOrFailsOnlyItsFetc
             ("failing_webmon" + std::string(testing_support::kExeSuffix)))
                .string();
     std::filesystem::copy_file(testing_support::HostPath(FAILING_WEBMON_EXE), exe_);
+    // Each run's input ends once its pass is over (or it has ended), at the latest after 30 s:
+    // a loaded machine delays a pass, never the verdict.
+    constexpr double kPassAtTheLatest = 30;
     ChildOptions counting;
     counting.env = {"WEBMON_FAIL_ALLOCATION=0"};
+    counting.watch = {Closing(1)};
+    counting.closeInputOnceSeen = true;
     ChildResult plain;
     long count = 0;
     for (int i = 0; i < 3; ++i) {
-        plain = Run("line\n", kOnePass, counting);
+        plain = Run("line\n", kPassAtTheLatest, counting);
         ASSERT_EQ(plain.exitCode, 0) << plain.err;
         ASSERT_NE(plain.out.find(Closing(1)), std::string::npos) << FirstBytes(plain.out);
         long made = 0;
@@ -81,8 +86,10 @@ TEST_F(Webmon, EveryAllocationFailedInTurnEndsWithTheFatalTextOrFailsOnlyItsFetc
             for (long n = next++; n <= last; n = next++) {
                 ChildOptions options;
                 options.env = {"WEBMON_FAIL_ALLOCATION=" + std::to_string(n)};
-                options.timeoutSeconds = kOnePass + 20;
-                results[static_cast<std::size_t>(n)] = Run("line\n", kOnePass, options);
+                options.watch = {Closing(1)};
+                options.closeInputOnceSeen = true;
+                options.timeoutSeconds = kPassAtTheLatest + 20;
+                results[static_cast<std::size_t>(n)] = Run("line\n", kPassAtTheLatest, options);
             }
         });
     }
