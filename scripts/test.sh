@@ -28,7 +28,7 @@
 # thread sanitizer builds, behind them); then the Windows suite and the packages, beside the
 # systemd test, the fuzz targets (at the lowest priority) and the thread sanitizer's race; then
 # the checks of the tree. A suite keeps its output in its log and shows it whole at its end.
-# On a 2-core machine with its packages installed the whole command takes about 5.5 minutes.
+# On a 2-core machine with its packages installed the whole command takes about 4.5 minutes.
 #
 # Every step counts in the closing line "N passed, M failed": a test is one, and so is a build,
 # the packages or a fuzz target; a step that fails counts as failed there. The exit code is 0
