@@ -33,6 +33,10 @@ TEST(ByteBuffer, PoolSlotsUntilTheNinetySeventhBlock) {
     EXPECT_EQ(pool->usedCount(), 95);
     ByteBuffer again(*pool);
     EXPECT_EQ(again.Allocate(1), third);
+    // A block is the pool's by its address alone: the last slot's last byte is, the next not.
+    const unsigned char* last = live[95]->data();
+    EXPECT_TRUE(pool->Owns(last + SmallBlockPool::kSlotSize - 1));
+    EXPECT_FALSE(pool->Owns(last + SmallBlockPool::kSlotSize));
     live.clear();
     again.Free();
     EXPECT_EQ(pool->usedCount(), 0);
