@@ -67,4 +67,20 @@ bool Watch(const std::string& outPath, const ChildOptions& options, double secon
 }
 }  // namespace detail
 
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                     const ChildOptions& options) {
+    ChildResult result;
+    const std::string dir = MakeTempDir();
+    const detail::ChildFiles files{dir + "/in", dir + "/out", dir + "/err"};
+    WriteFile(files.in, options.input);
+    const auto start = std::chrono::steady_clock::now();
+    detail::Run(program, args, options, files, start, &result);
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.out = ReadFile(files.out);
+    result.err = ReadFile(files.err);
+    RemoveTree(dir);
+    return result;
+}
+
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 // (child_posix.cpp, child_win32.cpp) starts and waits; child.cpp holds what they share.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,16 @@ private:
 #endif
 
 namespace detail {
+// The files of one RunChild: the input written ahead, the output and error as the child
+// writes them.
+struct ChildFiles {
+    std::string in, out, err;
+};
+// The platform's part of RunChild: starts the child on those files, feeds and ends its input
+// as the options say, waits for it; fills the result's exit code, time-out and watch.
+void Run(const std::string& program, const std::vector<std::string>& args,
+         const ChildOptions& options, const ChildFiles& files,
+         std::chrono::steady_clock::time_point start, ChildResult* result);
 // True when entry ("NAME=value") names a variable that one of the extra entries sets.
 bool Overridden(const std::string& entry, const std::vector<std::string>& extra);
 // While a child runs: what its output (in outPath) shows of the watched texts, recorded in

@@ -29,13 +29,11 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 std::string HostPath(const std::string& path) { return path; }
 
-ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
-                     const ChildOptions& options) {
-    ChildResult result;
-    const std::string dir = MakeTempDir();
-    const std::string inPath = dir + "/in", outPath = dir + "/out", errPath = dir + "/err";
-    WriteFile(inPath, options.input);
-    const auto start = std::chrono::steady_clock::now();
+void detail::Run(const std::string& program, const std::vector<std::string>& args,
+                 const ChildOptions& options, const ChildFiles& files,
+                 std::chrono::steady_clock::time_point start, ChildResult* into) {
+    ChildResult& result = *into;
+    const std::string &inPath = files.in, &outPath = files.out, &errPath = files.err;
     int inPipe[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -43,7 +41,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     if (piped) {
         // Close-on-exec: a child that another thread starts meanwhile must not hold this pipe
         // (dup2 gives the child its own end without the flag).
-        if (pipe2(inPipe, O_CLOEXEC) != 0) return result;
+        if (pipe2(inPipe, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
         posix_spawn_file_actions_addclose(&actions, inPipe[1]);
     } else {
@@ -51,7 +49,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     }
     int outPipe[2] = {-1, -1};
     if (options.outputUnread) {
-        if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
+        if (pipe2(outPipe, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     } else {
@@ -125,12 +123,6 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     }
     if (inPipe[1] >= 0) close(inPipe[1]);
     if (outPipe[0] >= 0) close(outPipe[0]);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    RemoveTree(dir);
-    return result;
 }
 
 }  // namespace testing_support

@@ -32,13 +32,11 @@ std::string HostPath(const std::string& path) {
     return path;
 }
 
-ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
-                     const ChildOptions& options) {
-    ChildResult result;
-    const std::string dir = MakeTempDir();
-    const std::string inPath = dir + "/in", outPath = dir + "/out", errPath = dir + "/err";
-    WriteFile(inPath, options.input);
-    const auto start = std::chrono::steady_clock::now();
+void detail::Run(const std::string& program, const std::vector<std::string>& args,
+                 const ChildOptions& options, const ChildFiles& files,
+                 std::chrono::steady_clock::time_point start, ChildResult* into) {
+    ChildResult& result = *into;
+    const std::string &inPath = files.in, &outPath = files.out, &errPath = files.err;
     // A child inherits every inheritable handle of the moment: the handles of one start, made
     // and closed under this lock, never reach a child that another thread starts.
     static std::mutex starting;
@@ -130,12 +128,6 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     }
     if (inWrite) CloseHandle(inWrite);
     if (outRead) CloseHandle(outRead);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    RemoveTree(dir);
-    return result;
 }
 
 struct RunningChild::Output {
