@@ -26,7 +26,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update
+  # A mirror caught mid-sync fails an index now and then ("File has unexpected size"), and a
+  # foreign architecture's packages then cannot be resolved: try again before giving up on it.
+  for attempt in 1 2 3 4 5 6; do
+    apt-get update && break
+    echo "setup: an index failed to download (attempt $attempt of 6); trying again in 30 s"
+    sleep 30
+  done
   DEBIAN_FRONTEND=noninteractive apt-get install -y $recommends "${missing[@]}"
 fi
 
