@@ -104,6 +104,12 @@ bool ParseAddress(const std::string& address, Target* target) {
     return true;
 }
 
+AddressUse JudgeAddress(const char* address, Target* target) {
+    if (!IsAcceptableAddress(address)) return AddressUse::Unfit;
+    if (!ParseAddress(address, target)) return AddressUse::Unparsed;
+    return IsFetchedScheme(target->scheme) ? AddressUse::Requested : AddressUse::SchemeNotFetched;
+}
+
 bool HttpSession::Open() {
     if (session_) return true;
     session_ = open_(kAgent, plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
@@ -133,10 +139,9 @@ bool HttpSession::Fetch(const char* address, rt::BinBuilder& body) {
 }
 
 bool HttpSession::FetchHops(const char* address, rt::BinBuilder& body) {
-    if (!IsAcceptableAddress(address)) return false;
     // Parsed before anything is opened: a scheme that is not fetched costs no network at all.
     Target target;
-    if (!ParseAddress(address, &target) || !IsFetchedScheme(target.scheme)) return false;
+    if (JudgeAddress(address, &target) != AddressUse::Requested) return false;
     if (!Open()) return false;
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);

@@ -44,6 +44,16 @@ struct Target {
 // Canonicalizes (no encoding) and cracks an address; false when either step fails.
 bool ParseAddress(const std::string& address, Target* target);
 
+// Whether a fetch of an address sends a request at all, and if not, why: the first step of
+// every fetch, before anything is opened, and what the list check says of each address.
+enum class AddressUse {
+    Requested,         // parsed, http or https: *target holds it
+    Unfit,             // empty, or holds a CR or LF (IsAcceptableAddress)
+    Unparsed,          // no canonical form, or it does not crack (no scheme, a bad port...)
+    SchemeNotFetched,  // cracked, but its scheme is neither http nor https
+};
+AddressUse JudgeAddress(const char* address, Target* target);
+
 class HttpSession {
 public:
     // pool: the owning library's, for the session's working storage.

@@ -11,13 +11,16 @@
 
 namespace {
 
-// "scheme|host|port|user|password|path", "refused" (CR or LF: never parsed) or
-// "unparsed" (canonical form or cracking failed).
+// "scheme|host|port|user|password|path", after "not fetched " when a fetch sends no request
+// for its scheme; "refused" (CR or LF: never parsed) or "unparsed" (canonical form or cracking
+// failed). As a fetch judges it, the first thing it does.
 std::string Parsed(const std::string& address) {
-    if (!inet::IsAcceptableAddress(address.c_str())) return "refused";
     inet::Target t;
-    if (!inet::ParseAddress(address, &t)) return "unparsed";
-    return std::to_string(t.scheme) + "|" + t.host + "|" + std::to_string(t.port) + "|" + t.user +
+    const inet::AddressUse use = inet::JudgeAddress(address.c_str(), &t);
+    if (use == inet::AddressUse::Unfit) return "refused";
+    if (use == inet::AddressUse::Unparsed) return "unparsed";
+    return std::string(use == inet::AddressUse::SchemeNotFetched ? "not fetched " : "") +
+           std::to_string(t.scheme) + "|" + t.host + "|" + std::to_string(t.port) + "|" + t.user +
            "|" + t.password + "|" + t.path;
 }
 
@@ -81,10 +84,11 @@ const Row kRows[] = {
     {"http://127.0.0.1/./a/./b/", "3|127.0.0.1|80|||/a/b/", "3|127.0.0.1|80|||/./a/b/"},
     {"http://127.0.0.1/a/./b/../c?d/./e#f/../g", "3|127.0.0.1|80|||/a/c?d/./e#f/../g",
      "3|127.0.0.1|80|||/a/c?d/g"},
-    {"ftp://127.0.0.1/a", "1|127.0.0.1|21|||/a", nullptr},
-    {"mailto:a@b.example", "7||0|||a@b.example", nullptr},
-    {"foo://127.0.0.1/", "-1|127.0.0.1|0|||/", nullptr},
+    {"ftp://127.0.0.1/a", "not fetched 1|127.0.0.1|21|||/a", nullptr},
+    {"mailto:a@b.example", "not fetched 7||0|||a@b.example", nullptr},
+    {"foo://127.0.0.1/", "not fetched -1|127.0.0.1|0|||/", nullptr},
     {"127.0.0.1/a", "unparsed", nullptr},
+    {"", "refused", nullptr},
     {"http://127.0.0.1/" + kLongPath, "3|127.0.0.1|80|||/" + kLongPath, nullptr},
     {"http://127.0.0.1/" + kLongPath + "p", "unparsed", nullptr},
     {"http://" + kLongHost + "/", "3|" + kLongHost + "|80|||/", nullptr},
