@@ -40,10 +40,10 @@ inline void Print(const char* text) {
 
 inline const char* OrEmpty(const char* text) { return text ? text : EmptyText(); }
 
-// Line 1 of UrlLines as an integer (index-checked), read once at start-up: line 1 is the
-// period, and no address, exactly when this is greater than 0 (FirstAddressLine keeps that).
-inline std::int32_t FirstLineNumber() {
-    rt::ArgInfo args[] = {rt::TextArg(OrEmpty(rt::CheckedTextElement(UrlLines, 1)))};
+// Line 1 of a list's lines as an integer (index-checked): line 1 is the period, and no
+// address, exactly when this is greater than 0 (monitor/list.h).
+inline std::int32_t FirstLineNumber(rt::ArrayValue lines) {
+    rt::ArgInfo args[] = {rt::TextArg(OrEmpty(rt::CheckedTextElement(lines, 1)))};
     return rt::ArgInt(Core(core::ToInteger, 1, args));
 }
 

@@ -7,6 +7,7 @@
 #include "libs/internet/internet_library.h"
 #include "libs/thread/thread_library.h"
 #include "monitor/calls.h"
+#include "monitor/list.h"
 
 namespace monitor {
 
@@ -20,8 +21,6 @@ constexpr Text<N> T(const char (&literal)[N]) {
     for (std::size_t i = 0; i < N; ++i) out[i] = literal[i];
     return out;
 }
-
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";  // UTF-8's, at the start of a file
 
 const std::uint32_t kNoWindows = 0;            // window definitions: a count of 0
 constexpr std::int32_t kConsoleProgram = 3;    // the program kind of a console program
@@ -99,35 +98,20 @@ std::int32_t StartupRoutine() {
     TextValue path = Concat(directory, kConstants.webTxt.data());
     kServices.free(directory);
 
-    ArgInfo readArgs[] = {TextArg(path)};
-    BinValue bytes = ArgPtr<void>(Core(core::ReadFileBytes, 1, readArgs));
+    ListReading list = ReadList(path);
     kServices.free(path);
-
-    ArgInfo textArgs[] = {BinArg(bytes ? bytes : EmptyBin())};
-    TextValue text = ArgPtr<char>(Core(core::ToText, 1, textArgs));
-    kServices.free(bytes);
-    // Notepad may save web.txt with a UTF-8 byte order mark: it is no part of line 1.
-    if (text && std::strncmp(text, kByteOrderMark, sizeof kByteOrderMark - 1) == 0) {
-        TextValue unmarked = Concat(text + sizeof kByteOrderMark - 1);
-        kServices.free(text);
-        text = unmarked;
-    }
     kServices.free(FileText);
-    FileText = text;
+    FileText = list.text;
 
-    if (CompareTexts(FileText, EmptyText()) == 0) {
+    if (CompareTexts(OrEmpty(FileText), EmptyText()) == 0) {
         Print(kConstants.emptyFile.data());
     } else {
-        ArgInfo splitArgs[] = {TextArg(FileText), TextArg(kConstants.lineBreak.data()), NoArg()};
-        ArrayValue lines = ArgPtr<void>(Core(core::SplitText, 3, splitArgs));
         FreeArray(kTagText, UrlLines);
-        UrlLines = lines;
-        LineCount = ArrayElementCount(UrlLines);
+        UrlLines = list.lines;
+        LineCount = list.lineCount;
         PassNumber = 1;
-        // Line 1 is the period, and no address, exactly when it reads as a number above 0.
-        const std::int32_t first = FirstLineNumber();
-        Period = first > 0 ? first : kDefaultPeriod;
-        FirstAddressLine = first > 0 ? 2 : 1;
+        Period = list.period;
+        FirstAddressLine = list.firstAddressLine;
 
         ArgInfo periodArgs[] = {IntArg(Period)};
         TextValue digits = ArgPtr<char>(Core(core::ToText, 1, periodArgs));
