@@ -80,7 +80,7 @@ else()
   configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/README.txt
                  @ONLY NEWLINE_STYLE LF)
   install(FILES ${CMAKE_SOURCE_DIR}/package/webmon.service DESTINATION .)
-  install(PROGRAMS ${CMAKE_SOURCE_DIR}/package/webmon-check-list DESTINATION .)
+  install(TARGETS webmon-check-list RUNTIME DESTINATION .)
   set(CPACK_GENERATOR TGZ)
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" WEBMON_PACKAGE_SYSTEM)
 endif()

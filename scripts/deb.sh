@@ -5,6 +5,7 @@
 #   /usr/lib/webmon/webmon            the program (stripped)
 #   /usr/lib/webmon/web.txt           a link to the list: webmon reads it beside itself
 #   /usr/lib/webmon/webmon-check-list the warnings in the journal about a list, before a start
+#                                     (built with webmon, from webmon's own reading of a list)
 #   /etc/webmon/web.txt               the list, a configuration file (empty when installed)
 #   /usr/bin/webmon                   a link to the program
 #   /lib/systemd/system/              webmon.service (the folder named), the path unit and its
@@ -31,9 +32,11 @@ root=$work/root
 install -d "$root/DEBIAN" "$root/usr/lib/webmon" "$root/usr/bin" "$root/etc/webmon" \
   "$root/lib/systemd/system" "$root/usr/share/doc/webmon/examples" "$root/usr/share/man/man1"
 
-install -m 755 "$build/webmon" "$root/usr/lib/webmon/webmon"
-strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/lib/webmon/webmon"
-install -m 755 "$here/package/webmon-check-list" "$root/usr/lib/webmon/webmon-check-list"
+for program in webmon webmon-check-list; do
+  install -m 755 "$build/$program" "$root/usr/lib/webmon/$program"
+  strip --strip-unneeded --remove-section=.comment --remove-section=.note \
+    "$root/usr/lib/webmon/$program"
+done
 ln -s ../lib/webmon/webmon "$root/usr/bin/webmon"
 ln -s /etc/webmon/web.txt "$root/usr/lib/webmon/web.txt"
 : > "$root/etc/webmon/web.txt"
@@ -73,7 +76,8 @@ chmod 644 "$root/usr/share/doc/webmon/changelog.gz" "$root/usr/share/man/man1/we
 # dpkg-shlibdeps reads a source package's control file: a minimal one in the work folder.
 mkdir -p "$work/debian"
 printf 'Source: webmon\n\nPackage: webmon\nArchitecture: any\n' > "$work/debian/control"
-depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/lib/webmon/webmon" 2>/dev/null |
+depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/lib/webmon/webmon" \
+  -e"$root/usr/lib/webmon/webmon-check-list" 2>/dev/null |
   sed -n 's/^shlibs:Depends=//p')
 [ -n "$depends" ] || { echo "deb: dpkg-shlibdeps found no dependency" >&2; exit 1; }
 

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "support/platform_facts.h"
@@ -445,6 +446,201 @@ TEST_F(Webmon, WebTxtBesideTheRealExecutableFromAnotherFolderAndThroughALink) {
     options.workDir = "/";
     ChildResult r = testing_support::RunChild(dir_ + "/link", {}, options);
     EXPECT_EQ(r.out, Banner("30") + Closing(1));
+}
+#endif
+
+#ifndef _WIN32
+// ASCII text as UTF-16, as Notepad saves "Unicode": little-endian with its byte order mark,
+// or without it, or big-endian.
+std::string Utf16(const std::string& ascii, bool bigEndian, bool mark) {
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : ascii) out += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+    return out;
+}
+
+// As the list check shows a line: printable ASCII, other bytes (and '\') as \xHH.
+std::string Escaped(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// webmon's one pass as the list check's --show writes it: "period P", then a line each
+// ("request" for a success, "refuse" for a failure, "empty"), or "empty" for an empty list.
+std::string PassAsShown(const std::string& out) {
+    if (out.rfind(kEmptyFile, 0) == 0) return "empty\n";
+    if (out.rfind(kBanner1, 0) != 0) return "no banner: " + FirstBytes(out);
+    std::size_t at = out.find(kBanner2);
+    if (at == std::string::npos) return "no banner: " + FirstBytes(out);
+    std::string shown = "period " + out.substr(kBanner1.size(), at - kBanner1.size()) + "\n";
+    at += kBanner2.size();
+    while (at < out.size() && out.compare(at, Closing(1).size(), Closing(1)) != 0) {
+        const std::size_t end = out.find(kCrLf, at);
+        if (end == std::string::npos) return shown + "cut: " + FirstBytes(out.substr(at));
+        const std::string line = out.substr(at, end - at);
+        if (line + kCrLf == kEmptyLine) {
+            shown += "empty\n";
+        } else if (line.rfind(kSuccess, 0) == 0) {
+            shown += "request " + Escaped(line.substr(kSuccess.size())) + "\n";
+        } else if (line.rfind(kFaild, 0) == 0) {
+            shown += "refuse " + Escaped(line.substr(kFaild.size())) + "\n";
+        } else {
+            return shown + "unknown: " + FirstBytes(line);
+        }
+        at = end + 2;
+    }
+    return shown;
+}
+
+// The list check (webmon-check-list, the service's before each start) against webmon itself, on
+// the same files: its period and its lines, requested, refused or empty, are webmon's pass
+// (every address a row requests is a live page, so that webmon's success is the check's
+// "request"); each list that webmon reads as less than was written gets a warning naming the
+// file and the cause, and a good one none.
+TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
+    const std::string ok = Http("/ok");
+    const std::string port = Env("WEBMON_CLOSED");  // "127.0.0.1:PORT"
+    struct Row {
+        std::string bytes;
+        std::vector<std::string> warned;  // parts of the warnings, in order; none: no warning
+    };
+    const std::string utf16 = "5\r\n" + ok + "\r\n";
+    const std::string mark = "\xEF\xBB\xBF";  // UTF-8's byte order mark
+    const Row rows[] = {
+        {"30\r\n" + ok + "\r\n" + ok + "\r\n", {}},
+        {mark + "30\r\n" + ok + "\r\n", {}},
+        {mark + ok + "\r\n", {}},
+        {ok, {}},
+        {"30\r\n\r\n" + ok + "\r\n\r\n", {}},
+        {"  30\r\n" + ok + "\r\n", {}},
+        {"+30\r\n" + ok + "\r\n", {}},
+        {"\xA3\xB3\xA3\xB0\r\n" + ok + "\r\n", {}},                  // full-width 30
+        {"\xA3\xB1\xA3\xB2\xA1\xA1\xA3\xB3\r\n" + ok + "\r\n", {}},  // "１２　３": 12
+        {"30abc\r\n" + ok + "\r\n", {}},
+        {"-30\r\n" + ok + "\r\n", {"line 1: webmon never requests \"-30\": it has no scheme"}},
+        {"\xA3\xAD\xA3\xB1\xA3\xB2\r\n" + ok + "\r\n",  // "－１２": -12, an address
+         {"line 1: webmon never requests \"\\xa3\\xad", "it has no scheme"}},
+        {Utf16(utf16, false, true),
+         {"is UTF-16 text", "\"\\xff\\xfe5\"", "iconv -f UTF-16 -t GBK"}},
+        {Utf16(utf16, false, false), {"is UTF-16LE text", "iconv -f UTF-16LE -t GBK"}},
+        {Utf16(utf16, true, true), {"is UTF-16 text", "iconv -f UTF-16 -t GBK"}},
+        {Utf16(utf16, true, false), {"is UTF-16BE text", "nothing at all"}},
+        {"30\n" + ok + "\n",
+         {"2 line(s)", "end with LF alone", "its period 30 s, and no address",
+          "sed -i 's/\\r*$/\\r/'"}},
+        {ok + "\n" + ok, {"end with LF alone", "as one address (\"" + ok + "\\x0a"}},
+        {"30\r\n" + ok + "\n" + ok + "\r\n" + ok + "\r\n", {"each run of such lines as one line"}},
+        {"30\r\n" + ok + "\r\n" + ok + std::string(1, '\0') + "x\r\n" + ok + "\r\n",
+         {"holds a zero byte at byte", "on line 3 of 4",
+          "line 3 is cut there and the 1 line(s) after", "sed -i 's/\\x00//g'"}},
+        {std::string(1, '\0') + "30\r\n" + ok + "\r\n", {"starts with a zero byte"}},
+        {"30\r\n" + port + "/\r\nexample.invalid\r\n" + ok + "\r\n",
+         {"line 2: webmon never requests \"" + port + "/\": it has no scheme",
+          "write http://" + port + "/",
+          "line 3: webmon never requests \"example.invalid\": it has no scheme"}},
+        {"30\r\nftp://" + port + "/\r\nmailto:a@b.example\r\n",
+         {"line 2", "its scheme ftp: is not one webmon fetches", "line 3",
+          "its scheme mailto: is not one webmon fetches"}},
+        {"30\r\n " + ok + "\r\n", {"line 2", "it starts with a blank"}},
+        {"30\r\n" + ok + "\r" + ok + "\r\n", {"line 2", "it holds a CR that ends no line"}},
+        {"30\r\n", {"holds no address"}},
+        {"30\r\n\r\n\r\n", {"holds no address"}},
+    };
+    const std::string list = dir_ + "/web.txt";
+    for (const Row& row : rows) {
+        WebTxt(row.bytes);
+        ChildOptions onePass;  // ends once the pass has, or after kOnePass (an empty list)
+        onePass.watch = {Closing(1)};
+        onePass.closeInputOnceSeen = true;
+        const std::string pass = PassAsShown(Run("", kOnePass, onePass).out);
+        ChildOptions options;
+        options.env = {"LC_ALL=C"};
+        ChildResult check =
+            testing_support::RunChild(WEBMON_CHECK_LIST_EXE, {"--show", list}, options);
+        SCOPED_TRACE(FirstBytes(row.bytes));
+        EXPECT_EQ(check.exitCode, 0);
+        std::string shown;  // without the check's line numbers
+        for (std::size_t at = 0; at < check.out.size();) {
+            std::size_t end = check.out.find('\n', at);
+            std::string line = check.out.substr(at, end - at);
+            if (line.rfind("line ", 0) == 0) line.erase(0, line.find(' ', 5) + 1);
+            shown += line + "\n";
+            at = end == std::string::npos ? check.out.size() : end + 1;
+        }
+        EXPECT_EQ(shown, pass);
+        if (row.warned.empty()) {
+            EXPECT_EQ(check.err, "");
+            continue;
+        }
+        std::size_t at = 0;
+        for (const std::string& part : row.warned) {
+            at = check.err.find(part, at);
+            ASSERT_NE(at, std::string::npos) << "no \"" << part << "\" in:\n" << check.err;
+        }
+        EXPECT_NE(check.err.find("the list " + list), std::string::npos) << check.err;
+    }
+}
+
+// What is in the way of reading a list is said with its reason; the name it is known by is the
+// one the warnings give; a command line it does not take is refused.
+TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
+    namespace fs = std::filesystem;
+    const std::string list = dir_ + "/web.txt";
+    auto check = [](std::vector<std::string> args) {
+        ChildOptions options;
+        options.env = {"LC_ALL=C"};
+        return testing_support::RunChild(WEBMON_CHECK_LIST_EXE, args, options);
+    };
+    ChildResult r = check({list});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "webmon: the list " + list +
+                         " does not exist: webmon requests nothing. "
+                         "An example: /usr/share/doc/webmon/examples/web.txt\n");
+    fs::create_symlink(dir_ + "/gone.txt", list);
+    r = check({list});
+    // (The tests' folders are in /tmp, which a service does not share.)
+    const std::string own = dir_.rfind("/tmp/", 0) == 0
+                                ? " (for the service, /tmp and /var/tmp are its own: keep the "
+                                  "list elsewhere)"
+                                : "";
+    EXPECT_EQ(r.err, "webmon: the list " + list + " is a link to " + dir_ +
+                         "/gone.txt, which does not exist" + own + ": webmon requests nothing\n");
+    fs::remove(list);
+    WebTxt("");
+    EXPECT_EQ(check({list}).err, "webmon: the list " + list +
+                                     " is empty: webmon requests nothing until an address is "
+                                     "written in it\n");
+    // The administrator's name for a copy handed over, and a link followed to its file.
+    WebTxt("30\r\n");
+    EXPECT_EQ(check({list, "/etc/webmon/web.txt"}).err,
+              "webmon: the list /etc/webmon/web.txt holds no address: webmon requests nothing "
+              "until one is written in it\n");
+    fs::create_symlink(list, dir_ + "/link.txt");
+    EXPECT_NE(check({dir_ + "/link.txt"}).err.find("the list " + list + " holds no address"),
+              std::string::npos);
+    fs::create_directory(dir_ + "/folder");
+    EXPECT_NE(check({dir_ + "/folder"}).err.find("is a folder, not a file"), std::string::npos);
+    if (geteuid() != 0) {  // root reads whatever the mode
+        fs::permissions(list, fs::perms::owner_write);
+        r = check({list});
+        EXPECT_NE(r.err.find("cannot be read by the service's user (uid " +
+                             std::to_string(geteuid()) + "): Permission denied (--w-------, owner"),
+                  std::string::npos)
+            << r.err;
+    }
+    for (const std::vector<std::string>& wrong :
+         std::vector<std::vector<std::string>>{{}, {"--show"}, {"-x", list}, {list, "a", "b"}}) {
+        r = check(wrong);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, "usage: webmon-check-list [--show] FILE [NAME]\n");
+    }
 }
 #endif
 

@@ -82,8 +82,22 @@ def check_unit(home):
     if not exposure or float(exposure.group(1)) > 1.5:
         fail('the unit\'s exposure is above 1.5: %s' % score[-200:])
     os.remove(installed)
-    print('package test: webmon.service verified by systemd-analyze, exposure %s'
-          % exposure.group(1))
+    # The unit's check of the list, the folder's own executable: silent on the good list webmon
+    # has just run on, a warning for an address without a scheme.
+    check_list = os.path.join(home, 'webmon-check-list')
+    said = subprocess.run([check_list, os.path.join(home, 'web.txt')], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT)
+    if said.returncode != 0 or said.stdout:
+        fail('the list check on a good list: exit %d, %r' % (said.returncode, said.stdout))
+    bad = os.path.join(home, 'bad.txt')
+    with open(bad, 'wb') as f:
+        f.write(b'30\r\nexample.invalid\r\n')
+    said = subprocess.run([check_list, bad], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if said.returncode != 0 or b'it has no scheme' not in said.stdout:
+        fail('the list check on an address without a scheme: %r' % said.stdout)
+    os.remove(bad)
+    print('package test: webmon.service verified by systemd-analyze, exposure %s; its list '
+          'check warns of an address without a scheme' % exposure.group(1))
 
 
 def read_until(proc, mark, seconds):
