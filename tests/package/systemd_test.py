@@ -11,12 +11,13 @@ list written to /etc/webmon/web.txt restarts it, and the journal shows the Chine
 UTF-8 and passes against a loopback server, over http and https (a CA in the system's store);
 webmon killed is started again; a list replaced by a rename restarts it too; 20 edits 0.25 s
 apart leave the last list in force and the watch active; the warnings for a list with LF line
-ends and an unreadable one, none for a good one; `systemctl reload` restarts it; a pass over
-100,000 addresses whole in the journal; the fatal text in the journal at warning priority under
-LimitAS=40M; webmon@shop on a list of its own, its own restarts; an upgrade restarts webmon
-once; the sandboxes' exposure (webmon's at most 1.5, the restarting units' at most 5.0);
-`systemctl stop` leaves no process and every line whole; removal stops and masks nothing, purge
-removes the list.
+ends, an unreadable one, a link into a folder the sandbox hides, a UTF-16 one, one with
+addresses without a scheme and one cut short by a zero byte, none for a good one (with a UTF-8
+byte order mark); `systemctl reload` restarts it; a pass over 100,000 addresses whole in the
+journal; the fatal text in the journal at warning priority under LimitAS=40M; webmon@shop on
+a list of its own, its own restarts; an upgrade restarts webmon once; the sandboxes' exposure
+(webmon's at most 1.5, the restarting units' at most 5.0); `systemctl stop` leaves no process
+and every line whole; removal stops and masks nothing, purge removes the list.
 
 Needs root, systemd-nspawn and overlayfs. Where the machine cannot boot systemd it prints
 "systemd test: SKIPPED: why" and exits 77, which the test command counts as skipped, never as
@@ -177,8 +178,12 @@ def exposure(c, unit):
 
 def write_list(c, text, rename=False, path='/etc/webmon/web.txt', crlf=True):
     """Writes a list in place, or as editors do: a new file renamed over it. Its lines end with
-    CR LF, as webmon reads them, unless crlf is false (as vim or printf write them)."""
-    data = (text.replace('\n', '\r\n') if crlf else text).encode()
+    CR LF, as webmon reads them, unless crlf is false (as vim or printf write them); bytes are
+    written as they are."""
+    if isinstance(text, bytes):
+        data = text
+    else:
+        data = (text.replace('\n', '\r\n') if crlf else text).encode()
     staged = os.path.join(c.root, 'root', 'web.txt.new')
     with open(staged, 'wb') as f:
         f.write(data)
@@ -306,14 +311,45 @@ def test(c, deb):
     if 'Permission denied' not in unreadable or '/etc/webmon/web.txt' not in unreadable:
         raise Failure('the unreadable warning says too little: %r' % unreadable)
     c.run('chmod 644 /etc/webmon/web.txt')
+    # A link into a folder that the sandbox hides: the link and its target named, and why.
     at = cursor(c)
-    write_list(c, '1\n%s\n' % http)
+    c.run('cp /etc/webmon/web.txt /root/list.txt && mv /etc/webmon/web.txt /root/kept.txt && '
+          'ln -s /root/list.txt /etc/webmon/web.txt && systemctl restart webmon.service')
+    hidden = wait_for('the hidden link warning', lambda: warnings_since(c, at) if
+                      'sandbox hides' in warnings_since(c, at) else None, 20)
+    named = 'the list /etc/webmon/web.txt is a link to /root/list.txt, in the folder /root'
+    if named not in hidden:
+        raise Failure('the hidden link warning names the wrong files: %r' % hidden)
+    c.run('rm /etc/webmon/web.txt && mv /root/kept.txt /etc/webmon/web.txt')
+    # Lists that webmon reads as less than was written, each warned with its cause: UTF-16 as
+    # Notepad saves "Unicode", addresses without a scheme, a zero byte that ends the list early.
+    for what, data, expected in (
+            ('UTF-16', ('5\r\n%s\r\n' % http).encode('utf-16'),
+             ('is UTF-16 text', 'iconv -f UTF-16 -t GBK /etc/webmon/web.txt')),
+            ('no-scheme', b'5\r\n127.0.0.1:8080/hello\r\nexample.invalid\r\n',
+             ('line 2: webmon never requests "127.0.0.1:8080/hello": it has no scheme',
+              'line 3: webmon never requests "example.invalid": it has no scheme')),
+            ('NUL', ('5\r\n%s' % http).encode() + b'\0' + ('x\r\n%s\r\n' % https).encode(),
+             ('holds a zero byte at byte 30, on line 2 of 3', 'line 2 is cut there and the 1 '
+              'line(s) after it are not watched'))):
+        at = cursor(c)
+        write_list(c, data)
+        pid = restarted(c, pid)
+        said = wait_for('the %s warning' % what, lambda: warnings_since(c, at) if
+                        expected[0] in warnings_since(c, at) else None, 20)
+        if not all(e in said for e in expected) or '/etc/webmon/web.txt' not in said:
+            raise Failure('the %s warning says too little: %r' % (what, said))
+        print('systemd test: the %s list: %r' % (what, said))
+    # A good list, with the byte order mark that Notepad writes in UTF-8.
+    at = cursor(c)
+    write_list(c, b'\xef\xbb\xbf' + ('1\r\n%s\r\n' % http).encode())
     pid = restarted(c, pid)
     wait_for('a pass over the good list', lambda: 'Mission accomplished,1' in journal(
         c, 'webmon.service', '--after-cursor=' + at), 20)
     if warnings_since(c, at).strip():
         raise Failure('a good list warned: %r' % warnings_since(c, at))
-    print('systemd test: warnings for LF line ends and an unreadable list, none for a good one')
+    print('systemd test: warnings for LF line ends, an unreadable list, a link into /root, a '
+          'UTF-16, a no-scheme and a NUL list, none for a good one')
 
     c.run('systemctl reload webmon.service')
     pid = restarted(c, pid)
