@@ -1,8 +1,6 @@
 // The program's header and constants, ProgramEntry and the start-up routine.
 #include "monitor/program.h"
 
-#include <cstring>
-
 #include "libs/core/core_library.h"
 #include "libs/internet/internet_library.h"
 #include "libs/thread/thread_library.h"
