@@ -270,6 +270,9 @@ std::string Refusal(const char* address, inet::AddressUse use) {
                       std::isdigit(static_cast<unsigned char>(text[scheme + 1]));
     const std::string only = " (webmon requests http:// and https:// addresses only)";
     if (use == inet::AddressUse::Unfit) return "it holds a CR that ends no line";
+    if (use == inet::AddressUse::NoHost) {
+        return "it names no host (an address is written http://HOST/PATH)";
+    }
     if (!text.empty() && (text[0] == ' ' || text[0] == '\t')) {
         return "it starts with a blank, before its scheme: remove the blank";
     }

@@ -107,7 +107,9 @@ bool ParseAddress(const std::string& address, Target* target) {
 AddressUse JudgeAddress(const char* address, Target* target) {
     if (!IsAcceptableAddress(address)) return AddressUse::Unfit;
     if (!ParseAddress(address, target)) return AddressUse::Unparsed;
-    return IsFetchedScheme(target->scheme) ? AddressUse::Requested : AddressUse::SchemeNotFetched;
+    if (!IsFetchedScheme(target->scheme)) return AddressUse::SchemeNotFetched;
+    // Nothing can be asked of no host: said here, not left to the connection to fail.
+    return target->host[0] == '\0' ? AddressUse::NoHost : AddressUse::Requested;
 }
 
 bool HttpSession::Open() {

@@ -51,6 +51,7 @@ enum class AddressUse {
     Unfit,             // empty, or holds a CR or LF (IsAcceptableAddress)
     Unparsed,          // no canonical form, or it does not crack (no scheme, a bad port...)
     SchemeNotFetched,  // cracked, but its scheme is neither http nor https
+    NoHost,            // http or https, but no host to connect to ("http:/a", "http://:80/")
 };
 AddressUse JudgeAddress(const char* address, Target* target);
 

@@ -549,6 +549,10 @@ TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
          {"line 2", "its scheme ftp: is not one webmon fetches", "line 3",
           "its scheme mailto: is not one webmon fetches"}},
         {"30\r\n " + ok + "\r\n", {"line 2", "it starts with a blank"}},
+        // http or https with no host: never requested, whatever the connection would say.
+        {"30\r\nhttp:/" + ok.substr(7) + "\r\nhttp:///ok\r\n" + ok + "\r\n",
+         {"line 2: webmon never requests \"http:/", "it names no host",
+          "line 3: webmon never requests \"http:///ok\": it names no host"}},
         {"30\r\n" + ok + "\r" + ok + "\r\n", {"line 2", "it holds a CR that ends no line"}},
         {"30\r\n", {"holds no address"}},
         {"30\r\n\r\n\r\n", {"holds no address"}},

@@ -12,13 +12,15 @@
 namespace {
 
 // "scheme|host|port|user|password|path", after "not fetched " when a fetch sends no request
-// for its scheme; "refused" (CR or LF: never parsed) or "unparsed" (canonical form or cracking
-// failed). As a fetch judges it, the first thing it does.
+// for its scheme; "refused" (CR or LF: never parsed), "unparsed" (canonical form or cracking
+// failed) or "no host" (http or https with an empty host). As a fetch judges it, the first
+// thing it does.
 std::string Parsed(const std::string& address) {
     inet::Target t;
     const inet::AddressUse use = inet::JudgeAddress(address.c_str(), &t);
     if (use == inet::AddressUse::Unfit) return "refused";
     if (use == inet::AddressUse::Unparsed) return "unparsed";
+    if (use == inet::AddressUse::NoHost) return "no host";
     return std::string(use == inet::AddressUse::SchemeNotFetched ? "not fetched " : "") +
            std::to_string(t.scheme) + "|" + t.host + "|" + std::to_string(t.port) + "|" + t.user +
            "|" + t.password + "|" + t.path;
@@ -88,6 +90,11 @@ const Row kRows[] = {
     {"mailto:a@b.example", "not fetched 7||0|||a@b.example", nullptr},
     {"foo://127.0.0.1/", "not fetched -1|127.0.0.1|0|||/", nullptr},
     {"127.0.0.1/a", "unparsed", nullptr},
+    {"http:/127.0.0.1/a", "no host", nullptr},
+    {"http:127.0.0.1/a", "no host", nullptr},
+    {"http:///a", "no host", nullptr},
+    {"https://:8080/a", "no host", nullptr},
+    {"http://user@/a", "no host", nullptr},
     {"", "refused", nullptr},
     {"http://127.0.0.1/" + kLongPath, "3|127.0.0.1|80|||/" + kLongPath, nullptr},
     {"http://127.0.0.1/" + kLongPath + "p", "unparsed", nullptr},
