@@ -345,7 +345,7 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
         }
         Warn(std::to_string(bare) + " line(s) of the list " + g_name +
              " end with LF alone, not CR LF: webmon reads " + instead +
-             ". To fix: sed -i 's/\\r*$/\\r/' " + g_name);
+             ". To fix: sed -i -e 's/\\r*$/\\r/' -e '$a\\' " + g_name);
         said = true;
     }
 

@@ -534,7 +534,7 @@ TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
         {Utf16(utf16, true, false), {"is UTF-16BE text", "nothing at all"}},
         {"30\n" + ok + "\n",
          {"2 line(s)", "end with LF alone", "its period 30 s, and no address",
-          "sed -i 's/\\r*$/\\r/'"}},
+          "sed -i -e 's/\\r*$/\\r/' -e '$a\\'"}},
         {ok + "\n" + ok, {"end with LF alone", "as one address (\"" + ok + "\\x0a"}},
         {"30\r\n" + ok + "\n" + ok + "\r\n" + ok + "\r\n", {"each run of such lines as one line"}},
         {"30\r\n" + ok + "\r\n" + ok + std::string(1, '\0') + "x\r\n" + ok + "\r\n",
@@ -589,6 +589,19 @@ TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
             ASSERT_NE(at, std::string::npos) << "no \"" << part << "\" in:\n" << check.err;
         }
         EXPECT_NE(check.err.find("the list " + list), std::string::npos) << check.err;
+        // Each fix a warning gives, run as written, leaves a list the check says nothing of.
+        for (const std::string lead :
+             {"To fix: ", "To remove the zero bytes: ", "To convert it: "}) {
+            const std::size_t fix = check.err.find(lead);
+            if (fix == std::string::npos) continue;
+            const std::size_t from = fix + lead.size();
+            const std::string command = check.err.substr(from, check.err.find('\n', from) - from);
+            WebTxt(row.bytes);
+            ChildResult fixed = testing_support::RunChild("/bin/sh", {"-c", command}, options);
+            EXPECT_EQ(fixed.exitCode, 0) << command << ": " << fixed.err;
+            EXPECT_EQ(testing_support::RunChild(WEBMON_CHECK_LIST_EXE, {list}, options).err, "")
+                << command;
+        }
     }
 }
 
