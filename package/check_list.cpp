@@ -395,8 +395,17 @@ void Show(const monitor::ListReading& list) {
 // Runs on webmon's runtime, as webmon's start-up routine does.
 std::int32_t CheckEntry() {
     rt::kServices.notify(rt::kNotifyInitRuntime, 0, 0, 0, 0);
+    // webmon's file calls take a backslash for a folder separator, as Windows does: a FILE with
+    // one in a name (an instance's folder may have it) is read through a descriptor of its own,
+    // so that what is read is the file named.
+    const bool backslash = g_file.find('\\') != std::string::npos;
+    const int fd = backslash ? open(g_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    const std::string read = !backslash ? g_file
+                             : fd < 0   ? ""
+                                        : "/proc/self/fd/" + std::to_string(fd);
     rt::BinValue bytes = nullptr;
-    monitor::ListReading list = monitor::ReadList(g_file.c_str(), &bytes);
+    monitor::ListReading list = monitor::ReadList(read.c_str(), &bytes);
+    if (fd >= 0) close(fd);
     if (g_readable) CheckContent(list, bytes);
     if (g_show) Show(list);
     std::fflush(stdout);

@@ -642,6 +642,14 @@ TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
     fs::create_symlink(list, dir_ + "/link.txt");
     EXPECT_NE(check({dir_ + "/link.txt"}).err.find("the list " + list + " holds no address"),
               std::string::npos);
+    // A folder whose name holds a backslash: its list is the one read, not one a folder deeper.
+    fs::create_directories(dir_ + "/a\\b");
+    fs::create_directories(dir_ + "/a/b");
+    fs::copy_file(list, dir_ + "/a\\b/web.txt");
+    EXPECT_EQ(check({dir_ + "/a\\b/web.txt"}).err,
+              "webmon: the list " + dir_ +
+                  "/a\\b/web.txt holds no address: webmon requests nothing until one is written "
+                  "in it\n");
     fs::create_directory(dir_ + "/folder");
     EXPECT_NE(check({dir_ + "/folder"}).err.find("is a folder, not a file"), std::string::npos);
     if (geteuid() != 0) {  // root reads whatever the mode
