@@ -50,6 +50,7 @@ std::string g_file;  // what is read, an absolute path
 std::string g_name;  // what the warnings name
 bool g_show = false;
 bool g_readable = false;  // the access check found nothing in the way
+long long g_size = 0;     // the file's size, as the access check found it
 
 // True when standard error is the journal's stream that systemd gave the unit.
 bool ErrorIsTheJournal() {
@@ -210,6 +211,7 @@ void CheckAccess(bool named) {
              " is empty: webmon requests nothing until an address is written in it");
         return;
     }
+    g_size = static_cast<long long>(st.st_size);
     g_readable = true;
 }
 
@@ -288,6 +290,13 @@ std::string Refusal(const char* address, inet::AddressUse use) {
 void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
     const auto* b = rt::BinBytes(bytes);
     const std::int32_t n = rt::BinLength(bytes);
+    if (n == 0 && g_size > INT32_MAX) {
+        // webmon's reading of a file takes its length as a 32-bit count.
+        Warn("the list " + g_name + " is " + std::to_string(g_size) +
+             " bytes, more than webmon reads (2 GiB less a byte): webmon reads it as empty "
+             "and requests nothing");
+        return;
+    }
     if (n == 0) {
         Warn("the list " + g_name +
              " gave webmon nothing just now (another program may have it "

@@ -650,6 +650,15 @@ TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
               "webmon: the list " + dir_ +
                   "/a\\b/web.txt holds no address: webmon requests nothing until one is written "
                   "in it\n");
+    // A list past what webmon reads at all (a sparse file: it costs no room).
+    constexpr std::uintmax_t kPastWhatIsRead = std::uintmax_t{1} << 31;
+    fs::copy_file(list, dir_ + "/huge.txt");
+    fs::resize_file(dir_ + "/huge.txt", kPastWhatIsRead);
+    EXPECT_EQ(check({dir_ + "/huge.txt"}).err,
+              "webmon: the list " + dir_ +
+                  "/huge.txt is 2147483648 bytes, more than webmon reads "
+                  "(2 GiB less a byte): webmon reads it as empty and requests nothing\n");
+    fs::remove(dir_ + "/huge.txt");
     fs::create_directory(dir_ + "/folder");
     EXPECT_NE(check({dir_ + "/folder"}).err.find("is a folder, not a file"), std::string::npos);
     if (geteuid() != 0) {  // root reads whatever the mode
