@@ -82,6 +82,18 @@ std::string Shown(const char* bytes, std::size_t n, std::size_t most = kShownByt
     }
     return n > most ? out + "..." : out;
 }
+// A path as a shell command takes it, for the fixes the warnings give: as it is when it holds
+// nothing the shell reads specially, else in single quotes ("/etc/webmon/my shop/web.txt").
+std::string ForShell(const std::string& path) {
+    if (path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                               "/._-+,:@%") == std::string::npos) {
+        return path;
+    }
+    std::string out = "'";
+    for (char c : path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 std::string Shown(const char* text) {
     return Shown(text ? text : "", text ? std::strlen(text) : 0);
 }
@@ -307,8 +319,9 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
         Warn("the list " + g_name + " is " + utf16 +
              " text (as Notepad saves \"Unicode\"), which webmon does not read: it stops at the "
              "first zero byte and reads " +
-             Reads(list) + ". To convert it: iconv -f " + utf16 + " -t GBK " + g_name + " > " +
-             g_name + ".gbk && mv " + g_name + ".gbk " + g_name);
+             Reads(list) + ". To convert it: iconv -f " + utf16 + " -t GBK " + ForShell(g_name) +
+             " > " + ForShell(g_name + ".gbk") + " && mv " + ForShell(g_name + ".gbk") + " " +
+             ForShell(g_name));
         return;
     }
     const void* zero = std::memchr(b, 0, static_cast<std::size_t>(n));
@@ -317,7 +330,7 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
         Warn("the list " + g_name +
              " starts with a zero byte: webmon reads it as empty and requests nothing. To "
              "remove the zero bytes: sed -i 's/\\x00//g' " +
-             g_name);
+             ForShell(g_name));
         return;
     }
     if (zero) {
@@ -334,7 +347,7 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
              ": webmon reads no further, so line " + std::to_string(line) +
              " is cut there and the " + std::to_string(lines - line) +
              " line(s) after it are not watched; it reads " + Reads(list) +
-             ". To remove the zero bytes: sed -i 's/\\x00//g' " + g_name);
+             ". To remove the zero bytes: sed -i 's/\\x00//g' " + ForShell(g_name));
         said = true;
     }
 
@@ -354,7 +367,7 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
         }
         Warn(std::to_string(bare) + " line(s) of the list " + g_name +
              " end with LF alone, not CR LF: webmon reads " + instead +
-             ". To fix: sed -i -e 's/\\r*$/\\r/' -e '$a\\' " + g_name);
+             ". To fix: sed -i -e 's/\\r*$/\\r/' -e '$a\\' " + ForShell(g_name));
         said = true;
     }
 

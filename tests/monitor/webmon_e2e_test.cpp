@@ -472,6 +472,17 @@ std::string Escaped(const std::string& bytes) {
     return out;
 }
 
+// The command a warning gives to fix the list ("To fix: ..." and the like), or "".
+std::string FixGiven(const std::string& err) {
+    for (const std::string lead : {"To fix: ", "To remove the zero bytes: ", "To convert it: "}) {
+        const std::size_t at = err.find(lead);
+        if (at == std::string::npos) continue;
+        const std::size_t from = at + lead.size();
+        return err.substr(from, err.find('\n', from) - from);
+    }
+    return "";
+}
+
 // webmon's one pass as the list check's --show writes it: "period P", then a line each
 // ("request" for a success, "refuse" for a failure, "empty"), or "empty" for an empty list.
 std::string PassAsShown(const std::string& out) {
@@ -589,19 +600,14 @@ TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
             ASSERT_NE(at, std::string::npos) << "no \"" << part << "\" in:\n" << check.err;
         }
         EXPECT_NE(check.err.find("the list " + list), std::string::npos) << check.err;
-        // Each fix a warning gives, run as written, leaves a list the check says nothing of.
-        for (const std::string lead :
-             {"To fix: ", "To remove the zero bytes: ", "To convert it: "}) {
-            const std::size_t fix = check.err.find(lead);
-            if (fix == std::string::npos) continue;
-            const std::size_t from = fix + lead.size();
-            const std::string command = check.err.substr(from, check.err.find('\n', from) - from);
-            WebTxt(row.bytes);
-            ChildResult fixed = testing_support::RunChild("/bin/sh", {"-c", command}, options);
-            EXPECT_EQ(fixed.exitCode, 0) << command << ": " << fixed.err;
-            EXPECT_EQ(testing_support::RunChild(WEBMON_CHECK_LIST_EXE, {list}, options).err, "")
-                << command;
-        }
+        // The fix a warning gives, run as written, leaves a list the check says nothing of.
+        const std::string command = FixGiven(check.err);
+        if (command.empty()) continue;
+        WebTxt(row.bytes);
+        ChildResult fixed = testing_support::RunChild("/bin/sh", {"-c", command}, options);
+        EXPECT_EQ(fixed.exitCode, 0) << command << ": " << fixed.err;
+        EXPECT_EQ(testing_support::RunChild(WEBMON_CHECK_LIST_EXE, {list}, options).err, "")
+            << command;
     }
 }
 
@@ -650,6 +656,19 @@ TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
               "webmon: the list " + dir_ +
                   "/a\\b/web.txt holds no address: webmon requests nothing until one is written "
                   "in it\n");
+    // A folder whose name holds a blank (an instance "my shop"): each fix is given so that it
+    // runs as written, and the check then says nothing.
+    const std::string shop = dir_ + "/my shop's/web.txt";
+    fs::create_directories(dir_ + "/my shop's");
+    for (const std::string& bytes : {std::string("30\nhttp://127.0.0.1/a\n"),
+                                     std::string("30\r\nhttp://127.0.0.1/a\0\r\n", 25),
+                                     Utf16("30\r\nhttp://127.0.0.1/a\r\n", false, true)}) {
+        testing_support::WriteFile(shop, bytes);
+        const std::string command = FixGiven(check({shop}).err);
+        ChildResult fixed = testing_support::RunChild("/bin/sh", {"-c", command}, {});
+        EXPECT_EQ(fixed.exitCode, 0) << command << ": " << fixed.err;
+        EXPECT_EQ(check({shop}).err, "") << command;
+    }
     // A list past what webmon reads at all (a sparse file: it costs no room).
     constexpr std::uintmax_t kPastWhatIsRead = std::uintmax_t{1} << 31;
     fs::copy_file(list, dir_ + "/huge.txt");
