@@ -362,6 +362,10 @@ bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
     if (!s->environmentProxy) curl_easy_setopt(e, CURLOPT_PROXY, "");
     if (const char* file = std::getenv("SSL_CERT_FILE")) curl_easy_setopt(e, CURLOPT_CAINFO, file);
     if (const char* dir = std::getenv("SSL_CERT_DIR")) curl_easy_setopt(e, CURLOPT_CAPATH, dir);
+    // No TLS session kept for resumption: a transfer's handle serves one request, so the cache
+    // would never be asked again, and libcurl's storing of a session (as the server's ticket
+    // arrives, inside a read) frees twice when a string copy in it fails.
+    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     if (!c->user.empty()) {
         curl_easy_setopt(e, CURLOPT_USERNAME, c->user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, c->password.c_str());
