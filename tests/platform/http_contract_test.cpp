@@ -128,13 +128,17 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
         const char* body;
         const char* wine;  // where wine's WinINet reads it otherwise, what it reads
     } rows[] = {
-        {"after-empty-line", "body", nullptr},
+        // Wine's WinINet takes the empty line for a status line, drops it, and reads the rest,
+        // the head included, as the body (as it reads a response of no status line).
+        {"after-empty-line", "body", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"},
         {"interim-then-empty-line", "not found here", nullptr},
-        {"chunked-after-empty-line", "hello world", nullptr},
+        {"chunked-after-empty-line", "hello world",
+         "\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n"
+         "0\r\n\r\nstray"},
         {"chunked-then-deflate", "body read to the close", nullptr},
         {"deflate", "body read to the close", nullptr},
-        // Wine's WinINet takes the first Transfer-Encoding line alone, reads chunks and fails.
-        {"chunked-then-identity", "body read to the close", "<failed>"},
+        // Wine's WinINet takes the first Transfer-Encoding line alone and reads chunks: none.
+        {"chunked-then-identity", "body read to the close", ""},
     };
     for (const auto& row : rows) {
         const char* expected = wine && row.wine ? row.wine : row.body;
@@ -147,12 +151,13 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
 
 // Bytes past a response's end are none of the next response's (RFC 9112, 6.3: a client must not
 // take them for a response): a kept-alive 204 with 15 bytes after it, then another request on
-// the same session, which reads its own answer.
+// the same session, which reads its own answer. The bytes come with the 204, after it, or after
+// the next request has gone (the server answers it only once they are sent).
 TEST(PlatformHttp, BytesPastAResponsesEndAreNotTheNextOnes) {
     const std::string server = Env("WEBMON_HTTP");
     const std::string host = server.substr(0, server.find(':'));
     const auto port = static_cast<std::uint16_t>(std::stoi(server.substr(server.find(':') + 1)));
-    for (const char* wait : {"0", "0.2"}) {  // with the answer, or after it
+    for (const char* wait : {"0", "0.2", "1"}) {
         plat::InetHandle session =
             plat::InternetOpenA("test", plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
         ASSERT_NE(session, nullptr);
@@ -180,7 +185,16 @@ TEST(PlatformHttp, BytesPastAResponsesEndAreNotTheNextOnes) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the bytes are in
         }
         plat::InternetCloseHandle(session);
-        EXPECT_EQ(bodies, "[][hello world]") << "bytes " << wait << " s past the end";
+        if (testing_support::RunningUnderWine()) {
+            // Wine's WinINet sends the next request down the same connection and reads the
+            // bytes in front of its answer: their line is its status line, the head its body.
+            // Bytes that come with the 204's head it drops, or not, as they arrive: not asked.
+            if (std::string(wait) == "0") continue;
+            EXPECT_NE(bodies.find("Content-Length: 11\r\n\r\nhello world]"), std::string::npos)
+                << "bytes " << wait << " s past the end: " << bodies;
+        } else {
+            EXPECT_EQ(bodies, "[][hello world]") << "bytes " << wait << " s past the end";
+        }
     }
 }
 
