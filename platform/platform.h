@@ -170,6 +170,11 @@ bool OleInitialize();
 void OleUninitialize();
 bool WsaStartup11();  // requests version 1.1; false when another version was granted or failed
 void WsaCleanup();
+// Readies the HTTP client (below) for the process, once, before its first use; false when it
+// cannot be readied, and never will be. Linux: libcurl's start and its TLS library's, each
+// checked whole (a TLS library whose start half failed for want of memory ends a later https
+// fetch by a crash). Windows: WinINet readies itself, true.
+bool InternetStartup();
 
 // ---- Last error ------------------------------------------------------------------------------
 

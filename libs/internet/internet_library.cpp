@@ -37,9 +37,19 @@ void HttpReadFile(rt::ArgInfo* result, std::int32_t, rt::ArgInfo* args) {
     rt::SetArgPtr(*result, body.Finish());
 }
 
+// "The network support could not be started!" (GBK): the HTTP client cannot be readied.
+constexpr char kNoHttpClient[] =
+    "\xCD\xF8\xC2\xE7\xD6\xA7\xB3\xD6\xCE\xDE\xB7\xA8\xC6\xF4\xB6\xAF!";
+
 std::intptr_t Notify(std::int32_t code, std::uintptr_t first, std::uintptr_t) {
     if (code == rt::kLibStart) {
-        g_system.store(reinterpret_cast<rt::NotifySystemFn>(first));
+        const auto system = reinterpret_cast<rt::NotifySystemFn>(first);
+        g_system.store(system);
+        // Readied once at the start, on the main thread, before any fetch: a client that
+        // cannot be readied ends the program with its text, never a fetch by a crash.
+        if (!plat::InternetStartup() && system) {
+            system(rt::kSysFatalError, reinterpret_cast<std::uintptr_t>(kNoHttpClient), 0);
+        }
         return 0;
     }
     return -1;  // the end message included: the session lives until the process ends

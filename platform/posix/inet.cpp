@@ -19,6 +19,7 @@
 //  2. Only HTTP, and only GET; hosts that are not ASCII fail as names not resolved.
 //  3. Time-outs of 0 mean none, as WinINet has them.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -37,9 +38,33 @@ namespace {
 
 using namespace posix;  // the handle model, the engine, the error numbers and Fail
 
-void GlobalInit() {
+// The TLS library behind libcurl, checked whole. OpenSSL 3 builds its default context, and the
+// locks in it, on first use; an allocation that fails there leaves the context without a lock,
+// yet its start-up answers success, and the first https transfer then crashes inside it
+// (RAND_status, at a lock of null). Asking for the context answers null instead, and asking
+// for its random generator builds that now. Looked up by name in the library that libcurl
+// brought: a libcurl on another TLS library has none of these, and nothing to check here.
+bool TlsLibraryWhole() {
+    using GetContext = void* (*)();
+    using GetPrimary = void* (*)(void*);
+    using Status = int (*)();
+    const auto context =
+        reinterpret_cast<GetContext>(dlsym(RTLD_DEFAULT, "OSSL_LIB_CTX_get0_global_default"));
+    const auto primary = reinterpret_cast<GetPrimary>(dlsym(RTLD_DEFAULT, "RAND_get0_primary"));
+    const auto status = reinterpret_cast<Status>(dlsym(RTLD_DEFAULT, "RAND_status"));
+    if (!context || !primary || !status) return true;
+    return context() != nullptr && primary(nullptr) != nullptr && status() == 1;
+}
+
+// libcurl's start and the TLS library's, once for the process: whether both are whole. Neither
+// is tried again: a start that failed once leaves the libraries in no state to be used.
+bool GlobalInit() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    static bool whole = false;
+    std::call_once(once, [] {
+        whole = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK && TlsLibraryWhole();
+    });
+    return whole;
 }
 
 // A time-out as WinINet takes it: 0 (and what no long holds) is none.
@@ -55,9 +80,11 @@ bool IsAscii(const std::string& s) {
 
 }  // namespace
 
+bool InternetStartup() { return GlobalInit(); }
+
 InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char*, const char*,
                          std::uint32_t) {
-    GlobalInit();
+    if (!GlobalInit()) return Fail(kErrInternalError), nullptr;
     // A handle is built whole before it is handed out: an allocation that fails on the way (a
     // std::bad_alloc, which the caller's fetch catches) leaves no half-made handle counted.
     auto s = std::make_unique<Session>();

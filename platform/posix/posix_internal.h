@@ -13,6 +13,7 @@ void SetLastError(std::uint32_t code);
 // WinINet's error numbers, as GetLastError reports them from the HTTP stand-in.
 enum : std::uint32_t {
     kErrTimeout = 12002,
+    kErrInternalError = 12004,
     kErrInvalidUrl = 12005,
     kErrUnrecognizedScheme = 12006,
     kErrNameNotResolved = 12007,

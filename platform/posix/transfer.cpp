@@ -24,6 +24,16 @@
 //     request sent; the deadline holds throughout.
 //  5. Credentials from the address are sent only in answer to a 401 challenge, by the scheme
 //     it names (Basic or Digest), never with the first request.
+//  6. A response is read as WinINet reads it, by HTTP's rules where libcurl reads otherwise:
+//     empty lines before a status line are skipped (libcurl takes such a response for one with
+//     no head and hands it all over as the body: RawResponse reads it), and a body is chunked
+//     only when chunked is its last transfer coding, else it is read to the close. libcurl
+//     hands bodies over undecoded; the engine undoes the chunks itself.
+//  7. Bytes past a response's end are never read as the next response's: a kept connection
+//     on which bytes wait when the next transfer starts is shut, so that libcurl, which would
+//     send the next request down it, finds it closed and opens another; and an answer on a
+//     kept connection that starts with no status line (bytes that came late, after the next
+//     request went) is not the answer: the request goes again, once, on a new connection.
 #include "platform/posix/transfer.h"
 
 #include <curl/curl.h>
@@ -36,7 +46,9 @@
 #include <new>
 #include <string>
 
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
 
 #include "platform/check.h"
 #include "platform/posix/cookies.h"
@@ -110,9 +122,50 @@ bool AwaitingAnswer(Phase phase) {
 
 // ---- Callbacks ---------------------------------------------------------------------------------
 
-// The head is complete: body bytes may come now.
+// The head is complete: body bytes may come now, ending as the head says.
 void HeadComplete(Request* r) {
+    std::uint64_t length = 0;
+    r->framing = posix::FramingOf(r->head, &length);
+    r->chunks = posix::Dechunker{};
     if (AwaitingAnswer(r->phase)) Enter(r, Phase::Body);
+}
+
+// Hands body bytes to the waiting reader's block, the rest to pending.
+void Deliver(Request* r, const char* data, std::size_t bytes) {
+    std::size_t taken = 0;
+    if (r->target && r->pendingAt == r->pending.size()) {  // nothing queued before these bytes
+        taken = std::min(bytes, r->targetRoom - r->targetGot);
+        std::memcpy(r->target + r->targetGot, data, taken);
+        r->targetGot += taken;
+        if (taken == bytes) return;
+    }
+    if (r->pendingAt > 0 && r->pendingAt >= r->pending.size() / 2) {
+        r->pending.erase(0, r->pendingAt);
+        r->pendingAt = 0;
+    }
+    r->pending.append(data + taken, bytes - taken);
+}
+
+// What libcurl hands over of a response it took for one without a head: the engine reads it
+// whole, and ends the transfer itself where the response ends. 0 aborts libcurl's transfer.
+std::size_t TakeRaw(Request* r, const char* data, std::size_t bytes) {
+    if (r->phase == Phase::Done) return 0;  // ended here already; libcurl is stopped
+    r->decoded.clear();
+    r->rawResponse.Take(data, bytes, r->decoded);
+    if (!r->head.complete && r->rawResponse.HeadComplete()) {
+        r->head = r->rawResponse.Head();
+        HeadComplete(r);
+    }
+    Deliver(r, r->decoded.data(), r->decoded.size());
+    if (r->rawResponse.Failed()) {
+        long made = 0;  // connections this transfer made: none when it took a kept one
+        curl_easy_getinfo(r->easy, CURLINFO_NUM_CONNECTS, &made);
+        r->askAgain = r->rawResponse.Head().noStatusLine && made == 0 && !r->askedAgain;
+        End(r, CURLE_RECV_ERROR);
+        return 0;
+    }
+    if (r->rawResponse.Done()) End(r, CURLE_OK);
+    return bytes;
 }
 
 // libcurl's callbacks are called from C: nothing may be thrown through them, so an allocation
@@ -142,33 +195,35 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) tr
 std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try {
     auto* r = static_cast<Request*>(user);
     const std::size_t bytes = size * n;
-    if (!r->head.complete) {
+    if (!r->head.complete && !r->raw) {
         // The body has begun, so libcurl has read the whole head, also one whose lines the
-        // head reader did not take for a response: its status is libcurl's.
+        // head reader did not take for a response: its status is libcurl's. No final status
+        // is a response libcurl found no head in (or none after an interim one): read here.
         long code = 0;
         curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
-        if (code > 0) r->head.status = code;
-        r->head.complete = true;
-        HeadComplete(r);
+        if (code < 200) {
+            r->raw = true;
+        } else {
+            r->head.status = code;
+            r->head.complete = true;
+            HeadComplete(r);
+        }
     }
     Arrived(r);
-    std::size_t taken = 0;
-    if (r->target && r->pendingAt == r->pending.size()) {  // nothing queued before these bytes
-        taken = std::min(bytes, r->targetRoom - r->targetGot);
-        std::memcpy(r->target + r->targetGot, data, taken);
-        r->targetGot += taken;
-        if (taken == bytes) return bytes;
-    }
-    // A chunk is taken whole or paused whole: a part already taken leaves the rest pending.
-    if (taken == 0 && r->pending.size() - r->pendingAt >= kPauseAt) {
+    // Bytes are taken whole or paused whole, before any is decoded: libcurl hands paused bytes
+    // over again. Paused only where the reader is behind, with the rest held in the socket.
+    if (r->phase == Phase::Body && r->pending.size() - r->pendingAt >= kPauseAt) {
         Enter(r, Phase::Paused);
-        return CURL_WRITEFUNC_PAUSE;  // the reader is behind: hold the rest in the socket
+        return CURL_WRITEFUNC_PAUSE;
     }
-    if (r->pendingAt > 0 && r->pendingAt >= r->pending.size() / 2) {
-        r->pending.erase(0, r->pendingAt);
-        r->pendingAt = 0;
+    if (r->raw) return TakeRaw(r, data, bytes);
+    if (r->framing == posix::Framing::Chunked) {
+        r->decoded.clear();
+        r->chunks.Take(data, bytes, r->decoded);  // libcurl ends the transfer where it breaks
+        Deliver(r, r->decoded.data(), r->decoded.size());
+        return bytes;
     }
-    r->pending.append(data + taken, bytes - taken);
+    Deliver(r, data, bytes);
     return bytes;
 } catch (const std::bad_alloc&) {
     return 0;
@@ -201,11 +256,65 @@ void UnlockCookies(CURL*, curl_lock_data, void* session) {
     static_cast<Session*>(session)->cookieLock.unlock();
 }
 
+// ---- Kept connections ----------------------------------------------------------------------------
+
+// The two ends of a connected socket, as bytes; empty when the number names no such socket.
+std::string EndsOf(int socket) {
+    sockaddr_storage local{}, peer{};
+    socklen_t localLength = sizeof local, peerLength = sizeof peer;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+        getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+        return "";
+    }
+    return std::string(reinterpret_cast<const char*>(&local), localLength) +
+           std::string(reinterpret_cast<const char*>(&peer), peerLength);
+}
+
+// A transfer ended: the connection it leaves open for reuse, if any, is remembered (one that
+// cannot be, for want of memory, is reused unchecked, as libcurl would).
+void RememberConnection(Session* s, CURL* easy) try {
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+        socket == CURL_SOCKET_BAD) {
+        return;
+    }
+    std::string ends = EndsOf(socket);
+    if (ends.empty()) return;
+    for (Session::KeptConnection& k : s->kept) {
+        if (k.socket == socket) {
+            k.ends = std::move(ends);
+            return;
+        }
+    }
+    s->kept.push_back({socket, std::move(ends)});
+} catch (const std::bad_alloc&) {}
+
+// Before a transfer starts: a kept connection with bytes waiting (past the end of the last
+// response on it) is shut; one that is gone is forgotten.
+void ShutConnectionsWithBytesWaiting(Session* s) {
+    for (std::size_t i = 0; i < s->kept.size();) {
+        const Session::KeptConnection& k = s->kept[i];
+        pollfd p{k.socket, POLLIN, 0};
+        const bool same = EndsOf(k.socket) == k.ends;  // libcurl may have closed it since
+        if (same && poll(&p, 1, 0) == 0) {
+            ++i;
+            continue;
+        }
+        if (same) shutdown(k.socket, SHUT_RDWR);
+        s->kept.erase(s->kept.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
 // ---- The engine ----------------------------------------------------------------------------------
 
-bool StartTransfer(Request* r, const std::string& url) {
+bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
     r->StopTransfer();
     r->head = posix::ResponseHead{};
+    r->framing = posix::Framing::ToClose;
+    r->chunks = posix::Dechunker{};
+    r->raw = false;
+    r->rawResponse = posix::RawResponse{};
+    r->askAgain = false;
     r->pending.clear();
     r->pendingAt = 0;
     r->setsCookies = false;
@@ -215,6 +324,7 @@ bool StartTransfer(Request* r, const std::string& url) {
     const Connection* c = r->connection;
     Session* s = c->session;
     std::lock_guard<std::mutex> hold(s->lock);
+    ShutConnectionsWithBytesWaiting(s);
     if (!s->multi) s->multi = curl_multi_init();
     if (!s->cookies && (s->cookies = curl_share_init())) {
         curl_share_setopt(s->cookies, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
@@ -242,6 +352,9 @@ bool StartTransfer(Request* r, const std::string& url) {
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(e, CURLOPT_USERAGENT, s->agent.c_str());
     curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(e, CURLOPT_HTTP_TRANSFER_DECODING, 0L);  // chunks undone here (point 6)
+    curl_easy_setopt(e, CURLOPT_HTTP09_ALLOWED, 1L);          // a response with no head: read here
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, newConnection ? 1L : 0L);  // point 7
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, s->connectMs);
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -249,6 +362,10 @@ bool StartTransfer(Request* r, const std::string& url) {
     if (!s->environmentProxy) curl_easy_setopt(e, CURLOPT_PROXY, "");
     if (const char* file = std::getenv("SSL_CERT_FILE")) curl_easy_setopt(e, CURLOPT_CAINFO, file);
     if (const char* dir = std::getenv("SSL_CERT_DIR")) curl_easy_setopt(e, CURLOPT_CAPATH, dir);
+    // No TLS session kept for resumption: a transfer's handle serves one request, so the cache
+    // would never be asked again, and libcurl's storing of a session (as the server's ticket
+    // arrives, inside a read) frees twice when a string copy in it fails.
+    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     if (!c->user.empty()) {
         curl_easy_setopt(e, CURLOPT_USERNAME, c->user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, c->password.c_str());
@@ -273,6 +390,18 @@ bool StartTransfer(Request* r, const std::string& url) {
     return true;
 }
 
+// How a transfer ended, by the response's own end: libcurl's word, but for a body that ends
+// at the close where libcurl looked for chunks (the close is its end), and a response read
+// here that the close cut short.
+CURLcode Judged(const Request* r, CURLcode result) {
+    if (r->raw)
+        return result == CURLE_OK && !r->rawResponse.WholeAtClose() ? CURLE_PARTIAL_FILE : result;
+    if (r->head.complete && r->framing == posix::Framing::ToClose && result == CURLE_PARTIAL_FILE) {
+        return CURLE_OK;
+    }
+    return result;
+}
+
 // Runs the transfer a little: until something arrived, it ended, or a short wait passed. The
 // wait is only for a socket with nothing to give: a transfer with data at hand is not kept
 // waiting.
@@ -290,7 +419,8 @@ void Pump(Request* r) {
         curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &owner);
         auto* done = reinterpret_cast<Request*>(owner);
         WEBMON_ASSERT(done->connection->session == s);  // the session's own (inet_handles.h, 2)
-        End(done, m->data.result);
+        if (done->phase != Phase::Done) End(done, Judged(done, m->data.result));
+        RememberConnection(s, m->easy_handle);
     }
     if (r->phase == Phase::Done) return;
     const Clock::time_point now = Clock::now();
@@ -349,7 +479,12 @@ bool AwaitHeaders(Request* r) {
 // ---- The exchange ------------------------------------------------------------------------------
 
 bool SendAndAwaitHead(Request* r, const std::string& url) {
-    return StartTransfer(r, url) && AwaitHeaders(r);
+    r->askedAgain = false;
+    if (!StartTransfer(r, url, false)) return false;
+    if (AwaitHeaders(r)) return true;
+    if (!r->askAgain) return false;
+    r->askedAgain = true;  // the answer was bytes a kept connection held (point 7)
+    return StartTransfer(r, url, true) && AwaitHeaders(r);
 }
 
 bool ReadBody(Request* r, void* buffer, std::uint32_t count, std::uint32_t* got) {

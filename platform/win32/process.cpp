@@ -114,6 +114,8 @@ const char* const* SystemLibraryNames() {
 
 bool OleInitialize() { return SUCCEEDED(::OleInitialize(nullptr)); }
 void OleUninitialize() { ::OleUninitialize(); }
+bool InternetStartup() { return true; }
+
 bool WsaStartup11() {
     WSADATA data;
     if (::WSAStartup(MAKEWORD(1, 1), &data) != 0) return false;

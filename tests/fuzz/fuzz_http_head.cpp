@@ -1,8 +1,10 @@
 // The Linux stand-in's reading of a response head: lines as libcurl hands them over (cut at each
-// LF here), status lines, headers, Location and Content-Length values.
+// LF here), status lines, headers, Location and Content-Length values; then the same bytes read
+// as a whole response and as a chunked body.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/posix/http_head.h"
 
@@ -24,5 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (!head.hasLocation && !head.location.empty()) std::abort();
     }
+    // The same bytes as a whole response, and as a chunked body: neither gives more body bytes
+    // than it was given, and a chunked body that ended stays ended.
+    plat::posix::RawResponse response;
+    plat::posix::Dechunker chunks;
+    std::string body, unchunked;
+    response.Take(text, size, body);
+    const bool ok = chunks.Take(text, size, unchunked);
+    if (body.size() > size || unchunked.size() > size) std::abort();
+    if (chunks.Done() && (!ok || !chunks.Take(text, size, unchunked))) std::abort();
     return 0;
 }

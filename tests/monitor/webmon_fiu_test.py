@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """webmon with the C library failing under it (libfiu's fiu-run, Debian fiu-utils): allocation,
-reads and writes, opening and closing, sockets and poll, each family at a few probabilities.
+string functions, reads and writes, opening and closing, sockets and poll, each family at a few
+probabilities, over http and https (the TLS library's own allocations fail too).
 Every run must end as webmon ends: exit 0 (a fetch that failed reads "Faild！", a console read
 that failed is an end of input), or exit 255 with the fatal text on standard error; never by a
 signal, and never more than 10 s past the end of its input.
@@ -24,6 +25,7 @@ BOX_HEAD = '运行时出错!'.encode('gbk')
 FAMILIES = [
     # (the functions that fail, whether the fatal text can still be written)
     ('libc/mm/*', True),
+    ('libc/str/*', True),
     ('posix/io/rw/*', False),  # the write of the text itself may be what fails
     ('posix/io/oc/*', True),
     ('posix/io/net/*', True),
@@ -38,7 +40,8 @@ def one_run(family, probability, folder):
                os.path.join(folder, 'webmon')]
     started = time.time()
     child = subprocess.Popen(command, cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, env=dict(os.environ, LC_ALL='C'),
+                             stderr=subprocess.PIPE,
+                             env=dict(os.environ, LC_ALL='C', SSL_CERT_FILE=os.environ['WEBMON_CA']),
                              start_new_session=True)
     time.sleep(INPUT_ENDS_AFTER)
     try:
@@ -64,8 +67,9 @@ def main():
     try:
         shutil.copy(WEBMON, os.path.join(folder, 'webmon'))
         with open(os.path.join(folder, 'web.txt'), 'wb') as f:
-            f.write(b'1\r\nhttp://%s/ok\r\n\r\nhttp://%s/\r\n' % (
-                os.environ['WEBMON_HTTP'].encode(), os.environ['WEBMON_CLOSED'].encode()))
+            f.write(b'1\r\nhttp://%s/ok\r\nhttps://%s/ok\r\n\r\nhttp://%s/\r\n' % (
+                os.environ['WEBMON_HTTP'].encode(), os.environ['WEBMON_HTTPS'].encode(),
+                os.environ['WEBMON_CLOSED'].encode()))
         jobs = [(family, texted, p) for family, texted in FAMILIES for p in PROBABILITIES
                 for _ in range(RUNS_EACH)]
         with concurrent.futures.ThreadPoolExecutor(max_workers=6) as pool:
