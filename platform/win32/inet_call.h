@@ -61,8 +61,8 @@ struct Call {
     DWORD available = 0;                         // a query's count, written by WinINet
     DWORD got = 0;                               // a pending read's count, written by WinINet
     std::vector<char> block;                     // a pending read's bytes, written by WinINet
-    std::string headers;                         // what a pending send sends
-    std::string body;
+    std::string headers;                         // what a pending send sends: its headers
+    std::string body;                            // and the bytes after them (none for a GET)
 };
 
 // A new Call with both its owners; null when its event cannot be made.
