@@ -26,7 +26,6 @@
 // phase, whose limit is then the one kept: every wait still ends. (The phases are
 // platform/fetch_phases.h's, named alike on both builds; Paused and Done are Linux's alone.)
 #include "platform/win32/inet_call.h"
-#include <psapi.h>
 
 #include <algorithm>
 
@@ -38,17 +37,18 @@ namespace {
 
 std::atomic<std::size_t> calls_alive{0};
 
-std::uint64_t ProcessMemory() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
-    return counters.PagefileUsage;  // the private bytes committed: what a growing buffer takes
+bool ProcessCounters(PROCESS_MEMORY_COUNTERS_EX* counters) {
+    counters->cb = sizeof *counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(),
+                                  reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(counters),
+                                  sizeof *counters) != 0;
 }
-std::atomic<MemoryGauge> g_gauge{ProcessMemory};
+std::atomic<MemoryCounters> g_counters{ProcessCounters};
 
 std::uint64_t MemoryNow() {
-    const MemoryGauge gauge = g_gauge.load();
-    return gauge ? gauge() : ProcessMemory();
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    if (!g_counters.load()(&counters)) return 0;  // unknown: no bound is kept
+    return CommitOf(counters);
 }
 
 // A head that has cost the process more than a head can: WinINet buffers it whole before it
@@ -99,7 +99,13 @@ void LetGoAfterFailedOpen(Call* call) {
 
 std::size_t CallsAlive() { return calls_alive.load(); }
 
-void SetMemoryGauge(MemoryGauge gauge) { g_gauge.store(gauge ? gauge : ProcessMemory); }
+void SetMemoryCounters(MemoryCounters counters) {
+    g_counters.store(counters ? counters : ProcessCounters);
+}
+
+std::uint64_t CommitOf(const PROCESS_MEMORY_COUNTERS_EX& counters) {
+    return std::max<std::uint64_t>(counters.PagefileUsage, counters.PrivateUsage);
+}
 
 void Enter(Call* call, Phase next) {
     Phase now = call->phase.load();

@@ -21,6 +21,7 @@
 
 #include "platform/win32/win32_internal.h"
 #include <wininet.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
@@ -88,11 +89,16 @@ void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID
 // for a head past kHeadBytesMax, or one that has cost the process more than kHeadMemoryMax.
 Clock::time_point PhaseEnds(const Limits& limits, const Call* call);
 
-// What the process's memory is, in bytes (its private commit); a wait for a head looks at it
-// every kMemoryLookMs. Tests set their own gauge; null: the process's.
-using MemoryGauge = std::uint64_t (*)();
-void SetMemoryGauge(MemoryGauge gauge);
+// The process's memory counters as GetProcessMemoryInfo fills them; false when it cannot. A
+// wait for a head looks at them every kMemoryLookMs. Tests set their own, to answer as another
+// Windows does; null: the process's.
+using MemoryCounters = bool (*)(PROCESS_MEMORY_COUNTERS_EX* counters);
+void SetMemoryCounters(MemoryCounters counters);
 constexpr DWORD kMemoryLookMs = 100;
+// The process's memory in bytes, its private commit, as counters tell it: PagefileUsage, which
+// Windows 7 and earlier leave at 0, or PrivateUsage, the same figure where both are filled; the
+// larger of the two.
+std::uint64_t CommitOf(const PROCESS_MEMORY_COUNTERS_EX& counters);
 
 // How a call on a request ended.
 enum class Waited {

@@ -31,19 +31,28 @@ Step Received(DWORD bytes, DWORD length = sizeof(DWORD)) {
         Notice(call, INTERNET_STATUS_RESPONSE_RECEIVED, &told, length);
     };
 }
-// The process's memory as the tests tell it (SetMemoryGauge), in MiB.
+// The process's memory as the tests tell it (SetMemoryCounters), in MiB: in both counters, as
+// Windows 8 and later fill them, or in PrivateUsage alone, as Windows 7 does.
 std::atomic<std::uint64_t> g_memory{100 << 20};
-std::uint64_t TestMemory() { return g_memory.load(); }
+std::atomic<bool> g_asWindows7{false};
+bool TestCounters(PROCESS_MEMORY_COUNTERS_EX* counters) {
+    counters->PrivateUsage = static_cast<SIZE_T>(g_memory.load());
+    counters->PagefileUsage = g_asWindows7.load() ? 0 : counters->PrivateUsage;
+    return true;
+}
 Step Memory(std::uint64_t mib) {
     return [mib](Call*) { g_memory.store(mib << 20); };
 }
-// The tests' memory gauge while one lives.
+// From now on the counters answer as Windows 7 fills them: "PagefileUsage is always zero".
+const Step kAsWindows7 = [](Call*) { g_asWindows7.store(true); };
+// The tests' memory counters while one lives.
 struct GaugedMemory {
     GaugedMemory() {
         g_memory.store(100 << 20);
-        SetMemoryGauge(TestMemory);
+        g_asWindows7.store(false);
+        SetMemoryCounters(TestCounters);
     }
-    ~GaugedMemory() { SetMemoryGauge(nullptr); }
+    ~GaugedMemory() { SetMemoryCounters(nullptr); }
 };
 Step Complete(BOOL ok, DWORD error = 0) {
     return [ok, error](Call* call) {
@@ -211,6 +220,16 @@ TEST(InetCall, NoticesMoveThePhaseForwardOnlyAndEachPhaseKeepsItsLimit) {
          Phase::AwaitingHead,
          kPast,
          1},
+        {"a head that costs the process more, on a Windows whose PagefileUsage is 0",
+         {kAsWindows7, Status(INTERNET_STATUS_REQUEST_SENT), Memory(117)},
+         Phase::AwaitingHead,
+         kPast,
+         2},
+        {"a head that costs the process less, on a Windows whose PagefileUsage is 0",
+         {kAsWindows7, Status(INTERNET_STATUS_REQUEST_SENT), Memory(116)},
+         Phase::AwaitingHead,
+         4000,
+         2},
         {"memory taken before the head is awaited is not the head's",
          {Memory(400), Status(INTERNET_STATUS_SENDING_REQUEST),
           Status(INTERNET_STATUS_REQUEST_SENT), Memory(416)},
