@@ -122,6 +122,7 @@ void Abandon(Handle* h) {
     Call* call = h->call;
     h->raw = nullptr;
     h->call = nullptr;
+    win32::ClosingAwaitingHead(call);
     ::InternetCloseHandle(raw);
     LetGo(call);
 }
@@ -298,6 +299,7 @@ bool InternetCloseHandle(InetHandle handle) {
     Call* call = h->call;
     delete h;
     if (!raw) return true;  // closed at its deadline already, its Call let go then
+    if (call) win32::ClosingAwaitingHead(call);
     const bool closed = ::InternetCloseHandle(raw) != 0;
     const DWORD error = ::GetLastError();
     if (call) LetGo(call);  // after the close: the block stays while WinINet may write it

@@ -328,6 +328,80 @@ TEST(InetCall, AHeadWaitEndsOnceTheHeadCostsTheProcessTooMuch) {
     }
 }
 
+// A request closed awaiting its head whose closing notice has not come: wine's WinINet goes on
+// receiving that head until its server stops (Windows discards it at the close), the process
+// growing by it, and sends the notice only then. Meanwhile the process's growth is held against
+// no later head; once the notice comes, a head's growth counts again, from the least the
+// process fell to. Memory: 100 MiB as the earlier request closes.
+TEST(InetCall, AHeadStillArrivingAfterItsCloseCostsNoLaterHead) {
+    const Limits limits{1000, 2000, 3000, 4000};
+    Call* earlier = nullptr;
+    bool earlierLetGo = false;  // its closing notice came
+    const Step kEarlierClosing = [&](Call*) {
+        kClosing(earlier);
+        earlierLetGo = true;
+    };
+    const Step kLook = [&](Call* call) { PhaseEnds(limits, call); };
+    struct Row {
+        const char* name;
+        Phase closedIn;                 // the earlier request's phase as webmon closed it
+        std::vector<Step> beforeClose;  // before webmon closes the earlier request
+        std::vector<Step> steps;        // on the later one, once its request is sent
+        bool past;
+    };
+    const Row rows[] = {
+        {"an earlier head still arriving: the growth is not this head's",
+         Phase::AwaitingHead,
+         {},
+         {Memory(400)},
+         false},
+        {"its notice came and its memory went back: this head's growth counts from the least",
+         Phase::AwaitingHead,
+         {Memory(300)},
+         {Memory(400), kEarlierClosing, Memory(110), kLook, Memory(127)},
+         true},
+        {"its notice came, this head within its bound",
+         Phase::AwaitingHead,
+         {Memory(300)},
+         {Memory(400), kEarlierClosing, Memory(110), kLook, Memory(126)},
+         false},
+        {"an earlier request closed once its head had come leaves no head arriving",
+         Phase::Body,
+         {},
+         {Memory(117)},
+         true},
+        {"an earlier request whose notice came before its close leaves no head arriving",
+         Phase::AwaitingHead,
+         {kEarlierClosing},
+         {Memory(117)},
+         true},
+    };
+    const std::size_t alive = CallsAlive();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const GaugedMemory gauged;
+        earlier = NewCall();
+        ASSERT_NE(earlier, nullptr);
+        earlierLetGo = false;
+        Enter(earlier, Phase::Connecting);
+        Enter(earlier, row.closedIn);
+        for (const Step& step : row.beforeClose) step(earlier);
+        ClosingAwaitingHead(earlier);  // as webmon closes its handle
+        LetGo(earlier);
+        Call* call = NewCall();
+        ASSERT_NE(call, nullptr);
+        Enter(call, Phase::Connecting);
+        Status(INTERNET_STATUS_REQUEST_SENT)(call);
+        for (const Step& step : row.steps) step(call);
+        EXPECT_EQ(PhaseEnds(limits, call) == Clock::time_point{}, row.past);
+        if (!earlierLetGo) kClosing(earlier);
+        EXPECT_EQ(HeadsArrivingAfterClose(), 0u) << "one arriving after its closing notice";
+        LetGo(call);
+        kClosing(call);
+        EXPECT_EQ(CallsAlive(), alive);
+    }
+}
+
 // An open that fails: a handle WinINet made (HANDLE_CREATED during the open) still has its
 // closing notice to come, which frees the Call; one never made has none, and the open frees it.
 TEST(InetCall, AFailedOpenLeavesTheCallToWhatStillHoldsIt) {
