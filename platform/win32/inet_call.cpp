@@ -113,8 +113,14 @@ void LetGoAfterFailedOpen(Call* call) {
 std::size_t CallsAlive() { return calls_alive.load(); }
 
 void ClosingAwaitingHead(Call* call) {
-    if (call->phase.load() != Phase::AwaitingHead || call->headAfterClose.exchange(true)) return;
+    if (call->phase.load() != Phase::AwaitingHead) return;
+    // Counted before it is flagged: the notice, which takes back only what is flagged, never
+    // takes the count below what is counted.
     g_headsAfterClose.fetch_add(1);
+    if (call->headAfterClose.exchange(true)) {
+        g_headsAfterClose.fetch_sub(1);  // counted already
+        return;
+    }
     // The closing notice may have come already (a handle WinINet had let go): then it is not
     // to come, and the count is taken back here; exactly one of the two takes it back.
     if (call->closed.load() && call->headAfterClose.exchange(false)) g_headsAfterClose.fetch_sub(1);
