@@ -13,8 +13,9 @@
 // when the block is full, so a live page slower than a block per receive time-out would be cut.
 //
 // Invariants:
-//  1. Every InetHandle of this side is a Handle. Its WinINet handle is null once a wait closed
-//     it; no WinINet call is ever made with a closed one.
+//  1. Every InetHandle of this side is a Handle of a kind (session, connection or request),
+//     checked (As) before a call that takes one kind uses it. Its WinINet handle is null once a
+//     wait closed it; no WinINet call is ever made with a closed one.
 //  2. A request's Call (inet_call.h) is its WinINet context, shared with the handle's closing
 //     notice; every call on the request is an Operation on it, at most one at a time.
 //  3. Every phase of a request has its own clock, kept whatever WinINet does with its time-out
@@ -67,26 +68,44 @@ using win32::Waited;
 // The least a request's read block holds: sized once, it serves every read of the request.
 constexpr DWORD kReadBlock = 128 * 1024;
 
+enum class Kind { Session, Connection, Request };
+
 struct Handle {
+    explicit Handle(Kind k) : kind(k) {}
+    const Kind kind;
     HINTERNET raw = nullptr;  // null once a wait closed it at the deadline
     Call* call = nullptr;     // requests only (invariant 2)
     Clock::time_point deadline = Clock::time_point::max();  // InternetSetDeadline's
     win32::Limits limits;
 };
 
-Handle* AsHandle(InetHandle handle) { return static_cast<Handle*>(handle); }
+// The handle, of any kind; null (with ERROR_INVALID_HANDLE) for none.
+Handle* AnyHandle(InetHandle handle) {
+    auto* h = static_cast<Handle*>(handle);
+    if (!h) ::SetLastError(ERROR_INVALID_HANDLE);
+    return h;
+}
+
+// The handle as the kind that a call takes; null for none (ERROR_INVALID_HANDLE) or for one of
+// another kind (ERROR_INTERNET_INCORRECT_HANDLE_TYPE), as WinINet answers either, before any
+// field of it is trusted.
+Handle* As(InetHandle handle, Kind kind) {
+    Handle* h = AnyHandle(handle);
+    if (h && h->kind != kind) {
+        ::SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+        return nullptr;
+    }
+    return h;
+}
 
 // A limit as WinINet takes it: 0 would end every wait at once, so it is none.
 DWORD LimitOf(DWORD ms) { return ms == 0 ? INFINITE : ms; }
 
-// The WinINet handle of handle, or null (with ERROR_INVALID_HANDLE) when there is none.
-HINTERNET Raw(InetHandle handle) {
-    Handle* h = AsHandle(handle);
-    if (!h || !h->raw) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return h->raw;
+// The WinINet handle of h, or null: with ERROR_INVALID_HANDLE for a handle closed already; a
+// null h has its error from As or AnyHandle, which this keeps.
+HINTERNET Raw(const Handle* h) {
+    if (h && !h->raw) ::SetLastError(ERROR_INVALID_HANDLE);
+    return h ? h->raw : nullptr;
 }
 
 // When a wait for body bytes that starts now ends: the receive time-out of silence, or the
@@ -103,6 +122,7 @@ void Abandon(Handle* h) {
     Call* call = h->call;
     h->raw = nullptr;
     h->call = nullptr;
+    win32::ClosingAwaitingHead(call);
     ::InternetCloseHandle(raw);
     LetGo(call);
 }
@@ -136,7 +156,7 @@ bool QueryAvailable(Handle* h, DWORD* available) {
 
 InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char* proxy,
                          const char* bypass, std::uint32_t flags) {
-    auto handle = std::make_unique<Handle>();  // first: a new that fails leaves nothing open
+    auto handle = std::make_unique<Handle>(Kind::Session);  // first: a failed new opens nothing
     handle->raw = ::InternetOpenA(agent, accessType, proxy, bypass, flags | INTERNET_FLAG_ASYNC);
     if (!handle->raw) return nullptr;
     if (::InternetSetStatusCallbackA(handle->raw, win32::OnStatus) ==
@@ -149,10 +169,11 @@ InetHandle InternetOpenA(const char* agent, std::uint32_t accessType, const char
 
 bool InternetSetOptionA(InetHandle handle, std::uint32_t option, const void* buffer,
                         std::uint32_t length) {
-    HINTERNET raw = Raw(handle);
+    Handle* h = AnyHandle(handle);
+    HINTERNET raw = Raw(h);
     if (!raw) return false;
     if (!::InternetSetOptionA(raw, option, const_cast<void*>(buffer), length)) return false;
-    win32::Limits& limits = AsHandle(handle)->limits;
+    win32::Limits& limits = h->limits;
     DWORD* kept = option == kOptionReceiveTimeout   ? &limits.receiveMs
                   : option == kOptionConnectTimeout ? &limits.connectMs
                   : option == kOptionSendTimeout    ? &limits.sendMs
@@ -180,10 +201,11 @@ bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t f
 InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t port,
                             const char* user, const char* password, std::uint32_t service,
                             std::uint32_t flags, std::uintptr_t) {
-    HINTERNET parent = Raw(session);
+    Handle* s = As(session, Kind::Session);
+    HINTERNET parent = Raw(s);
     if (!parent) return nullptr;
-    auto handle = std::make_unique<Handle>();
-    handle->limits = AsHandle(session)->limits;
+    auto handle = std::make_unique<Handle>(Kind::Connection);
+    handle->limits = s->limits;
     // No context: a connection makes no call that is waited for.
     handle->raw = ::InternetConnectA(parent, host, port, user, password, service, flags, 0);
     return handle->raw ? handle.release() : nullptr;
@@ -192,10 +214,11 @@ InetHandle InternetConnectA(InetHandle session, const char* host, std::uint16_t 
 InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char* object,
                             const char* version, const char* referrer, const char** acceptTypes,
                             std::uint32_t flags, std::uintptr_t) {
-    HINTERNET parent = Raw(connection);
+    Handle* c = As(connection, Kind::Connection);
+    HINTERNET parent = Raw(c);
     if (!parent) return nullptr;
-    auto handle = std::make_unique<Handle>();
-    handle->limits = AsHandle(connection)->limits;
+    auto handle = std::make_unique<Handle>(Kind::Request);
+    handle->limits = c->limits;
     Call* call = win32::NewCall();
     if (!call) return nullptr;
     handle->raw = ::HttpOpenRequestA(parent, verb, object, version, referrer, acceptTypes, flags,
@@ -212,8 +235,8 @@ InetHandle HttpOpenRequestA(InetHandle connection, const char* verb, const char*
 
 bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t headersLength,
                       const void* body, std::uint32_t bodyLength) {
-    Handle* h = AsHandle(request);
-    if (!Raw(request) || !h->call) return false;
+    Handle* h = As(request, Kind::Request);
+    if (!Raw(h) || !h->call) return false;
     Call* call = h->call;
     if (headers) {
         call->headers.assign(
@@ -232,7 +255,7 @@ bool HttpSendRequestA(InetHandle request, const char* headers, std::uint32_t hea
 
 bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::uint32_t* length,
                     std::uint32_t* index) {
-    HINTERNET raw = Raw(request);
+    HINTERNET raw = Raw(As(request, Kind::Request));
     if (!raw) return false;
     DWORD n = *length;
     DWORD i = index ? *index : 0;
@@ -244,8 +267,8 @@ bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::
 
 bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std::uint32_t* got) {
     *got = 0;
-    Handle* h = AsHandle(request);
-    if (!Raw(request) || !h->call) return false;
+    Handle* h = As(request, Kind::Request);
+    if (!Raw(h) || !h->call) return false;
     if (h->call->phase.load() == Phase::Idle) {  // never sent: nothing to read, nothing to wait for
         ::SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return false;
@@ -270,15 +293,13 @@ bool InternetReadFile(InetHandle request, void* buffer, std::uint32_t count, std
 }
 
 bool InternetCloseHandle(InetHandle handle) {
-    Handle* h = AsHandle(handle);
-    if (!h) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
+    Handle* h = AnyHandle(handle);
+    if (!h) return false;
     HINTERNET raw = h->raw;
     Call* call = h->call;
     delete h;
     if (!raw) return true;  // closed at its deadline already, its Call let go then
+    if (call) win32::ClosingAwaitingHead(call);
     const bool closed = ::InternetCloseHandle(raw) != 0;
     const DWORD error = ::GetLastError();
     if (call) LetGo(call);  // after the close: the block stays while WinINet may write it
@@ -287,13 +308,13 @@ bool InternetCloseHandle(InetHandle handle) {
 }
 
 void InternetSetDeadline(InetHandle request, std::uint32_t milliseconds) {
-    if (Handle* h = AsHandle(request)) {
+    if (Handle* h = As(request, Kind::Request)) {
         h->deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     }
 }
 
 void InternetSetHeadLimit(InetHandle request, std::uint32_t milliseconds) {
-    if (Handle* h = AsHandle(request)) h->limits.headMs = LimitOf(milliseconds);
+    if (Handle* h = As(request, Kind::Request)) h->limits.headMs = LimitOf(milliseconds);
 }
 
 }  // namespace plat

@@ -26,7 +26,6 @@
 // phase, whose limit is then the one kept: every wait still ends. (The phases are
 // platform/fetch_phases.h's, named alike on both builds; Paused and Done are Linux's alone.)
 #include "platform/win32/inet_call.h"
-#include <psapi.h>
 
 #include <algorithm>
 
@@ -38,24 +37,38 @@ namespace {
 
 std::atomic<std::size_t> calls_alive{0};
 
-std::uint64_t ProcessMemory() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
-    return counters.PagefileUsage;  // the private bytes committed: what a growing buffer takes
+bool ProcessCounters(PROCESS_MEMORY_COUNTERS_EX* counters) {
+    counters->cb = sizeof *counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(),
+                                  reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(counters),
+                                  sizeof *counters) != 0;
 }
-std::atomic<MemoryGauge> g_gauge{ProcessMemory};
+std::atomic<MemoryCounters> g_counters{ProcessCounters};
 
 std::uint64_t MemoryNow() {
-    const MemoryGauge gauge = g_gauge.load();
-    return gauge ? gauge() : ProcessMemory();
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    if (!g_counters.load()(&counters)) return 0;  // unknown: no bound is kept
+    return CommitOf(counters);
 }
 
+// Requests closed while their head was awaited whose closing notice has not come: WinINet may
+// still be receiving their heads (see ClosingAwaitingHead).
+std::atomic<std::size_t> g_headsAfterClose{0};
+
 // A head that has cost the process more than a head can: WinINet buffers it whole before it
-// tells of it (wine tells its bytes only then), so its growth shows in the process.
-bool HeadCostsTooMuch(const Call* call) {
-    const std::uint64_t at = call->memoryAtHead.load();
-    return at != 0 && MemoryNow() > at + kHeadMemoryMax;
+// tells of it (wine tells its bytes only then), so its growth shows in the process. Counted
+// from the least the process took while the head was awaited: a head's own cost only grows,
+// and memory that another request gave back meanwhile is none of it. While an earlier head is
+// still arriving after its close, the process's growth is that head's as much as this one's,
+// and none is held against this one; its head limit and the deadline bound it then.
+bool HeadCostsTooMuch(Call* call) {
+    std::uint64_t least = call->memoryAtHead.load();
+    const std::uint64_t now = MemoryNow();
+    if (least == 0 || now == 0) return false;  // no measure at the head's start, or now
+    while (now < least && !call->memoryAtHead.compare_exchange_weak(least, now)) {}
+    least = std::min(least, now);
+    if (g_headsAfterClose.load() != 0) return false;
+    return now > least + kHeadMemoryMax;
 }
 
 DWORD MillisecondsUntil(Clock::time_point until) {
@@ -99,7 +112,29 @@ void LetGoAfterFailedOpen(Call* call) {
 
 std::size_t CallsAlive() { return calls_alive.load(); }
 
-void SetMemoryGauge(MemoryGauge gauge) { g_gauge.store(gauge ? gauge : ProcessMemory); }
+void ClosingAwaitingHead(Call* call) {
+    if (call->phase.load() != Phase::AwaitingHead) return;
+    // Counted before it is flagged: the notice, which takes back only what is flagged, never
+    // takes the count below what is counted.
+    g_headsAfterClose.fetch_add(1);
+    if (call->headAfterClose.exchange(true)) {
+        g_headsAfterClose.fetch_sub(1);  // counted already
+        return;
+    }
+    // The closing notice may have come already (a handle WinINet had let go): then it is not
+    // to come, and the count is taken back here; exactly one of the two takes it back.
+    if (call->closed.load() && call->headAfterClose.exchange(false)) g_headsAfterClose.fetch_sub(1);
+}
+
+std::size_t HeadsArrivingAfterClose() { return g_headsAfterClose.load(); }
+
+void SetMemoryCounters(MemoryCounters counters) {
+    g_counters.store(counters ? counters : ProcessCounters);
+}
+
+std::uint64_t CommitOf(const PROCESS_MEMORY_COUNTERS_EX& counters) {
+    return std::max<std::uint64_t>(counters.PagefileUsage, counters.PrivateUsage);
+}
 
 void Enter(Call* call, Phase next) {
     Phase now = call->phase.load();
@@ -138,6 +173,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     }
     case INTERNET_STATUS_HANDLE_CLOSING:  // the handle's last notice
         call->closed.store(true);         // before its share goes: the open may still read it
+        // WinINet has let go of the request: a head it was receiving after the close no more.
+        if (call->headAfterClose.exchange(false)) g_headsAfterClose.fetch_sub(1);
         LetGo(call);
         return;
     default: return;
@@ -145,7 +182,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     ::SetEvent(call->done);  // the waiter takes the new phase's limit
 }
 
-Clock::time_point PhaseEnds(const Limits& limits, const Call* call) {
+Clock::time_point PhaseEnds(const Limits& limits, Call* call) {
     DWORD limit = INFINITE;
     switch (call->phase.load()) {
     case Phase::Connecting: limit = limits.connectMs; break;

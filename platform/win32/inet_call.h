@@ -21,6 +21,7 @@
 
 #include "platform/win32/win32_internal.h"
 #include <wininet.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
@@ -57,12 +58,13 @@ struct Call {
     std::atomic<bool> created{false};            // HANDLE_CREATED came: a closing notice will too
     std::atomic<bool> closed{false};             // HANDLE_CLOSING came, its share let go
     std::atomic<std::uint64_t> headBytes{0};     // received while AwaitingHead, as WinINet tells
-    std::atomic<std::uint64_t> memoryAtHead{0};  // the process's memory as AwaitingHead began
+    std::atomic<std::uint64_t> memoryAtHead{0};  // the least memory since AwaitingHead began
+    std::atomic<bool> headAfterClose{false};     // closed awaiting its head, not yet let go of
     DWORD available = 0;                         // a query's count, written by WinINet
     DWORD got = 0;                               // a pending read's count, written by WinINet
     std::vector<char> block;                     // a pending read's bytes, written by WinINet
-    std::string headers;                         // what a pending send sends
-    std::string body;
+    std::string headers;                         // what a pending send sends: its headers
+    std::string body;                            // and the bytes after them (none for a GET)
 };
 
 // A new Call with both its owners; null when its event cannot be made.
@@ -86,13 +88,28 @@ void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID
 // When the request's phase, as it stands, has taken its limit: max() where only the caller's
 // end counts (the body, whose waits count their own silence); the clock's epoch, long past,
 // for a head past kHeadBytesMax, or one that has cost the process more than kHeadMemoryMax.
-Clock::time_point PhaseEnds(const Limits& limits, const Call* call);
+// Each look at a head's cost keeps the least memory seen since it was awaited.
+Clock::time_point PhaseEnds(const Limits& limits, Call* call);
 
-// What the process's memory is, in bytes (its private commit); a wait for a head looks at it
-// every kMemoryLookMs. Tests set their own gauge; null: the process's.
-using MemoryGauge = std::uint64_t (*)();
-void SetMemoryGauge(MemoryGauge gauge);
+// The request's WinINet handle is about to be closed. Closed while its head is awaited, the
+// head's bytes should stop (InternetCloseHandle "discards any outstanding data"); wine's
+// WinINet goes on receiving them, the process growing by them, until the server stops, and
+// sends the closing notice only then. Until that notice no later head's cost can be told from
+// the process's growth (HeadCostsTooMuch, inet_call.cpp).
+void ClosingAwaitingHead(Call* call);
+// The requests closed awaiting their heads whose closing notice has not come.
+std::size_t HeadsArrivingAfterClose();
+
+// The process's memory counters as GetProcessMemoryInfo fills them; false when it cannot. A
+// wait for a head looks at them every kMemoryLookMs. Tests set their own, to answer as another
+// Windows does; null: the process's.
+using MemoryCounters = bool (*)(PROCESS_MEMORY_COUNTERS_EX* counters);
+void SetMemoryCounters(MemoryCounters counters);
 constexpr DWORD kMemoryLookMs = 100;
+// The process's memory in bytes, its private commit, as counters tell it: PagefileUsage, which
+// Windows 7 and earlier leave at 0, or PrivateUsage, the same figure where both are filled; the
+// larger of the two.
+std::uint64_t CommitOf(const PROCESS_MEMORY_COUNTERS_EX& counters);
 
 // How a call on a request ended.
 enum class Waited {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,8 +57,12 @@ std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::
     return body;
 }
 
-// A request that was never sent has nothing to read, and no read waits for it.
-TEST(PlatformHttp, AReadOfARequestNeverSentFailsAtOnce) {
+// A call on a handle that it cannot take fails at once, with WinINet's error for it, before
+// anything of the handle is used: a request never sent has nothing to read, and a handle of
+// another kind is none of the call's.
+TEST(PlatformHttp, ACallOnAHandleItCannotTakeFailsAtOnce) {
+    constexpr std::uint32_t kIncorrectType = 12018;   // ERROR_INTERNET_INCORRECT_HANDLE_TYPE
+    constexpr std::uint32_t kIncorrectState = 12019;  // ERROR_INTERNET_INCORRECT_HANDLE_STATE
     plat::InetHandle session =
         plat::InternetOpenA("test", plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
     ASSERT_NE(session, nullptr);
@@ -67,10 +72,57 @@ TEST(PlatformHttp, AReadOfARequestNeverSentFailsAtOnce) {
     plat::InetHandle request = plat::HttpOpenRequestA(connection, "GET", "/", "HTTP/1.0", nullptr,
                                                       nullptr, plat::kFlagReload, 0);
     ASSERT_NE(request, nullptr);
+    // A handle that a call wrongly hands out is closed at once.
+    const auto made = [](plat::InetHandle handle) {
+        if (handle) plat::InternetCloseHandle(handle);
+        return handle != nullptr;
+    };
     char buffer[16];
     std::uint32_t got = 1;
-    EXPECT_FALSE(plat::InternetReadFile(request, buffer, sizeof buffer, &got));
-    EXPECT_EQ(got, 0u);
+    std::uint32_t size = sizeof buffer;
+    const struct {
+        const char* name;
+        std::function<bool()> call;
+        std::uint32_t error;
+    } rows[] = {
+        {"a read of a request never sent",
+         [&] { return plat::InternetReadFile(request, buffer, sizeof buffer, &got); },
+         kIncorrectState},
+        {"a read of a connection",
+         [&] { return plat::InternetReadFile(connection, buffer, sizeof buffer, &got); },
+         kIncorrectType},
+        {"a send of a connection",
+         [&] { return plat::HttpSendRequestA(connection, nullptr, 0, nullptr, 0); },
+         kIncorrectType},
+        {"a send of a session",
+         [&] { return plat::HttpSendRequestA(session, nullptr, 0, nullptr, 0); }, kIncorrectType},
+        {"a query of a connection",
+         [&] {
+             return plat::HttpQueryInfoA(connection, plat::kQueryContentLength, buffer, &size,
+                                         nullptr);
+         },
+         kIncorrectType},
+        {"a request opened on a session",
+         [&] {
+             return made(plat::HttpOpenRequestA(session, "GET", "/", "HTTP/1.0", nullptr, nullptr,
+                                                plat::kFlagReload, 0));
+         },
+         kIncorrectType},
+        {"a connection made on a request",
+         [&] {
+             return made(plat::InternetConnectA(request, "127.0.0.1", 80, "", "",
+                                                plat::kInternetServiceHttp, 0, 0));
+         },
+         kIncorrectType},
+    };
+    for (const auto& row : rows) {
+        got = 1;
+        EXPECT_FALSE(row.call()) << row.name;
+        EXPECT_EQ(plat::GetLastError(), row.error) << row.name;
+        if (std::string(row.name).find("read") != std::string::npos) {
+            EXPECT_EQ(got, 0u) << row.name << ": a failed read tells no bytes";
+        }
+    }
     plat::InternetCloseHandle(request);
     plat::InternetCloseHandle(connection);
     plat::InternetCloseHandle(session);

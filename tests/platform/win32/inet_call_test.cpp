@@ -31,19 +31,28 @@ Step Received(DWORD bytes, DWORD length = sizeof(DWORD)) {
         Notice(call, INTERNET_STATUS_RESPONSE_RECEIVED, &told, length);
     };
 }
-// The process's memory as the tests tell it (SetMemoryGauge), in MiB.
+// The process's memory as the tests tell it (SetMemoryCounters), in MiB: in both counters, as
+// Windows 8 and later fill them, or in PrivateUsage alone, as Windows 7 does.
 std::atomic<std::uint64_t> g_memory{100 << 20};
-std::uint64_t TestMemory() { return g_memory.load(); }
+std::atomic<bool> g_asWindows7{false};
+bool TestCounters(PROCESS_MEMORY_COUNTERS_EX* counters) {
+    counters->PrivateUsage = static_cast<SIZE_T>(g_memory.load());
+    counters->PagefileUsage = g_asWindows7.load() ? 0 : counters->PrivateUsage;
+    return true;
+}
 Step Memory(std::uint64_t mib) {
     return [mib](Call*) { g_memory.store(mib << 20); };
 }
-// The tests' memory gauge while one lives.
+// From now on the counters answer as Windows 7 fills them: "PagefileUsage is always zero".
+const Step kAsWindows7 = [](Call*) { g_asWindows7.store(true); };
+// The tests' memory counters while one lives.
 struct GaugedMemory {
     GaugedMemory() {
         g_memory.store(100 << 20);
-        SetMemoryGauge(TestMemory);
+        g_asWindows7.store(false);
+        SetMemoryCounters(TestCounters);
     }
-    ~GaugedMemory() { SetMemoryGauge(nullptr); }
+    ~GaugedMemory() { SetMemoryCounters(nullptr); }
 };
 Step Complete(BOOL ok, DWORD error = 0) {
     return [ok, error](Call* call) {
@@ -211,6 +220,16 @@ TEST(InetCall, NoticesMoveThePhaseForwardOnlyAndEachPhaseKeepsItsLimit) {
          Phase::AwaitingHead,
          kPast,
          1},
+        {"a head that costs the process more, on a Windows whose PagefileUsage is 0",
+         {kAsWindows7, Status(INTERNET_STATUS_REQUEST_SENT), Memory(117)},
+         Phase::AwaitingHead,
+         kPast,
+         2},
+        {"a head that costs the process less, on a Windows whose PagefileUsage is 0",
+         {kAsWindows7, Status(INTERNET_STATUS_REQUEST_SENT), Memory(116)},
+         Phase::AwaitingHead,
+         4000,
+         2},
         {"memory taken before the head is awaited is not the head's",
          {Memory(400), Status(INTERNET_STATUS_SENDING_REQUEST),
           Status(INTERNET_STATUS_REQUEST_SENT), Memory(416)},
@@ -306,6 +325,80 @@ TEST(InetCall, AHeadWaitEndsOnceTheHeadCostsTheProcessTooMuch) {
         LetGo(call);
         Complete(FALSE, ERROR_INTERNET_OPERATION_CANCELLED)(call);
         kClosing(call);
+    }
+}
+
+// A request closed awaiting its head whose closing notice has not come: wine's WinINet goes on
+// receiving that head until its server stops (Windows discards it at the close), the process
+// growing by it, and sends the notice only then. Meanwhile the process's growth is held against
+// no later head; once the notice comes, a head's growth counts again, from the least the
+// process fell to. Memory: 100 MiB as the earlier request closes.
+TEST(InetCall, AHeadStillArrivingAfterItsCloseCostsNoLaterHead) {
+    const Limits limits{1000, 2000, 3000, 4000};
+    Call* earlier = nullptr;
+    bool earlierLetGo = false;  // its closing notice came
+    const Step kEarlierClosing = [&](Call*) {
+        kClosing(earlier);
+        earlierLetGo = true;
+    };
+    const Step kLook = [&](Call* call) { PhaseEnds(limits, call); };
+    struct Row {
+        const char* name;
+        Phase closedIn;                 // the earlier request's phase as webmon closed it
+        std::vector<Step> beforeClose;  // before webmon closes the earlier request
+        std::vector<Step> steps;        // on the later one, once its request is sent
+        bool past;
+    };
+    const Row rows[] = {
+        {"an earlier head still arriving: the growth is not this head's",
+         Phase::AwaitingHead,
+         {},
+         {Memory(400)},
+         false},
+        {"its notice came and its memory went back: this head's growth counts from the least",
+         Phase::AwaitingHead,
+         {Memory(300)},
+         {Memory(400), kEarlierClosing, Memory(110), kLook, Memory(127)},
+         true},
+        {"its notice came, this head within its bound",
+         Phase::AwaitingHead,
+         {Memory(300)},
+         {Memory(400), kEarlierClosing, Memory(110), kLook, Memory(126)},
+         false},
+        {"an earlier request closed once its head had come leaves no head arriving",
+         Phase::Body,
+         {},
+         {Memory(117)},
+         true},
+        {"an earlier request whose notice came before its close leaves no head arriving",
+         Phase::AwaitingHead,
+         {kEarlierClosing},
+         {Memory(117)},
+         true},
+    };
+    const std::size_t alive = CallsAlive();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const GaugedMemory gauged;
+        earlier = NewCall();
+        ASSERT_NE(earlier, nullptr);
+        earlierLetGo = false;
+        Enter(earlier, Phase::Connecting);
+        Enter(earlier, row.closedIn);
+        for (const Step& step : row.beforeClose) step(earlier);
+        ClosingAwaitingHead(earlier);  // as webmon closes its handle
+        LetGo(earlier);
+        Call* call = NewCall();
+        ASSERT_NE(call, nullptr);
+        Enter(call, Phase::Connecting);
+        Status(INTERNET_STATUS_REQUEST_SENT)(call);
+        for (const Step& step : row.steps) step(call);
+        EXPECT_EQ(PhaseEnds(limits, call) == Clock::time_point{}, row.past);
+        if (!earlierLetGo) kClosing(earlier);
+        EXPECT_EQ(HeadsArrivingAfterClose(), 0u) << "one arriving after its closing notice";
+        LetGo(call);
+        kClosing(call);
+        EXPECT_EQ(CallsAlive(), alive);
     }
 }
 
