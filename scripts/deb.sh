@@ -21,7 +21,8 @@ out=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
 src=$here/package/debian
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# The version is the build's (CMakeLists.txt: a commit's own), with the packaging's revision.
+version=$(sed -n 's/^WEBMON_DEBIAN_VERSION:INTERNAL=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
 [ -n "$version" ] || { echo "deb: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 
@@ -66,9 +67,9 @@ chmod 644 "$unit/webmon.service" "$unit/webmon@.service"
 
 install -m 644 "$src/README.Debian" "$src/copyright" "$root/usr/share/doc/webmon/"
 install -m 644 "$here/monitor/web.txt.example" "$root/usr/share/doc/webmon/examples/web.txt"
-sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.gz"
+sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.Debian.gz"
 sed "s/@VERSION@/$version/" "$src/webmon.1" | gzip -9n > "$root/usr/share/man/man1/webmon.1.gz"
-chmod 644 "$root/usr/share/doc/webmon/changelog.gz" "$root/usr/share/man/man1/webmon.1.gz"
+chmod 644 "$root/usr/share/doc/webmon/changelog.Debian.gz" "$root/usr/share/man/man1/webmon.1.gz"
 
 # dpkg-shlibdeps reads a source package's control file: a minimal one in the work folder.
 mkdir -p "$work/debian"
