@@ -5,6 +5,7 @@
 #   /usr/lib/webmon/webmon            the program (stripped)
 #   /usr/lib/webmon/web.txt           a link to the list: webmon reads it beside itself
 #   /usr/lib/webmon/webmon-check-list the warnings in the journal about a list, before a start
+#   /usr/lib/webmon/webmon-copy-list  hands a service its list (as root, before each start)
 #   /usr/lib/webmon/webmon-restart-changed  restarts a webmon whose list changed (path units)
 #   /etc/webmon/web.txt               the list, a configuration file (empty when installed)
 #   /usr/bin/webmon                   a link to the program
@@ -36,30 +37,23 @@ install -d "$root/DEBIAN" "$root/usr/lib/webmon" "$root/usr/bin" "$root/etc/webm
 install -m 755 "$build/webmon" "$root/usr/lib/webmon/webmon"
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/lib/webmon/webmon"
 install -m 755 "$here/package/webmon-check-list" "$root/usr/lib/webmon/webmon-check-list"
-install -m 755 "$src/webmon-restart-changed" "$root/usr/lib/webmon/webmon-restart-changed"
+install -m 755 "$src/webmon-copy-list" "$src/webmon-restart-changed" "$root/usr/lib/webmon/"
 ln -s ../lib/webmon/webmon "$root/usr/bin/webmon"
 ln -s /etc/webmon/web.txt "$root/usr/lib/webmon/web.txt"
 : > "$root/etc/webmon/web.txt"
 chmod 644 "$root/etc/webmon/web.txt"
 
-# The tarball's unit, with the folder named and its manual page, and the list given as a
-# credential: systemd reads it as root, wherever a link leads, and hands a copy to the service
-# alone, so a list may be readable by root only (chmod 600: it may hold passwords). In the
-# sandbox /etc/webmon holds that copy and nothing else: the list's own name (which the check
-# reads) and the one the program's link leads to; no list, no copy, and webmon says so.
+# The tarball's unit, with the folder named and its manual page, and the list handed over as a
+# copy: root copies it at each start, from wherever a link leads, into the service's runtime
+# folder, readable by the service's user alone, so a list may be root's alone (chmod 600: it
+# may hold passwords). In the sandbox /etc/webmon holds that copy and nothing else: the list's
+# own name (which the check reads) and the one the program's link leads to.
 unit=$root/lib/systemd/system
 cat > "$work/list.conf" <<'LIST'
-# The list reaches webmon as a credential: systemd reads it as root, wherever a link leads, and
-# hands a copy to this service alone (a list may be root's alone: it may hold passwords). In
-# the sandbox /etc/webmon holds that copy only, where webmon's link and the check look for it.
-LoadCredential=web.txt:/etc/webmon/web.txt
-# No list (systemd would refuse to start): one zero byte, which webmon reads as an empty list,
-# and a warning that the list does not exist.
-SetCredential=web.txt:\x00
+# The list, copied by root (no sandbox: it reads what systemd would) before anything else.
+ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list /etc/webmon/web.txt webmon
 TemporaryFileSystem=/etc/webmon
-BindReadOnlyPaths=-%d/web.txt:/etc/webmon/web.txt
-# The list in force, as its watch compares it with the list on disk (webmon-restart-changed).
-ExecStartPre=-/bin/sh -c 'sha256sum < "$$CREDENTIALS_DIRECTORY/web.txt" > "$$RUNTIME_DIRECTORY/list.sha256"; [ "$$(od -An -tx1 "$$CREDENTIALS_DIRECTORY/web.txt")" != " 00" ] || echo "<4>webmon: the list $$1 does not exist: webmon requests nothing until it is written. An example: /usr/share/doc/webmon/examples/web.txt" >&2' webmon /etc/webmon/web.txt
+BindReadOnlyPaths=-%t/webmon/web.txt:/etc/webmon/web.txt
 LIST
 sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e 's|^Description=webmon URL monitor$|&\nDocumentation=man:webmon(1)|' \
@@ -67,27 +61,26 @@ sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e "/^RuntimeDirectory=webmon$/r $work/list.conf" \
     "$here/package/webmon.service" > "$unit/webmon.service"
 grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$unit/webmon.service"
-grep -q '^LoadCredential=web.txt:/etc/webmon/web.txt$' "$unit/webmon.service"
+grep -q '^ExecStartPre=+.*webmon-copy-list /etc/webmon/web.txt' "$unit/webmon.service"
 # An instance, webmon@NAME: the same service on the list /etc/webmon/NAME/web.txt, NAME as
 # systemd-escape writes a folder's name in a unit's (%I: the folder's own name), which the
 # sandbox shows at /etc/webmon/web.txt as well, where the program reads its list. A name that
 # would lead out of /etc/webmon is refused before anything starts. Its own input, its own tag in
 # the journal, its own watch on its list (started and stopped with it).
 cat > "$work/instance.conf" <<'LIST'
-# The list /etc/webmon/NAME/web.txt as a credential, shown in the sandbox under its own name and
-# as /etc/webmon/web.txt, the one webmon's link leads to; a missing one: none, and webmon waits.
-LoadCredential=web.txt:/etc/webmon/%I/web.txt
-SetCredential=web.txt:\x00
+# The list /etc/webmon/NAME/web.txt, copied by root at each start, shown in the sandbox under its
+# own name and as /etc/webmon/web.txt, where webmon's link leads; a missing one: an empty copy,
+# and webmon waits.
 TemporaryFileSystem=/etc/webmon
-BindReadOnlyPaths=-%d/web.txt:/etc/webmon/web.txt
-BindReadOnlyPaths=-%d/web.txt:/etc/webmon/%I/web.txt
+BindReadOnlyPaths=-%t/webmon-%i/web.txt:/etc/webmon/web.txt
+BindReadOnlyPaths=-%t/webmon-%i/web.txt:/etc/webmon/%I/web.txt
 # A name that leads out of /etc/webmon (a - in a unit's name is a /) is refused, once.
 ExecCondition=/bin/sh -c 'case "$$1" in */*|.|..) echo "<3>webmon@$$1: refused: its list /etc/webmon/$$1/web.txt would not be in a folder of /etc/webmon. A - in an instance name stands for /: name the folder with systemd-escape, as in systemctl enable --now webmon@$$(systemd-escape my-shop)" >&2; exit 1;; esac' webmon "%I"
-ExecStartPre=-/bin/sh -c 'sha256sum < "$$CREDENTIALS_DIRECTORY/web.txt" > "$$RUNTIME_DIRECTORY/list.sha256"; [ "$$(od -An -tx1 "$$CREDENTIALS_DIRECTORY/web.txt")" != " 00" ] || echo "<4>webmon@$$1: the list /etc/webmon/$$1/web.txt does not exist (nor, it may be, its folder): webmon requests nothing until it is written" >&2' webmon "%I"
+ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list "/etc/webmon/%I/web.txt" "webmon@%I"
 LIST
 sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%I/web.txt|' \
     -e 's|^After=network-online.target$|&\nWants=webmon-reload@%i.path|' \
-    -e '/^# The list reaches webmon as a credential/,/^ExecStartPre=-\/bin\/sh -c .*does not exist/d' \
+    -e '/^# The list, copied by root/,/^BindReadOnlyPaths=/d' \
     -e "/^RuntimeDirectory=webmon$/r $work/instance.conf" \
     -e 's|^RuntimeDirectory=webmon$|RuntimeDirectory=webmon-%i|' \
     -e 's|^ExecStartPre=\(.*\) ${WEBMON_DIR}/web.txt$|ExecStartPre=\1 "/etc/webmon/%I/web.txt"|' \
@@ -95,7 +88,7 @@ sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the l
     -e 's|^# webmon as a service of this package: see webmon(1).$|# webmon@NAME: webmon on the list /etc/webmon/NAME/web.txt; see webmon(1).|' \
     -e '/^\[Install\]/,$d' "$unit/webmon.service" > "$unit/webmon@.service"
 printf '[Install]\nWantedBy=multi-user.target\n' >> "$unit/webmon@.service"
-for expected in 'LoadCredential=web.txt:/etc/webmon/%I/web.txt' 'Wants=webmon-reload@%i.path' \
+for expected in 'ExecStartPre=+.* "/etc/webmon/%I/web.txt"' 'Wants=webmon-reload@%i.path' \
     'RuntimeDirectory=webmon-%i' 'ExecStartPre=.* "/etc/webmon/%I/web.txt"' 'ExecCondition=' \
     'SyslogIdentifier=webmon@%I'; do
   grep -q "^$expected" "$unit/webmon@.service" || { echo "deb: webmon@.service lacks $expected" >&2; exit 1; }
