@@ -61,7 +61,7 @@ else()
     systemctl daemon-reload && systemctl enable --now webmon
   查看输出：journalctl -u webmon -f；修改 web.txt 后：systemctl restart webmon。
   服务以无特权的专用用户运行；webmon 意外退出时 10 秒后自动重启。Debian 上也可安装
-  webmon_${PROJECT_VERSION}_amd64.deb：列表为 /etc/webmon/web.txt，保存后自动生效。
+  webmon_${WEBMON_DEBIAN_VERSION}_amd64.deb：列表为 /etc/webmon/web.txt，保存后自动生效。
   不用 systemd：在本文件夹中运行
     nohup setsid sh -c 'echo $$ > webmon.pid; sleep infinity | LC_ALL=C.UTF-8 ./webmon' >> webmon.log 2>&1 &
   输出追加到 webmon.log；停止：kill -- -$(cat webmon.pid)")
@@ -72,7 +72,7 @@ else()
     systemctl daemon-reload && systemctl enable --now webmon
   Its lines: journalctl -u webmon -f; after editing web.txt: systemctl restart webmon.
   It runs as an unprivileged user of its own and is started again 10 s after any end but a
-  stop. On Debian, webmon_${PROJECT_VERSION}_amd64.deb installs it as a service whose list,
+  stop. On Debian, webmon_${WEBMON_DEBIAN_VERSION}_amd64.deb installs it as a service whose list,
   /etc/webmon/web.txt, is in force as soon as it is saved.
   Without systemd, from this folder:
     nohup setsid sh -c 'echo $$ > webmon.pid; sleep infinity | LC_ALL=C.UTF-8 ./webmon' >> webmon.log 2>&1 &
@@ -87,8 +87,8 @@ endif()
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 
 set(CPACK_PACKAGE_NAME webmon)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${WEBMON_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_FILE_NAME "webmon-${PROJECT_VERSION}-${WEBMON_PACKAGE_SYSTEM}")
+set(CPACK_PACKAGE_FILE_NAME "webmon-${WEBMON_VERSION}-${WEBMON_PACKAGE_SYSTEM}")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

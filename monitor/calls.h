@@ -37,6 +37,12 @@ inline void Print(const char* text) {
     rt::ArgInfo args[] = {rt::NoArg(), rt::TextArg(text)};
     Core(core::StandardOutput, 2, args);
 }
+// Prints one text on standard output as a failure's (direction 4): the same bytes, stored at
+// warning priority where standard output is the journal, so that failures can be filtered.
+inline void PrintFailure(const char* text) {
+    rt::ArgInfo args[] = {rt::IntArg(4), rt::TextArg(text)};
+    Core(core::StandardOutput, 2, args);
+}
 
 inline const char* OrEmpty(const char* text) { return text ? text : EmptyText(); }
 

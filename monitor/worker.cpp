@@ -35,7 +35,7 @@ void WorkerRoutine() {
                 TextValue result =
                     Concat(failed ? kConstants.faild.data() : kConstants.success.data(), line,
                            kConstants.lineBreak.data());
-                Print(result);
+                (failed ? PrintFailure : Print)(result);
                 kServices.free(result);
             }
             ++LineIndex;

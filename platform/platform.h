@@ -109,7 +109,10 @@ void CloseFile(FileHandle file);
 
 // ---- Console ---------------------------------------------------------------------------------
 
-enum class Stream { Output, Error };
+// OutputWarning is standard output too, for a line that reports a failure: where standard
+// output is the journal (Linux, a service's), its lines are stored at warning priority, the
+// others' at info; anywhere else it is Output, byte for byte.
+enum class Stream { Output, Error, OutputWarning };
 // Writes the zero-terminated GBK text with one locked stream call; the stream is flushed when it
 // is not a terminal, so a log holds every line as soon as the call returns. A console shows it
 // as Chinese whatever its character set: Windows writes a console in UTF-16, Linux converts for

@@ -6,6 +6,8 @@
 #   /usr/lib/webmon/web.txt           a link to the list: webmon reads it beside itself
 #   /usr/lib/webmon/webmon-check-list the warnings in the journal about a list, before a start
 #                                     (built with webmon, from webmon's own reading of a list)
+#   /usr/lib/webmon/webmon-copy-list  hands a service its list (as root, before each start)
+#   /usr/lib/webmon/webmon-restart-changed  restarts a webmon whose list changed (path units)
 #   /etc/webmon/web.txt               the list, a configuration file (empty when installed)
 #   /usr/bin/webmon                   a link to the program
 #   /lib/systemd/system/              webmon.service (the folder named), the path unit and its
@@ -22,7 +24,8 @@ out=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
 src=$here/package/debian
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# The version is the build's (CMakeLists.txt: a commit's own), with the packaging's revision.
+version=$(sed -n 's/^WEBMON_DEBIAN_VERSION:INTERNAL=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
 [ -n "$version" ] || { echo "deb: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 
@@ -37,30 +40,60 @@ for program in webmon webmon-check-list; do
   strip --strip-unneeded --remove-section=.comment --remove-section=.note \
     "$root/usr/lib/webmon/$program"
 done
+install -m 755 "$src/webmon-copy-list" "$src/webmon-restart-changed" "$root/usr/lib/webmon/"
 ln -s ../lib/webmon/webmon "$root/usr/bin/webmon"
 ln -s /etc/webmon/web.txt "$root/usr/lib/webmon/web.txt"
 : > "$root/etc/webmon/web.txt"
 chmod 644 "$root/etc/webmon/web.txt"
 
-# The tarball's unit, with the folder named and its manual page.
+# The tarball's unit, with the folder named and its manual page, and the list handed over as a
+# copy: root copies it at each start, from wherever a link leads, into the service's runtime
+# folder, readable by the service's user alone, so a list may be root's alone (chmod 600: it
+# may hold passwords). In the sandbox /etc/webmon holds that copy and nothing else: the list's
+# own name (which the check reads) and the one the program's link leads to.
+unit=$root/lib/systemd/system
+cat > "$work/list.conf" <<'LIST'
+# The list, copied by root (no sandbox: it reads what systemd would) before anything else.
+ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list /etc/webmon/web.txt webmon
+TemporaryFileSystem=/etc/webmon
+BindReadOnlyPaths=-%t/webmon/web.txt:/etc/webmon/web.txt
+LIST
 sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e 's|^Description=webmon URL monitor$|&\nDocumentation=man:webmon(1)|' \
     -e '1i # webmon as a service of this package: see webmon(1).' -e '1,/^\[Unit\]/{/^\[Unit\]/!d}' \
-    "$here/package/webmon.service" > "$root/lib/systemd/system/webmon.service"
-grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$root/lib/systemd/system/webmon.service"
-# An instance, webmon@NAME: the same service, its list /etc/webmon/NAME/web.txt put where the
-# program reads its list (in the instance's own mount namespace only), its own input, its own
-# watch on its list (started with it).
-unit=$root/lib/systemd/system
-sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%i/web.txt|' \
+    -e "/^RuntimeDirectory=webmon$/r $work/list.conf" \
+    "$here/package/webmon.service" > "$unit/webmon.service"
+grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$unit/webmon.service"
+grep -q '^ExecStartPre=+.*webmon-copy-list /etc/webmon/web.txt' "$unit/webmon.service"
+# An instance, webmon@NAME: the same service on the list /etc/webmon/NAME/web.txt, NAME as
+# systemd-escape writes a folder's name in a unit's (%I: the folder's own name), which the
+# sandbox shows at /etc/webmon/web.txt as well, where the program reads its list. A name that
+# would lead out of /etc/webmon is refused before anything starts. Its own input, its own tag in
+# the journal, its own watch on its list (started and stopped with it).
+cat > "$work/instance.conf" <<'LIST'
+# The list /etc/webmon/NAME/web.txt, copied by root at each start, shown in the sandbox under its
+# own name and as /etc/webmon/web.txt, where webmon's link leads; a missing one: an empty copy,
+# and webmon waits.
+TemporaryFileSystem=/etc/webmon
+BindReadOnlyPaths=-%t/webmon-%i/web.txt:/etc/webmon/web.txt
+BindReadOnlyPaths=-%t/webmon-%i/web.txt:/etc/webmon/%I/web.txt
+# A name that leads out of /etc/webmon (a - in a unit's name is a /) is refused, once.
+ExecCondition=/bin/sh -c 'case "$$1" in */*|.|..) echo "<3>webmon@$$1: refused: its list /etc/webmon/$$1/web.txt would not be in a folder of /etc/webmon. A - in an instance name stands for /: name the folder with systemd-escape, as in systemctl enable --now webmon@$$(systemd-escape my-shop)" >&2; exit 1;; esac' webmon "%I"
+ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list "/etc/webmon/%I/web.txt" "webmon@%I"
+LIST
+sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%I/web.txt|' \
     -e 's|^After=network-online.target$|&\nWants=webmon-reload@%i.path|' \
-    -e 's|^RuntimeDirectory=webmon$|RuntimeDirectory=webmon-%i\nBindReadOnlyPaths=/etc/webmon/%i/web.txt:/usr/lib/webmon/web.txt|' \
-    -e 's|^ExecStartPre=\(.*\) ${WEBMON_DIR}/web.txt$|ExecStartPre=\1 /etc/webmon/%i/web.txt|' \
+    -e '/^# The list, copied by root/,/^BindReadOnlyPaths=/d' \
+    -e "/^RuntimeDirectory=webmon$/r $work/instance.conf" \
+    -e 's|^RuntimeDirectory=webmon$|RuntimeDirectory=webmon-%i|' \
+    -e 's|^ExecStartPre=\(.*\) ${WEBMON_DIR}/web.txt$|ExecStartPre=\1 "/etc/webmon/%I/web.txt"|' \
+    -e 's|^SyslogIdentifier=webmon$|SyslogIdentifier=webmon@%I|' \
     -e 's|^# webmon as a service of this package: see webmon(1).$|# webmon@NAME: webmon on the list /etc/webmon/NAME/web.txt; see webmon(1).|' \
     -e '/^\[Install\]/,$d' "$unit/webmon.service" > "$unit/webmon@.service"
 printf '[Install]\nWantedBy=multi-user.target\n' >> "$unit/webmon@.service"
-for expected in 'BindReadOnlyPaths=/etc/webmon/%i/web.txt' 'Wants=webmon-reload@%i.path' \
-    'RuntimeDirectory=webmon-%i' 'ExecStartPre=.* /etc/webmon/%i/web.txt'; do
+for expected in 'ExecStartPre=+.* "/etc/webmon/%I/web.txt"' 'Wants=webmon-reload@%i.path' \
+    'RuntimeDirectory=webmon-%i' 'ExecStartPre=.* "/etc/webmon/%I/web.txt"' 'ExecCondition=' \
+    'SyslogIdentifier=webmon@%I'; do
   grep -q "^$expected" "$unit/webmon@.service" || { echo "deb: webmon@.service lacks $expected" >&2; exit 1; }
 done
 install -m 644 "$src/webmon-reload.path" "$src/webmon-reload.service" "$src/webmon-reload@.path" \
@@ -69,9 +102,9 @@ chmod 644 "$unit/webmon.service" "$unit/webmon@.service"
 
 install -m 644 "$src/README.Debian" "$src/copyright" "$root/usr/share/doc/webmon/"
 install -m 644 "$here/monitor/web.txt.example" "$root/usr/share/doc/webmon/examples/web.txt"
-sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.gz"
+sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.Debian.gz"
 sed "s/@VERSION@/$version/" "$src/webmon.1" | gzip -9n > "$root/usr/share/man/man1/webmon.1.gz"
-chmod 644 "$root/usr/share/doc/webmon/changelog.gz" "$root/usr/share/man/man1/webmon.1.gz"
+chmod 644 "$root/usr/share/doc/webmon/changelog.Debian.gz" "$root/usr/share/man/man1/webmon.1.gz"
 
 # dpkg-shlibdeps reads a source package's control file: a minimal one in the work folder.
 mkdir -p "$work/debian"
@@ -83,7 +116,7 @@ depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/lib/webmon/webmon" \
 
 install -d "$root/usr/share/lintian/overrides"
 install -m 644 "$src/lintian-overrides" "$root/usr/share/lintian/overrides/webmon"
-install -m 755 "$src/preinst" "$src/postinst" "$src/prerm" "$src/postrm" "$root/DEBIAN/"
+install -m 755 "$src/postinst" "$src/prerm" "$src/postrm" "$root/DEBIAN/"
 echo /etc/webmon/web.txt > "$root/DEBIAN/conffiles"
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" \

@@ -13,15 +13,19 @@ namespace {
 constexpr int kLineRead = 2049;    // fgets size: up to 2048 bytes and the terminator
 constexpr int kKeyReadMax = 2049;  // bytes the unechoed read stores at most
 constexpr int kInputBuffer = 2052;
-constexpr std::int32_t kToStandardError = 2;  // StandardOutput's direction: 2 is the error stream
-constexpr int kEnterKey = 0x0D;               // the key that ends an unechoed line
+// StandardOutput's directions: 2 is the error stream; 4 is standard output for a line that
+// reports a failure (at warning priority where that is the journal); any other, standard output.
+constexpr std::int32_t kToStandardError = 2;
+constexpr std::int32_t kToOutputAsWarning = 4;
+constexpr int kEnterKey = 0x0D;  // the key that ends an unechoed line
 }  // namespace
 
 void StandardOutput(ArgInfo*, std::int32_t count, ArgInfo* args) {
     if (count < 1) return;
-    const plat::Stream stream = (args[0].tag != kTagNone && ArgInt(args[0]) == kToStandardError)
-                                    ? plat::Stream::Error
-                                    : plat::Stream::Output;
+    const std::int32_t direction = args[0].tag != kTagNone ? ArgInt(args[0]) : 0;
+    const plat::Stream stream = direction == kToStandardError     ? plat::Stream::Error
+                                : direction == kToOutputAsWarning ? plat::Stream::OutputWarning
+                                                                  : plat::Stream::Output;
     for (std::int32_t i = 1; i < count; ++i) {
         const ArgInfo& a = args[i];
         char scratch[kScratchText] = "";

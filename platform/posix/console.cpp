@@ -5,13 +5,18 @@
 //  1. A write takes nothing from the heap: the text is converted piece by piece on the stack,
 //     through a converter opened once at start, so the fatal error's text (the error box's
 //     stand-in) reaches standard error also when memory is what ran out.
-//  2. Standard input is read by a thread of its own from the first line asked for, ahead of
+//  2. Where standard output is the journal (decided once at start), every line written there
+//     begins with its priority, "<4>" (warning) for a failure's, "<6>" (info) for the others':
+//     the journal takes the prefix off, so the text it keeps is webmon's own, byte for byte,
+//     and no line of webmon's that happens to begin with "<" is ever read as a priority.
+//  3. Standard input is read by a thread of its own from the first line asked for, ahead of
 //     the main thread, so that its end is seen whatever the output does: a main thread held in
 //     a write (a full pipe, a stopped terminal, the worker holding the stream) would otherwise
 //     never read it. At the end of input the main thread ends webmon as always; should it not
 //     within kEndGraceMs, the reader ends the process itself, with code 0. (So a program that
 //     reads lines must not also read keys from the same terminal: this one reads lines only.)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <signal.h>
@@ -23,6 +28,7 @@
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <chrono>
@@ -38,6 +44,8 @@ namespace plat {
 namespace posix {
 namespace {
 std::atomic<bool> g_utf8{false};
+bool g_outputIsJournal = false;  // set once in InitProcess (invariant 2)
+bool g_outputLineStart = true;   // under stdout's lock: the next byte there begins a line
 // GBK -> UTF-8 for each output stream, opened once at start (used under the stream's lock).
 iconv_t g_toUtf8[2] = {reinterpret_cast<iconv_t>(-1), reinterpret_cast<iconv_t>(-1)};
 
@@ -66,6 +74,14 @@ void ConvertInPieces(iconv_t cd, const char* text, std::size_t n, Sink&& sink) {
 
 bool ConsoleIsUtf8() { return g_utf8.load(); }
 
+bool IsTheJournal(int fd) {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0, inode = 0;
+    struct stat named {};
+    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+           fstat(fd, &named) == 0 && named.st_dev == device && named.st_ino == inode;
+}
+
 std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8) {
     iconv_t cd = toUtf8 ? iconv_open("UTF-8", "GBK") : iconv_open("GBK", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text, n);
@@ -86,18 +102,38 @@ void InitProcess() {
         for (iconv_t& cd : posix::g_toUtf8) cd = iconv_open("UTF-8", "GBK");
     }
     posix::g_utf8.store(utf8);
+    posix::g_outputIsJournal = posix::IsTheJournal(STDOUT_FILENO);
 }
 
 void ConsoleWrite(Stream stream, const char* text) {
-    FILE* f = stream == Stream::Error ? stderr : stdout;
-    iconv_t cd = posix::g_toUtf8[stream == Stream::Error ? 1 : 0];
+    const bool error = stream == Stream::Error;
+    FILE* f = error ? stderr : stdout;
+    iconv_t cd = posix::g_toUtf8[error ? 1 : 0];
+    const bool convert = posix::ConsoleIsUtf8() && cd != reinterpret_cast<iconv_t>(-1);
+    auto write = [f, cd, convert](const char* bytes, std::size_t n) {
+        if (convert) {
+            posix::ConvertInPieces(cd, bytes, n, [f](const char* piece, std::size_t size) {
+                std::fwrite(piece, 1, size, f);
+            });
+        } else {
+            std::fwrite(bytes, 1, n, f);
+        }
+    };
     flockfile(f);
-    if (posix::ConsoleIsUtf8() && cd != reinterpret_cast<iconv_t>(-1)) {
-        posix::ConvertInPieces(cd, text, std::strlen(text), [f](const char* piece, std::size_t n) {
-            std::fwrite(piece, 1, n, f);
-        });
+    if (!error && posix::g_outputIsJournal) {
+        // Line by line, each begun with its priority (invariant 2). LF is never the second
+        // byte of a GBK character, so the text is cut only between characters.
+        const char* priority = stream == Stream::OutputWarning ? "<4>" : "<6>";
+        for (const char* p = text; *p;) {
+            const char* end = std::strchr(p, '\n');
+            const std::size_t n = end ? static_cast<std::size_t>(end - p) + 1 : std::strlen(p);
+            if (posix::g_outputLineStart) std::fwrite(priority, 1, 3, f);
+            write(p, n);
+            posix::g_outputLineStart = end != nullptr;
+            p += n;
+        }
     } else {
-        std::fputs(text, f);
+        write(text, std::strlen(text));
     }
     if (!isatty(fileno(f))) std::fflush(f);  // a log or a pipe gets each line at once
     funlockfile(f);
@@ -106,7 +142,7 @@ void ConsoleWrite(Stream stream, const char* text) {
 namespace {
 constexpr int kEndGraceMs = 500;  // how long the end of input leaves the main thread to end it
 
-// The lines read ahead (invariant 2): filled by the reader, emptied by the main thread.
+// The lines read ahead (invariant 3): filled by the reader, emptied by the main thread.
 struct Input {
     std::mutex lock;
     std::condition_variable changed;

@@ -43,6 +43,9 @@ bool ProcessEnding();
 void MarkProcessEnding();
 // True when the console speaks UTF-8 (decided once in InitProcess from LC_CTYPE).
 bool ConsoleIsUtf8();
+// True when the descriptor is the journal's stream that systemd gave the service
+// (JOURNAL_STREAM, "device:inode", names it).
+bool IsTheJournal(int fd);
 // The call that takes OpenFileForReading's shared lock (fcntl F_OFD_SETLK), for tests that
 // play a file system without locks; null: the real call.
 using ReadLockCall = int (*)(int fd, struct flock* lock);

@@ -6,7 +6,6 @@
 // text it keeps is the box's, byte for byte. On a stack buffer: memory may be what ran out.
 // The hidden owner window is a record of its handler: the main thread of a console program never retrieves window
 // messages, so a request from another thread is never handled.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,22 +23,12 @@ struct HiddenWindow {
     ExitRequestHandler handler;
     std::uint32_t ownerThread;  // the thread that would retrieve its messages
 };
-
-// True when standard error is the journal's stream that systemd gave the service
-// (JOURNAL_STREAM, "device:inode", names it).
-bool ErrorIsTheJournal() {
-    const char* stream = std::getenv("JOURNAL_STREAM");
-    unsigned long long device = 0, inode = 0;
-    struct stat error {};
-    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
-           fstat(STDERR_FILENO, &error) == 0 && error.st_dev == device && error.st_ino == inode;
-}
 }  // namespace
 
 void ShowErrorBox(const char* text, const char* caption) {
     posix::MarkProcessEnding();  // a fatal end: the end of input must not turn it into code 0
     if (ShowThroughErrorBoxSeam(text, caption)) return;
-    if (!ErrorIsTheJournal()) {
+    if (!posix::IsTheJournal(STDERR_FILENO)) {
         ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error
         return;
     }

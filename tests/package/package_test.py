@@ -116,7 +116,8 @@ def read_until(proc, mark, seconds):
 def main():
     package = sys.argv[1]
     name = os.path.basename(package)
-    version = re.match(r'webmon-(\d+\.\d+\.\d+)-', name)
+    # The version of the build: its commit count and hash follow where it was built from git.
+    version = re.match(r'webmon-(\d+\.\d+\.\d+(?:\+git\d+\.[0-9a-f]{7,})?)-(?:win32|linux)', name)
     if not version:
         fail('the name %s carries no version' % name)
     version = version.group(1)

@@ -1,5 +1,10 @@
 // Runs the console commands in a process of their own for console_test. argv[1] is the mode.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "libs/core/core_library.h"
@@ -38,15 +43,27 @@ std::string Hex(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+#ifndef _WIN32
+    // "journal": standard output named as the journal's stream, as systemd names it for a
+    // service; "elsewhere": the variable names standard input's file, not standard output's.
+    struct stat named {};
+    if ((mode == "journal" || mode == "elsewhere") &&
+        fstat(mode == "journal" ? 1 : 0, &named) == 0) {
+        const std::string stream =
+            std::to_string(named.st_dev) + ":" + std::to_string(named.st_ino);
+        setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    }
+#endif
     plat::InitProcess();
     core::kCoreLibrary.notify(kLibStart, reinterpret_cast<std::uintptr_t>(&NotifySystem), 0);
-    const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "output") {
         Output({NoArg(), TextArg("a"), IntArg(60), TextArg("b"), TextArg("\r\n")});
         Output({IntArg(2), TextArg("to error"), IntArg(-5)});
         Output({IntArg(0), TextArg("d0 ")});
         Output({IntArg(1), TextArg("d1 ")});
-        Output({IntArg(3), TextArg("d3\r\n")});
+        Output({IntArg(3), TextArg("d3 ")});
+        Output({IntArg(4), TextArg("d4\r\n")});  // a failure's line: standard output too
         Output({NoArg()});
         Output({});
         unsigned char bin[] = {1, 0, 0, 0, 1, 0, 0, 0, 'z'};
@@ -68,6 +85,13 @@ int main(int argc, char** argv) {
     } else if (mode == "keys") {
         char* line = Input(1, MakeArg(kTagLogical, 0));
         std::printf("keys [%s] %s\n", line ? line : "", Hex(line).c_str());
+    } else if (mode == "journal" || mode == "elsewhere") {
+        // A result line, a failure's, one that looks like a priority, one in three writes.
+        Output({NoArg(), TextArg("Success\xA3\xA1http://a/\r\n")});
+        Output({IntArg(4), TextArg("Faild\xA3\xA1http://b/\r\n")});
+        Output({NoArg(), TextArg("<3>x\nlf\r\n")});
+        Output({IntArg(4), TextArg("cut "), TextArg("in ")});
+        Output({NoArg(), TextArg("three\r\n")});
     } else if (mode == "hold") {
         Output({NoArg(), TextArg("written before the end\r\n")});
         char* line = Input(1, NoArg());  // input is held open: the test ends the process

@@ -17,7 +17,7 @@ ChildResult Console(const std::string& mode, ChildOptions options = {}) {
 TEST(StandardOutput, ValuesWholeWithoutSeparatorsAndDirectionTwoToStandardError) {
     ChildResult r = Console("output");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "a60b\r\nd0 d1 d3\r\n0.1 \xD5\xE6\xBC\xD9|\r\n");
+    EXPECT_EQ(r.out, "a60b\r\nd0 d1 d3 d4\r\n0.1 \xD5\xE6\xBC\xD9|\r\n");
     EXPECT_EQ(r.err, "to error-5");
 }
 
@@ -63,6 +63,25 @@ TEST(ConsoleUtf8, GbkIsWrittenAsUtf8AndUtf8IsReadAsGbk) {
     options.input = "中文\n\xFF\xFE\n";  // the second line does not convert: bytes pass unchanged
     ChildResult r = RunChild(CONSOLE_PROGRAM, {"echo"}, options);
     EXPECT_EQ(r.out, "[中文] D6D0CEC4\n[\xFF\xFE] FFFE\nend null null\n");
+}
+
+// Standard output that is the journal's stream: each line begins with its priority, which the
+// journal takes off (a failure's at warning, every other at info, also one that itself begins
+// with "<", and the line a failure's text began); the same bytes anywhere else.
+TEST(StandardOutput, EachLineInTheJournalCarriesItsPriorityAndNowhereElse) {
+    ChildResult r = Console("journal");
+    EXPECT_EQ(r.out,
+              "<6>Success\xA3\xA1http://a/\r\n<4>Faild\xA3\xA1http://b/\r\n<6><3>x\n"
+              "<6>lf\r\n<4>cut in three\r\n");
+    ChildOptions options;
+    options.input = "";
+    r = Console("elsewhere", options);
+    EXPECT_EQ(r.out,
+              "Success\xA3\xA1http://a/\r\nFaild\xA3\xA1http://b/\r\n<3>x\nlf\r\n"
+              "cut in three\r\n");
+    options.env = {"JOURNAL_STREAM=not a stream"};
+    r = Console("output", options);
+    EXPECT_EQ(r.out.find('<'), std::string::npos) << r.out;
 }
 
 TEST(StandardInput, KeyReadWithoutEchoEndsAtEnter) {
