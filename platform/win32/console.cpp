@@ -103,15 +103,15 @@ void ConsoleWrite(Stream stream, const char* text) {
         // A log or a pipe gets each line at once, in pieces that each tell the end that the
         // output still moves (a slow reader is no stopped one).
         for (std::size_t left = std::strlen(text); left > 0;) {
-            const std::size_t piece = std::min<std::size_t>(left, kPipePiece);
+            const std::size_t piece = std::min<std::size_t>(left, win32::kPipePiece);
             std::fwrite(text, 1, piece, f);
             std::fflush(f);
-            g_piecesWritten.fetch_add(1);
+            win32::g_piecesWritten.fetch_add(1);
             text += piece;
             left -= piece;
         }
     }
-    g_piecesWritten.fetch_add(1);
+    win32::g_piecesWritten.fetch_add(1);
     _unlock_file(f);
 }
 

@@ -57,7 +57,8 @@ bool ReadOneLine(std::string* line, int size) {
         *line = buffer.c_str();  // as fgets read it, up to its terminator
         return true;
     }
-    if (g_typedRest.empty() && ReadConsoleLine(in, &g_typedRest) != win32::ConsoleRead::Line) {
+    if (g_typedRest.empty() &&
+        win32::ReadConsoleLine(in, &g_typedRest) != win32::ConsoleRead::Line) {
         return false;
     }
     // As fgets: through the line end, at most size - 1 bytes, the rest for the next read.
