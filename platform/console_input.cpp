@@ -14,6 +14,7 @@
 //     reader. A slow reader of the output is no stopped one.
 //  4. Only the main thread calls ConsoleReadLine.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -42,11 +43,16 @@ struct Reader {
     std::size_t Held() const { return queued.size() - head; }
 };
 
+// Set once by the reader, before it ends the process for the main thread.
+std::atomic<bool> g_still{false};
+std::chrono::steady_clock::time_point g_stillSince;
+
 // After the end: waits while the main thread or the output moves (invariant 3).
 void WatchTheEnd(Reader& reader, std::unique_lock<std::mutex>& hold) {
     std::uint64_t taken = reader.taken;
     std::uint64_t mark = OutputMark();
     for (;;) {
+        g_stillSince = std::chrono::steady_clock::now();
         reader.changed.wait_for(hold, std::chrono::milliseconds(kStillMs),
                                 [&] { return reader.endTaken || reader.taken != taken; });
         if (reader.endTaken) return;  // the main thread ends webmon itself
@@ -56,6 +62,7 @@ void WatchTheEnd(Reader& reader, std::unique_lock<std::mutex>& hold) {
         mark = now;
     }
     hold.unlock();
+    g_still.store(true);
     if (!Ending()) ExitProcess(0);
 }
 
@@ -109,6 +116,10 @@ Reader* StartReader(int size) {
     return reader;
 }
 }  // namespace
+
+std::chrono::steady_clock::time_point StillSince() {
+    return g_still.load() ? g_stillSince : std::chrono::steady_clock::now();
+}
 
 bool NextLine(std::string* line, int size) {
     static Reader* const reader = StartReader(size);

@@ -3,6 +3,7 @@
 // gives the primitives below (posix/console.cpp, win32/console_read.cpp and win32/process.cpp).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,6 +48,10 @@ bool WaitRaised(Signal* signal);  // lowers it again before it returns
 std::uint64_t OutputMark();
 
 // ---- The shared reader (console_input.cpp) -------------------------------------------------
+
+// Since when the reader has seen neither the main thread nor the output move, when it ends the
+// process for the main thread; now otherwise. ExitProcess counts its wait from there.
+std::chrono::steady_clock::time_point StillSince();
 
 // The next line for ConsoleReadLine: read ahead on a thread of its own when standard input is no
 // terminal (and a thread can be made), else read now. False at the end of input.

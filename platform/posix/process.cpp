@@ -131,7 +131,7 @@ void ExitProcess(std::int32_t code) {
     const bool threaded = pthread_create(&flusher, nullptr, FlushStreams, nullptr) == 0;
     if (threaded) pthread_detach(flusher);
     std::uint64_t mark = input::OutputMark();
-    auto movedAt = std::chrono::steady_clock::now();
+    auto movedAt = input::StillSince();
     while (!g_flushed.load() && !(!threaded && TryFlushAndHold())) {
         usleep(1000);
         const std::uint64_t now = input::OutputMark();

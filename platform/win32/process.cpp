@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <atomic>
+#include <chrono>
 
 #include "platform/console_input.h"
 #include "platform/platform.h"
@@ -74,12 +75,16 @@ void ExitProcess(std::int32_t code) {
     // thread to spare nothing is flushed here: every text was flushed as it was written.
     if (HANDLE flusher = ::CreateThread(nullptr, 0, FlushStreams, nullptr, 0, nullptr)) {
         std::uint64_t mark = input::OutputMark();
-        for (int still = 0; !g_flushed.load() && still < input::kStillMs; still += 10) {
+        auto movedAt = input::StillSince();
+        while (!g_flushed.load()) {
             ::WaitForSingleObject(flusher, 10);
             const std::uint64_t now = input::OutputMark();
             if (now != mark) {
                 mark = now;
-                still = 0;
+                movedAt = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - movedAt >=
+                       std::chrono::milliseconds(input::kStillMs)) {
+                break;
             }
         }
         ::CloseHandle(flusher);
