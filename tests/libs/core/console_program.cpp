@@ -69,10 +69,12 @@ int main(int argc, char** argv) {
         char* line = Input(1, MakeArg(kTagLogical, 0));
         std::printf("keys [%s] %s\n", line ? line : "", Hex(line).c_str());
     } else if (mode == "linekeys") {
-        // A line, keys without echo, a line: each answered before the next is typed.
+        // A line, keys without echo, a line, each asked for with a prompt ("line1> ").
         const char* names[] = {"line1", "keys", "line2"};
         for (const char* name : names) {
             const bool keys = std::string(name) == "keys";
+            std::printf("%s> ", name);
+            std::fflush(stdout);
             char* got = keys ? Input(1, MakeArg(kTagLogical, 0)) : Input(0, NoArg());
             std::printf("%s=[%s]\n", name, got ? got : "(null)");
             std::fflush(stdout);
