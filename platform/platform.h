@@ -11,8 +11,11 @@
 //            session's cookies, within bounds) and cookie_bound.cpp (which cookies go past a
 //            bound), and the pure parts of the stand-in: url.cpp, http_head.cpp,
 //            request_text.cpp;
-//   Windows  inet_call.cpp (a request's WinINet notices, phases and waits) and code_pages.cpp
-//            (the conversions to and from UTF-16).
+//   Windows  inet_call.cpp (a request's WinINet notices, phases and waits), code_pages.cpp
+//            (the conversions to and from UTF-16), and the console by job: console_mode.cpp
+//            (QuickEdit and the crash filter), console_events.cpp (control events, logoff and
+//            shutdown), console_wait.cpp (waiting while dispatching) and console_read.cpp
+//            (the line and key reads).
 // fetch_phases.h names a request's phases alike on both sides; error_box_seam.cpp serves both.
 //
 // Invariants:

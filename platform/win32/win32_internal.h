@@ -17,6 +17,7 @@
 #undef GetProcessHeap
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace plat::win32 {
@@ -46,10 +47,16 @@ enum class ConsoleRead { NotAConsole, Line, End };
 // Reads one typed line from console as GBK, its line end "\n". End at the end of input (Ctrl-Z
 // Enter, or a console that cannot be read).
 ConsoleRead ReadConsoleLine(HANDLE console, std::string* line);
-// The console as webmon holds it while it runs (console.cpp): QuickEdit off, the control
-// handler and the session's window in place; RestoreConsole gives the user's mode back.
+// The console as webmon holds it while it runs (console.cpp): QuickEdit off (console_mode.cpp),
+// the control handler and the session's window in place (console_events.cpp). RestoreConsole
+// gives the user's mode back.
 void InitConsole();
+void InitConsoleMode();
+void InitConsoleEvents();
 void RestoreConsole();
+// Set once by an end event (Ctrl+C, the close button, logoff, shutdown), never reset: every
+// console read from then on answers "end" (console_events.cpp).
+HANDLE InputEnded();
 // True once the process has begun to end: ExitProcess called, or the error box shown (a fatal
 // end under way). A thread that would end the process another way then leaves it alone.
 bool ProcessEnding();
@@ -57,5 +64,12 @@ void MarkProcessEnding();
 // True while the main thread dispatches messages as it waits for the console: a thread that
 // asks it to end the program then ends it itself, as when the main thread dispatched nothing.
 bool DispatchingForConsole();
+// Waits for done, dispatching the messages that arrive meanwhile (console_wait.cpp). False when
+// the input ended first (InputEnded).
+bool WaitDispatching(HANDLE done);
+// Runs work on a thread of its own while this thread waits for it, dispatching. False when the
+// input ended first: the work is left running, and keeps its state alive itself. With no thread
+// to spare the work runs here, blocking as a plain read does.
+bool RunWhileDispatching(std::function<void()> work);
 
 }  // namespace plat::win32
