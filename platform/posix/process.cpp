@@ -4,14 +4,18 @@
 //  - the heap is the C library's; a request above 2 GB fails as it does in a 32-bit process;
 //  - COM and Windows Sockets need no start-up.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
@@ -69,6 +73,24 @@ bool SetCurrentDirectory(const char* path) {
     if (!path || path[0] == '\0') return false;
     return chdir(posix::NativePath(path).c_str()) == 0;
 }
+
+namespace {
+// Standard descriptors that start closed are opened on the null device before any other code
+// of the program runs (the earliest constructor): the next file or socket opened would take
+// the number, and the console's reads and writes would reach it (the TLS library's
+// configuration read as typed lines, say, or the usage text written into a connection).
+// Closed input then reads as the end of input, closed output takes every byte.
+__attribute__((constructor(101))) void HoldStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", O_RDWR);  // the lowest free number: fd itself
+        if (opened > fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+}  // namespace
 
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
