@@ -79,7 +79,10 @@ std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8) {
 }  // namespace posix
 
 void InitProcess() {
-    signal(SIGPIPE, SIG_IGN);      // a closed pipe must not end the monitor
+    signal(SIGPIPE, SIG_IGN);  // a closed pipe must not end the monitor
+    // Nor a file-size limit (ulimit -f): a write past it fails with EFBIG, an output failure
+    // like any other, and webmon goes on.
+    signal(SIGXFSZ, SIG_IGN);
     std::setlocale(LC_CTYPE, "");  // only the character set; numbers keep the C format
     const bool utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
     if (utf8) {
