@@ -124,8 +124,67 @@ std::atomic<bool> g_ending{false};
 bool posix::ProcessEnding() { return g_ending.load(); }
 void posix::MarkProcessEnding() { g_ending.store(true); }
 
+// ---- Ways out: the terminal's mode put back ----------------------------------------------------
+
+namespace {
+std::atomic<int> g_terminal{-1};  // the descriptor whose mode is held, or -1
+termios g_terminalMode;           // its mode to put back, written before g_terminal
+std::terminate_handler g_previousTerminate = nullptr;
+
+// The signals that end the process by default, each with the action that was there before.
+constexpr int kEndingSignals[] = {SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+                                  SIGSEGV, SIGBUS, SIGFPE,  SIGILL};
+struct sigaction g_previousAction[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+
+// The mode back, then the action that was there before: raised again for a signal sent, and
+// for a fault met again when the faulting instruction runs once more.
+void OnEndingSignal(int signal) {
+    posix::RestoreTerminal();
+    for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+        if (kEndingSignals[i] != signal) continue;
+        sigaction(signal, &g_previousAction[i], nullptr);
+        if (signal != SIGSEGV && signal != SIGBUS && signal != SIGFPE && signal != SIGILL) {
+            raise(signal);  // delivered once this handler returns
+        }
+    }
+}
+
+// An exception that nobody catches, on any thread: the mode back, then the handling that was
+// there before (the C++ library's report, then abort).
+[[noreturn]] void OnTerminate() {
+    posix::RestoreTerminal();
+    if (g_previousTerminate) g_previousTerminate();
+    std::abort();
+}
+}  // namespace
+
+void posix::HoldTerminal(int fd, const TerminalMode& saved) {
+    g_terminalMode = saved.mode;
+    g_terminal.store(fd);
+}
+void posix::ReleaseTerminal() { g_terminal.store(-1); }
+void posix::RestoreTerminal() {
+    const int fd = g_terminal.exchange(-1);
+    if (fd >= 0) tcsetattr(fd, TCSANOW, &g_terminalMode);
+}
+
+void posix::InitWaysOut() {
+    g_previousTerminate = std::set_terminate(OnTerminate);
+    for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+        struct sigaction action {};
+        action.sa_handler = OnEndingSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(kEndingSignals[i], &action, &g_previousAction[i]);
+        if (g_previousAction[i].sa_handler == SIG_IGN) {
+            sigaction(kEndingSignals[i], &g_previousAction[i], nullptr);  // ignored stays so
+        }
+    }
+}
+
 void ExitProcess(std::int32_t code) {
     g_ending.store(true);
+    posix::RestoreTerminal();
     // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
     // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
     // not keep the process alive. What it could not take is left behind: the process is ending.

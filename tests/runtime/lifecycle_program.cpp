@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,22 @@ std::uint32_t FailingWorker(std::uintptr_t code) {
     return 0;
 }
 
+// Ways out that pass by the runtime: an exception that nobody catches, and abort.
+std::uint32_t ThrowingWorker(std::uintptr_t) {
+    plat::Sleep(300);
+    throw std::runtime_error("nobody catches this");
+}
+std::uint32_t AbortingWorker(std::uintptr_t) {
+    plat::Sleep(300);
+    std::abort();
+}
+// Holds the console's mode changed while the other thread ends the process: a key read (the
+// terminal without echo on Linux; QuickEdit is off on Windows the whole time).
+std::uint32_t KeyReader(std::uintptr_t) {
+    plat::ConsoleReadKey();
+    return 0;
+}
+
 void ShowBoxOnStderr(const char* text, const char* caption) {
     std::fprintf(stderr, "[%s]%s", caption, text);
     std::fflush(stderr);
@@ -161,6 +178,19 @@ std::int32_t Entry() {
         Say("reserved");
     } else if (g_mode == "exit") {
         kServices.exit(g_argument);
+    } else if (g_mode == "throw-main") {
+        plat::CloseThreadHandle(plat::CreateThread(KeyReader, 0));
+        plat::Sleep(300);
+        throw std::runtime_error("nobody catches this");
+    } else if (g_mode == "throw-worker" || g_mode == "abort-worker" || g_mode == "error-key") {
+        // The main thread waits for a key while another thread ends the process.
+        plat::SetErrorBoxSeam(ShowBoxOnStderr);
+        const plat::ThreadRoutine worker = g_mode == "throw-worker"   ? ThrowingWorker
+                                           : g_mode == "abort-worker" ? AbortingWorker
+                                                                      : FailingWorker;
+        plat::CloseThreadHandle(plat::CreateThread(worker, 1));
+        plat::ConsoleReadKey();
+        Say("key read");
     } else if (g_mode == "error-worker") {
         plat::SetErrorBoxSeam(ShowBoxOnStderr);
         plat::ThreadHandle t =
