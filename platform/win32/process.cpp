@@ -55,9 +55,11 @@ DWORD WINAPI FlushStreams(LPVOID) {
 
 namespace {
 std::atomic<bool> g_ending{false};
+std::atomic<bool> g_fatal{false};
 }  // namespace
-bool win32::ProcessEnding() { return g_ending.load(); }
-void win32::MarkProcessEnding() { g_ending.store(true); }
+bool win32::ProcessEnding() { return g_ending.load() || g_fatal.load(); }
+void win32::MarkProcessEnding() { g_fatal.store(true); }
+bool win32::FatalEnding() { return g_fatal.load(); }
 
 void ExitProcess(std::int32_t code) {
     g_ending.store(true);

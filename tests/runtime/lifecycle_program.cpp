@@ -136,6 +136,12 @@ void ShowBoxOnStderr(const char* text, const char* caption) {
     std::fflush(stderr);
 }
 
+// A box that the user leaves up for a while.
+void ShowBoxSlowly(const char* text, const char* caption) {
+    ShowBoxOnStderr(text, caption);
+    plat::Sleep(2000);
+}
+
 std::int32_t Entry() {
     kServices.notify(kNotifyInitRuntime, 0, 0, 0, 0);
     Say("entry");
@@ -191,13 +197,14 @@ std::int32_t Entry() {
         plat::CloseThreadHandle(plat::CreateThread(worker, 1));
         plat::ConsoleReadKey();
         Say("key read");
-    } else if (g_mode == "error-worker") {
-        plat::SetErrorBoxSeam(ShowBoxOnStderr);
+    } else if (g_mode == "error-worker" || g_mode == "error-worker-input-ends") {
+        // The input never ends, or ends while the worker's box is still up.
+        plat::SetErrorBoxSeam(g_mode == "error-worker" ? ShowBoxOnStderr : ShowBoxSlowly);
         plat::ThreadHandle t =
             plat::CreateThread(FailingWorker, static_cast<std::uintptr_t>(g_argument));
         plat::CloseThreadHandle(t);
         char line[100];
-        while (plat::ConsoleReadLine(line, sizeof line)) {}  // blocks: input never ends
+        while (plat::ConsoleReadLine(line, sizeof line)) {}
         Say("input ended");
     }
     kServices.endProgram();

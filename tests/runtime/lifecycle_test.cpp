@@ -110,6 +110,17 @@ TEST(Lifecycle, RuntimeErrorOnAWorkerEndsTheProcessWhileMainBlocksOnInput) {
     EXPECT_EQ(r.out.find("input ended"), std::string::npos);
 }
 
+TEST(Lifecycle, TheInputsEndWhileAWorkersBoxIsUpIsTheFatalEnd) {
+    ChildOptions options;
+    options.closeInputAfter = 0.8;  // the worker's box is up from 0.3 s to 2.3 s
+    ChildResult r = RunProgram({"error-worker-input-ends", "1"}, options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, kExitMinusOne) << r.out;
+    EXPECT_NE(r.err.find(kCodePart + "1\r\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("cleanup"), std::string::npos) << r.out;
+    EXPECT_LT(r.seconds, 5.0);
+}
+
 // Every way out gives the console back as the user had it, also the ways that pass by the
 // runtime: an exception that nobody catches (the C++ library's report, then abort) on either
 // thread, abort, and a fatal error on another thread; each while the console is held (a key
