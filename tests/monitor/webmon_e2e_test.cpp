@@ -263,7 +263,7 @@ TEST_F(Webmon, EndOfInputDuringARequestEndsAtOnce) {
 // The process's edges: no standard input at all (on Linux the next file or socket opened would
 // take descriptor 0, were it not held on the null device from the start: a library's
 // configuration or a connection read as typed lines; on Windows a null handle), and, set by
-// the shell that starts webmon on Linux, no thread to spare for the worker (a fatal end, never
+// prlimit on Linux, no thread to spare for the worker (a fatal end, never
 // a run that watches nothing) and a file-size limit on the output file (a write failure like
 // any other, not the end by SIGXFSZ). Windows has no limit of either kind to set so.
 TEST_F(Webmon, TheProcessesEdgesEndItSoundly) {
@@ -281,18 +281,21 @@ TEST_F(Webmon, TheProcessesEdgesEndItSoundly) {
     // 创建监控线程失败!
     const std::string noWorker =
         "\xB4\xB4\xBD\xA8\xBC\xE0\xBF\xD8\xCF\xDF\xB3\xCC\xCA\xA7\xB0\xDC!";
-    WebTxt("1\r\n" + Http("/ok") + "\r\n" + Http("/ok") + "\r\n" + Closed() + "\r\n");
+    // An https address too: its TLS library reads a configuration file at its start.
+    WebTxt("1\r\n" + Http("/ok") + "\r\nhttps://" + testing_support::Env("WEBMON_HTTPS") +
+           "/ok\r\n" + Closed() + "\r\n");
     std::string lines;
     for (int i = 0; i < 20; ++i) lines += "line\n";
     const struct {
         const char* name;
         const char* shell;  // null: webmon run itself; else the Linux shell that runs it as "$0"
+                            // (prlimit's sizes in bytes: 28 MiB of address space, 1 KiB files)
         std::string input;
         int runs;
     } kRows[] = {
-        {"standard input closed", nullptr, "", 10},
-        {"no thread to spare", "ulimit -v 28672 && exec \"$0\"", "", kSanitized ? 0 : 1},
-        {"a file-size limit of 1 KiB", "ulimit -f 1 && exec \"$0\"", lines, 1},
+        {"standard input closed", nullptr, "", 30},  // before: 1 run in 12 read a file or hung
+        {"no thread to spare", "exec prlimit --as=29360128 \"$0\"", "", kSanitized ? 0 : 1},
+        {"a file-size limit of 1 KiB", "exec prlimit --fsize=1024 \"$0\"", lines, 1},
     };
     for (const auto& row : kRows) {
         if (row.shell && testing_support::kExeSuffix[0] != '\0') continue;  // Windows
