@@ -136,16 +136,17 @@ constexpr int kEndingSignals[] = {SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGQUIT,
                                   SIGSEGV, SIGBUS, SIGFPE,  SIGILL};
 struct sigaction g_previousAction[sizeof kEndingSignals / sizeof kEndingSignals[0]];
 
-// The mode back, then the action that was there before: raised again for a signal sent, and
-// for a fault met again when the faulting instruction runs once more.
-void OnEndingSignal(int signal) {
+// The mode back, then the action that was there before: raised again for a signal sent (by
+// kill, raise or abort: si_code 0 or below), met again for a fault when the faulting
+// instruction runs once more.
+void OnEndingSignal(int signal, siginfo_t* info, void*) {
     posix::RestoreTerminal();
     for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
         if (kEndingSignals[i] != signal) continue;
         sigaction(signal, &g_previousAction[i], nullptr);
-        if (signal != SIGSEGV && signal != SIGBUS && signal != SIGFPE && signal != SIGILL) {
-            raise(signal);  // delivered once this handler returns
-        }
+        const bool fault =
+            signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+        if (!fault || !info || info->si_code <= 0) raise(signal);  // delivered once this returns
     }
 }
 
@@ -172,9 +173,9 @@ void posix::InitWaysOut() {
     g_previousTerminate = std::set_terminate(OnTerminate);
     for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
         struct sigaction action {};
-        action.sa_handler = OnEndingSignal;
+        action.sa_sigaction = OnEndingSignal;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
+        action.sa_flags = SA_RESTART | SA_SIGINFO;
         sigaction(kEndingSignals[i], &action, &g_previousAction[i]);
         if (g_previousAction[i].sa_handler == SIG_IGN) {
             sigaction(kEndingSignals[i], &g_previousAction[i], nullptr);  // ignored stays so

@@ -124,6 +124,12 @@ std::uint32_t AbortingWorker(std::uintptr_t) {
     plat::Sleep(300);
     std::abort();
 }
+std::uint32_t CrashingWorker(std::uintptr_t) {
+    plat::Sleep(300);
+    volatile std::uintptr_t nowhere = 16;  // no page is mapped there
+    *reinterpret_cast<volatile int*>(nowhere) = 1;
+    return 0;
+}
 // Holds the console's mode changed while the other thread ends the process: a key read (the
 // terminal without echo on Linux; QuickEdit is off on Windows the whole time).
 std::uint32_t KeyReader(std::uintptr_t) {
@@ -188,13 +194,17 @@ std::int32_t Entry() {
         plat::CloseThreadHandle(plat::CreateThread(KeyReader, 0));
         plat::Sleep(300);
         throw std::runtime_error("nobody catches this");
-    } else if (g_mode == "throw-worker" || g_mode == "abort-worker" || g_mode == "error-key") {
-        // The main thread waits for a key while another thread ends the process.
+    } else if (g_mode == "throw-worker" || g_mode == "abort-worker" || g_mode == "error-key" ||
+               g_mode == "crash-worker" || g_mode == "key") {
+        // The main thread waits for a key while another thread ends the process ("key": nothing
+        // else happens).
         plat::SetErrorBoxSeam(ShowBoxOnStderr);
         const plat::ThreadRoutine worker = g_mode == "throw-worker"   ? ThrowingWorker
                                            : g_mode == "abort-worker" ? AbortingWorker
-                                                                      : FailingWorker;
-        plat::CloseThreadHandle(plat::CreateThread(worker, 1));
+                                           : g_mode == "crash-worker" ? CrashingWorker
+                                           : g_mode == "error-key"    ? FailingWorker
+                                                                      : nullptr;
+        if (worker) plat::CloseThreadHandle(plat::CreateThread(worker, 1));
         plat::ConsoleReadKey();
         Say("key read");
     } else if (g_mode == "error-worker" || g_mode == "error-worker-input-ends") {
