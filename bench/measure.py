@@ -15,7 +15,10 @@ small files and one 64 MB file, then measures:
      resident memory beside the body limit;
   5. a 50 MB body behind lying lengths (Content-Length: 1 and then the true one; chunked under
      Content-Length: 100000): one webmon pass over each beside a pass over the same body with an
-     honest length.
+     honest length;
+  6. input without end into a webmon whose output nobody reads (`yes | webmon | sleep 30`): its
+     resident memory at 5, 15 and 30 s beside an idle webmon's and the read-ahead's bound.
+Alone, step 6 for any executable: measure.py --input-bound EXE [LAUNCHER...]
 """
 import contextlib
 import os
@@ -231,6 +234,75 @@ def timed_pass(exe, folder, urls, launcher=()):
     return seconds, peak
 
 
+def tree_rss_kb(pid):
+    """The largest resident memory (kB) of pid and its descendants: under a launcher such as
+    wine, the program's own process."""
+    parents = {}
+    for entry in os.listdir('/proc'):
+        if entry.isdigit():
+            try:
+                with open('/proc/%s/stat' % entry) as f:
+                    parents[int(entry)] = int(f.read().rsplit(')', 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                pass
+    tree, grew = {pid}, True
+    while grew:
+        more = {p for p, parent in parents.items() if parent in tree} - tree
+        tree |= more
+        grew = bool(more)
+    largest = 0
+    for p in tree:
+        try:
+            with open('/proc/%d/status' % p) as f:
+                for line in f:
+                    if line.startswith('VmRSS:'):
+                        largest = max(largest, int(line.split()[1]))
+        except OSError:
+            pass
+    return largest
+
+
+READ_AHEAD_BOUND_KB = 64  # the console input's read-ahead (platform/console_input.h)
+
+
+def input_bound(exe, launcher=()):
+    """An idle webmon's resident memory, then that of one fed `yes` while nobody reads its
+    output, at 5, 15 and 30 s; prints the table."""
+    home = tempfile.mkdtemp(prefix='webmon-input-')
+    shutil.copy(exe, home)
+    with open(os.path.join(home, 'web.txt'), 'wb') as f:
+        f.write(b'3600\r\n')
+    argv = list(launcher) + [os.path.join(home, os.path.basename(exe))]
+    env = dict(os.environ, LC_ALL='C')
+    idle = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, env=env)
+    time.sleep(5)
+    idle_kb = tree_rss_kb(idle.pid)
+    idle.stdin.close()
+    idle.wait()
+    yes = subprocess.Popen(['yes'], stdout=subprocess.PIPE)
+    read_end, write_end = os.pipe()  # nobody reads read_end
+    fed = subprocess.Popen(argv, stdin=yes.stdout, stdout=write_end, env=env)
+    yes.stdout.close()
+    os.close(write_end)
+    start, samples = time.monotonic(), []
+    for at in (5, 15, 30):
+        time.sleep(max(0, start + at - time.monotonic()))
+        samples.append(tree_rss_kb(fed.pid))
+    yes.kill()
+    yes.wait()
+    try:
+        fed.wait(timeout=10)  # the input's end: webmon ends, its output still unread
+    except subprocess.TimeoutExpired:
+        fed.kill()
+        fed.wait()
+    os.close(read_end)
+    shutil.rmtree(home, ignore_errors=True)
+    print('yes | webmon | (nobody reads): resident %s MB at 5, 15, 30 s; idle %.1f MB; '
+          'target <= idle + the %d KiB read-ahead, give or take the allocator'
+          % (', '.join('%.1f' % (k / 1024) for k in samples), idle_kb / 1024,
+             READ_AHEAD_BOUND_KB))
+
+
 @contextlib.contextmanager
 def serving(prefix):
     """nginx on loopback with the pages of start_nginx, in a folder of its own that goes with
@@ -246,6 +318,9 @@ def serving(prefix):
 
 
 def main():
+    if sys.argv[1] == '--input-bound':
+        input_bound(sys.argv[2], sys.argv[3:])
+        return
     build = sys.argv[1]
     bench = os.path.join(build, 'bench', 'http_bench')
     with serving('webmon-bench-') as (folder, port):
@@ -307,6 +382,8 @@ def main():
         print('webmon pass over an endless page: %.1f s, peak resident %.1f MB, %.2f x the '
               'body limit of %d MB (target <= 2.5)'
               % (seconds, rss / 1024, rss * 1024 / BODY_LIMIT, BODY_LIMIT // MB))
+
+    input_bound(os.path.join(build, 'webmon'))
 
 
 if __name__ == '__main__':

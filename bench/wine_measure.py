@@ -87,6 +87,10 @@ def main():
         print('pass over a page without end (ended by the 256 MiB limit; the deadline is 300 s): '
               '%.1f s' % webmon_pass(webmon, folder, [endless]))
 
+    for exe in exes:
+        print(exe)
+        measure.input_bound(exe, [WINE_RUN])
+
 
 if __name__ == '__main__':
     main()

@@ -16,7 +16,9 @@
 //            (QuickEdit and the crash filter), console_events.cpp (control events, logoff and
 //            shutdown), console_wait.cpp (waiting while dispatching) and console_read.cpp
 //            (the line and key reads).
-// fetch_phases.h names a request's phases alike on both sides; error_box_seam.cpp serves both.
+// fetch_phases.h names a request's phases alike on both sides; error_box_seam.cpp serves both,
+// and so does console_input.cpp: the line input's reading ahead, its bound and its end, over
+// each side's primitives (console_input.h).
 //
 // Invariants:
 //  1. Paths and texts crossing this interface are GBK / ANSI bytes in Windows form ("C:\a\b");
@@ -45,9 +47,10 @@ bool SetCurrentDirectory(const char* path);
 
 std::uint32_t CurrentThreadId();
 
-// Ends the process at once with code: standard streams flushed (waiting at most half a second
-// for a stream that cannot take its bytes), no static destructors, no library clean-up, other
-// threads stopped where they stand.
+// Ends the process with code: standard streams flushed, no static destructors, no library
+// clean-up, other threads stopped where they stand, but never in the middle of a text they
+// write. The end waits while the streams' reader takes bytes, and at most 0.4 s once it takes
+// none; what a stream could not take by then is left behind.
 [[noreturn]] void ExitProcess(std::int32_t code);
 
 // Called once by main() before anything else: binary standard output and error on Windows,
@@ -118,9 +121,18 @@ enum class Stream { Output, Error };
 // as Chinese whatever its character set: Windows writes a console in UTF-16, Linux converts for
 // a UTF-8 locale. Redirected, the bytes are written as they are.
 void ConsoleWrite(Stream stream, const char* text);
-// One fgets of standard input into buffer (size bytes). False at end of input or on error. A
-// line typed on a console comes back as GBK (Windows: read in UTF-16; Linux: converted from a
-// UTF-8 locale); redirected input keeps its bytes.
+// One line of standard input into buffer, as one fgets of size bytes reads it: at most size - 1
+// bytes, through the first line end; the rest of a longer line comes with the next call. False
+// at end of input or on error. A line typed on a console comes back as GBK (Windows: read in
+// UTF-16; Linux: converted from a UTF-8 locale); redirected input keeps its bytes. Main thread
+// only.
+//  - From a pipe or a file, lines are read ahead by a thread of their own, at most 64 KiB of
+//    them (platform/console_input.h), so that the end of input is seen while the caller is held
+//    in a write. Every line read before the end is still handed out; the process is ended
+//    there (code 0) only when the caller takes no line and the output takes no byte for 0.4 s.
+//    Past the bound the input waits, as for any program that stops reading.
+//  - From a terminal or console, each line is read in its turn and never ahead, so that a
+//    ConsoleReadKey after any number of line reads gets every key typed after it.
 bool ConsoleReadLine(char* buffer, int size);
 // Waits for one key of the console's own keyboard and returns its byte, unechoed; Enter is 0x0D.
 // -1 when there is no console keyboard.

@@ -1,20 +1,20 @@
 // POSIX console: standard streams with the GBK <-> UTF-8 conversion of a UTF-8 locale, the
-// unechoed key read from the controlling terminal, and the end of input.
+// unechoed key read from the controlling terminal, and the primitives of the shared line input
+// (platform/console_input.cpp: reading ahead, its bound, the end of input).
 //
 // Invariants:
 //  1. A write takes nothing from the heap: the text is converted piece by piece on the stack,
 //     through a converter opened once at start, so the fatal error's text (the error box's
 //     stand-in) reaches standard error also when memory is what ran out.
-//  2. Standard input is read by a thread of its own from the first line asked for, ahead of
-//     the main thread, so that its end is seen whatever the output does: a main thread held in
-//     a write (a full pipe, a stopped terminal, the worker holding the stream) would otherwise
-//     never read it. At the end of input the main thread ends webmon as always; should it not
-//     within kEndGraceMs, the reader ends the process itself, with code 0. (So a program that
-//     reads lines must not also read keys from the same terminal: this one reads lines only.)
+//  2. The key read sets the terminal raw for the keys it reads, and gives the terminal's mode
+//     back after each; a line read on the terminal is never pending meanwhile (the shared input
+//     reads a terminal's lines in their turn only).
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,13 +24,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <chrono>
-#include <system_error>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "platform/console_input.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -38,6 +35,7 @@ namespace plat {
 namespace posix {
 namespace {
 std::atomic<bool> g_utf8{false};
+std::atomic<std::uint64_t> g_textsWritten{0};  // texts written whole: the output moves
 // GBK -> UTF-8 for each output stream, opened once at start (used under the stream's lock).
 iconv_t g_toUtf8[2] = {reinterpret_cast<iconv_t>(-1), reinterpret_cast<iconv_t>(-1)};
 
@@ -104,73 +102,67 @@ void ConsoleWrite(Stream stream, const char* text) {
         std::fputs(text, f);
     }
     if (!isatty(fileno(f))) std::fflush(f);  // a log or a pipe gets each line at once
+    posix::g_textsWritten.fetch_add(1);
     funlockfile(f);
 }
 
-namespace {
-constexpr int kEndGraceMs = 500;  // how long the end of input leaves the main thread to end it
-
-// The lines read ahead (invariant 2): filled by the reader, emptied by the main thread.
-struct Input {
+namespace input {
+// A flag under a lock: the main thread's wait for the reader.
+struct Signal {
     std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::string> lines;
-    bool ended = false;
+    std::condition_variable raised;
+    bool up = false;
 };
-Input& TheInput() {
-    static Input* input = new Input();  // never destroyed: the reader outlives main's return
-    return *input;
+Signal* NewSignal() { return new Signal(); }
+void FreeSignal(Signal* signal) { delete signal; }
+void Raise(Signal* signal) {
+    std::lock_guard<std::mutex> hold(signal->lock);
+    signal->up = true;
+    signal->raised.notify_one();
 }
-
-void ReadAhead(int size) {
-    Input& input = TheInput();
-    std::string line(static_cast<std::size_t>(size), '\0');
-    while (std::fgets(line.data(), size, stdin)) {
-        std::lock_guard<std::mutex> hold(input.lock);
-        input.lines.emplace_back(line.c_str());
-        input.changed.notify_one();
-    }
-    {
-        std::lock_guard<std::mutex> hold(input.lock);
-        input.ended = true;
-        input.changed.notify_one();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kEndGraceMs));
-    if (!posix::ProcessEnding()) ExitProcess(0);  // the main thread is held elsewhere: end it here
-}
-// The reader, started by the first line asked for; false when no thread could be made.
-bool StartReader(int size) {
-    try {
-        std::thread(ReadAhead, size).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
-}
-}  // namespace
-
-bool ConsoleReadLine(char* buffer, int size) {
-    if (size <= 0) return false;
-    static const bool ahead = StartReader(size);
-    std::string line;
-    if (ahead) {
-        Input& input = TheInput();
-        std::unique_lock<std::mutex> hold(input.lock);
-        input.changed.wait(hold, [&input] { return !input.lines.empty() || input.ended; });
-        if (input.lines.empty()) return false;
-        line = std::move(input.lines.front());
-        input.lines.pop_front();
-    } else {  // no thread to spare: this read blocks here, as a plain one does
-        if (!std::fgets(buffer, size, stdin)) return false;
-        line = buffer;
-    }
-    if (posix::ConsoleIsUtf8()) {
-        // GBK never takes more bytes than UTF-8 for the same text; unconverted bytes keep theirs.
-        line = posix::ConvertConsoleText(line.data(), line.size(), false);
-    }
-    std::memcpy(buffer, line.c_str(), line.size() + 1);
+bool WaitRaised(Signal* signal) {
+    std::unique_lock<std::mutex> hold(signal->lock);
+    signal->raised.wait(hold, [signal] { return signal->up; });
+    signal->up = false;
     return true;
 }
+
+bool InputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+bool ReadOneLine(std::string* line, int size) {
+    constexpr int kLineBuffer = 4096;  // the longest line read at once (callers ask for 2049)
+    char buffer[kLineBuffer];
+    if (size > kLineBuffer) size = kLineBuffer;
+    if (!std::fgets(buffer, size, stdin)) return false;
+    if (posix::ConsoleIsUtf8()) {
+        // GBK never takes more bytes than UTF-8 for the same text; unconverted bytes keep theirs.
+        *line = posix::ConvertConsoleText(buffer, std::strlen(buffer), false);
+    } else {
+        *line = buffer;
+    }
+    return true;
+}
+
+bool ReadLineInTurn(std::string* line, int size) { return ReadOneLine(line, size); }
+bool EndRequested() { return false; }
+bool Ending() { return posix::ProcessEnding(); }
+
+std::uint64_t OutputMark() {
+    std::uint64_t mark = posix::g_textsWritten.load();
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        // What the stream's reader has yet to take: a pipe tells it as its unread bytes, a
+        // terminal or a socket as its output queue. A file never holds a writer back.
+        struct stat st;
+        int pending = 0;
+        if (fstat(fd, &st) == 0) {
+            const unsigned long request = S_ISFIFO(st.st_mode) ? FIONREAD : TIOCOUTQ;
+            if (ioctl(fd, request, &pending) != 0) pending = 0;
+        }
+        mark = mark * 1000003u + static_cast<std::uint32_t>(pending);
+    }
+    return mark;
+}
+}  // namespace input
 
 int ConsoleReadKey() {
     int fd = open("/dev/tty", O_RDONLY | O_CLOEXEC);

@@ -12,11 +12,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
+#include "platform/console_input.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -95,13 +97,29 @@ __attribute__((constructor(101))) void HoldStandardDescriptors() {
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
 namespace {
-constexpr int kFlushWaitMs = 500;  // the most the end waits for the streams to take their bytes
 std::atomic<bool> g_flushed{false};
-void* FlushStreams(void*) {
+// Flushes the standard streams and keeps their locks until the process has ended: a text under
+// way ends whole before the flush, and none starts after it, so the end cuts no line.
+void FlushAndHold() {
+    flockfile(stdout);
     std::fflush(stdout);
+    flockfile(stderr);
     std::fflush(stderr);
     g_flushed.store(true);
+}
+void* FlushStreams(void*) {
+    FlushAndHold();
     return nullptr;
+}
+// FlushAndHold without a thread to run it on: only when no other thread holds a stream.
+bool TryFlushAndHold() {
+    if (ftrylockfile(stdout) != 0) return false;
+    if (ftrylockfile(stderr) != 0) {
+        funlockfile(stdout);
+        return false;
+    }
+    FlushAndHold();  // the locks are recursive: taken once more, and all kept
+    return true;
 }
 }  // namespace
 
@@ -186,22 +204,31 @@ void posix::InitWaysOut() {
 void ExitProcess(std::int32_t code) {
     g_ending.store(true);
     posix::RestoreTerminal();
-    // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
-    // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
-    // not keep the process alive. What it could not take is left behind: the process is ending.
+    // The streams are flushed on a thread of their own (or, with none to spare, here as soon as
+    // no other thread holds them): a reader that stopped reading leaves a write blocked, maybe
+    // another thread's holding the stream's lock, and such a stream must not keep the process
+    // alive. The end waits while the streams' reader takes bytes, and kStillMs once it takes
+    // none; what the streams could not take then is left behind: the process is ending.
     pthread_t flusher;
-    if (pthread_create(&flusher, nullptr, FlushStreams, nullptr) != 0) {
-        FlushStreams(nullptr);
-    } else {
-        pthread_detach(flusher);
-        for (int waited = 0; !g_flushed.load() && waited < kFlushWaitMs; ++waited) {
-            usleep(1000);
+    const bool threaded = pthread_create(&flusher, nullptr, FlushStreams, nullptr) == 0;
+    if (threaded) pthread_detach(flusher);
+    std::uint64_t mark = input::OutputMark();
+    auto movedAt = input::StillSince();
+    while (!g_flushed.load() && !(!threaded && TryFlushAndHold())) {
+        usleep(1000);
+        const std::uint64_t now = input::OutputMark();
+        if (now != mark) {
+            mark = now;
+            movedAt = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - movedAt >=
+                   std::chrono::milliseconds(input::kStillMs)) {
+            break;
         }
     }
-    // A stream still blocked: the process ends by the system call itself, since a wrapped
-    // _exit (a sanitizer's, say) may flush the streams once more and wait on that stream.
-    if (!g_flushed.load()) syscall(SYS_exit_group, code);
-    _exit(LeakCheckedExitCode(code));
+    // The end by the system call itself: a wrapped _exit (a sanitizer's, say) may flush the
+    // streams once more and wait on a stream that is blocked or held.
+    syscall(SYS_exit_group, g_flushed.load() ? LeakCheckedExitCode(code) : code);
+    _exit(code);
 }
 
 bool IsPathLeadByte(unsigned char) { return false; }

@@ -13,6 +13,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,7 +26,11 @@ namespace win32 {
 namespace {
 constexpr DWORD kConsolePiece = 8192;  // UTF-16 units a console call takes at once
 constexpr wchar_t kCtrlZ = 0x1A;
+constexpr std::size_t kPipePiece = 4096;  // bytes a redirected write takes at once
+std::atomic<std::uint64_t> g_piecesWritten{0};
 }  // namespace
+
+std::uint64_t TextsWritten() { return g_piecesWritten.load(); }
 
 void InitConsole() {
     InitConsoleEvents();
@@ -95,9 +100,18 @@ void ConsoleWrite(Stream stream, const char* text) {
             std::fflush(f);
         }
     } else {
-        std::fprintf(f, "%s", text);
-        std::fflush(f);  // a log or a pipe gets each line at once
+        // A log or a pipe gets each line at once, in pieces that each tell the end that the
+        // output still moves (a slow reader is no stopped one).
+        for (std::size_t left = std::strlen(text); left > 0;) {
+            const std::size_t piece = std::min<std::size_t>(left, win32::kPipePiece);
+            std::fwrite(text, 1, piece, f);
+            std::fflush(f);
+            win32::g_piecesWritten.fetch_add(1);
+            text += piece;
+            left -= piece;
+        }
     }
+    win32::g_piecesWritten.fetch_add(1);
     _unlock_file(f);
 }
 

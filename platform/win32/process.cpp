@@ -8,7 +8,9 @@
 #include <cstdio>
 
 #include <atomic>
+#include <chrono>
 
+#include "platform/console_input.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -45,10 +47,15 @@ bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path)
 std::uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 namespace {
-constexpr DWORD kFlushWaitMs = 500;  // the most the end waits for the streams to take their bytes
+std::atomic<bool> g_flushed{false};
+// Flushes the standard streams and keeps their locks until the process has ended: a text under
+// way ends whole before the flush, and none starts after it, so the end cuts no line.
 DWORD WINAPI FlushStreams(LPVOID) {
+    _lock_file(stdout);
     std::fflush(stdout);
+    _lock_file(stderr);
     std::fflush(stderr);
+    g_flushed.store(true);
     return 0;
 }
 }  // namespace
@@ -65,12 +72,24 @@ void ExitProcess(std::int32_t code) {
     g_ending.store(true);
     // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
     // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
-    // not keep the process alive. What it could not take is left behind: the process is ending.
+    // not keep the process alive. The end waits while the output moves, and kStillMs once it
+    // does not; what it could not take then is left behind: the process is ending. With no
+    // thread to spare nothing is flushed here: every text was flushed as it was written.
     if (HANDLE flusher = ::CreateThread(nullptr, 0, FlushStreams, nullptr, 0, nullptr)) {
-        ::WaitForSingleObject(flusher, kFlushWaitMs);
+        std::uint64_t mark = input::OutputMark();
+        auto movedAt = input::StillSince();
+        while (!g_flushed.load()) {
+            ::WaitForSingleObject(flusher, 10);
+            const std::uint64_t now = input::OutputMark();
+            if (now != mark) {
+                mark = now;
+                movedAt = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - movedAt >=
+                       std::chrono::milliseconds(input::kStillMs)) {
+                break;
+            }
+        }
         ::CloseHandle(flusher);
-    } else {
-        FlushStreams(nullptr);
     }
     win32::RestoreConsole();
     // Immediate: no DLL detach runs while the worker may sit inside WinINet holding its locks.

@@ -17,6 +17,7 @@
 #undef GetProcessHeap
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -43,6 +44,9 @@ bool IsConsole(HANDLE handle);
 // the text cannot be converted or a write fails; unwritten (when given) then holds what was not
 // written, as GBK, and is empty after a whole write.
 bool WriteConsoleText(HANDLE console, const char* text, std::string* unwritten = nullptr);
+// A count that grows with every text and every piece of one written to the standard streams:
+// the output still moves (console.cpp).
+std::uint64_t TextsWritten();
 enum class ConsoleRead { NotAConsole, Line, End };
 // Reads one typed line from console as GBK, its line end "\n". End at the end of input (Ctrl-Z
 // Enter, or a console that cannot be read).

@@ -2,9 +2,12 @@
 """webmon.exe on a pseudo-terminal under wine, ended by Ctrl+C as a user ends it: while it waits
 for a line, while a fetch is under way, and (the core library's console program) while it waits
 for a key without echo. Each must end within 3 s with code 0, the end of input's, and keep
-every line it printed before, whole. And (the runtime's own small program) while a fatal error's
-box holds the main thread: the control event's own end, after its 3 s grace, with the error's
--1 (255 as wine hands it on), not the 0 of an end of input. Wine's console turns a typed Ctrl+C into CTRL_C_EVENT here,
+every line it printed before, whole. Then the console program reads a line, keys without echo
+and a line, each typed once the read before has answered: every key reaches the key read, none
+is echoed, and the last line read gets the last line. And (the runtime's own small program)
+while a fatal error's box holds the main thread: the control event's own end, after its 3 s
+grace, with the error's -1 (255 as wine hands it on), not the 0 of an end of input. Wine's
+console turns a typed Ctrl+C into CTRL_C_EVENT here,
 where its AllocConsole'd consoles send none (tests/monitor/webmon_console_test.cpp).
 
 Usage (under tests/fixtures/servers.py):
@@ -15,6 +18,7 @@ import pty
 import re
 import select
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -84,6 +88,31 @@ def whole_lines(text):
     return text == b'' or text.endswith(b'\n')
 
 
+def line_keys_line():
+    """The console program's line, keys without echo, line, typed in turn (pty_run.py)."""
+    folder = tempfile.mkdtemp(prefix='webmon-pty-')
+    try:
+        exe = os.path.join(folder, os.path.basename(CONSOLE_PROGRAM))
+        shutil.copy(CONSOLE_PROGRAM, exe)
+        typed = ','.join(part.hex() for part in (b'first\r', b'secret\r', b'last1\r'))
+        pty_run = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'fixtures',
+                               'pty_run.py')
+        env = dict(os.environ, LC_ALL='C.UTF-8')
+        out = subprocess.run([sys.executable, pty_run, typed] + LAUNCHER + [exe, 'linekeys'],
+                             cwd=folder, env=env, stdout=subprocess.PIPE, timeout=120).stdout
+        out = ESCAPES.sub(b'', out)
+        print('line, keys, line: output %r' % out[-200:])
+        failures = []
+        for expected in (b'line1=[first]', b'keys=[secret]', b'line2=[last1]'):
+            if expected not in out:
+                failures.append('line, keys, line: no %r in %r' % (expected, out[-200:]))
+        if out.count(b'secret') != 1:
+            failures.append('line, keys, line: a key echoed: %r' % out[-200:])
+        return failures
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     http = os.environ['WEBMON_HTTP']
     closed = os.environ['WEBMON_CLOSED']
@@ -134,9 +163,10 @@ def main():
                 failures.append('%s: the key read did not end empty: %r' % (what, out[-200:]))
         finally:
             shutil.rmtree(folder, ignore_errors=True)
+    failures += line_keys_line()
     for f in failures:
         print('FAILED: ' + f)
-    print('pty test: %d rows, %d failed' % (len(rows), len(failures)))
+    print('pty test: %d rows, %d failed' % (len(rows) + 1, len(failures)))
     return 1 if failures else 0
 
 

@@ -27,10 +27,12 @@ struct ChildOptions {
     double writeInputAfter = 0;  // with closeInputAfter: the input is written this long after
                                  // the start instead of at once
     double timeoutSeconds = 20;
-    std::vector<std::string> env;  // extra NAME=value entries
-    std::string workDir;           // empty: the parent's
-    bool outputUnread = false;     // true: standard output is a pipe that nobody reads (out stays
-                                   // empty), so the child's writes block once it is full
+    std::vector<std::string> env;   // extra NAME=value entries
+    std::string workDir;            // empty: the parent's
+    bool outputUnread = false;      // true: standard output is a pipe that nobody reads (out stays
+                                    // empty), so the child's writes block once it is full
+    bool outputReadSlowly = false;  // true: standard output is a pipe read 1,024 bytes every
+                                    // 10 ms (100 KB a second) into out
     // Texts looked for in the output as it comes: when each first appeared is in
     // ChildResult::seenAt. With closeInputOnceSeen, the input ends once all have appeared
     // (closeInputAfter, when set, is then the latest it ends).

@@ -50,7 +50,7 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
         posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
     }
     int outPipe[2] = {-1, -1};
-    if (options.outputUnread) {
+    if (options.outputUnread || options.outputReadSlowly) {
         if (pipe2(outPipe, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_addclose(&actions, outPipe[0]);
@@ -81,6 +81,20 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     posix_spawn_file_actions_destroy(&actions);
     if (inPipe[0] >= 0) close(inPipe[0]);
     if (outPipe[1] >= 0) close(outPipe[1]);
+    std::thread slowReader;
+    if (spawned == 0 && options.outputReadSlowly) {
+        slowReader = std::thread([from = outPipe[0], outPath] {
+            const int to = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            char piece[1024];
+            for (;;) {
+                const ssize_t n = read(from, piece, sizeof piece);
+                if (n <= 0) break;  // the child and all its threads have ended
+                if (write(to, piece, static_cast<std::size_t>(n)) < 0) {}
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            close(to);
+        });
+    }
     const auto since = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
@@ -124,6 +138,7 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     if (inPipe[1] >= 0) close(inPipe[1]);
+    if (slowReader.joinable()) slowReader.join();
     if (outPipe[0] >= 0) close(outPipe[0]);
 }
 

@@ -54,7 +54,7 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
                          nullptr);
     }
     HANDLE out = nullptr, outRead = nullptr;
-    if (options.outputUnread) {
+    if (options.outputUnread || options.outputReadSlowly) {
         CreatePipe(&outRead, &out, &inherit, 4096);
         SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     } else {
@@ -93,6 +93,21 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     CloseHandle(out);
     CloseHandle(err);
     hold.unlock();
+    std::thread slowReader;
+    if (ok && options.outputReadSlowly) {
+        slowReader = std::thread([from = outRead, outPath] {
+            const HANDLE to = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr);
+            char piece[1024];
+            DWORD n = 0;
+            while (::ReadFile(from, piece, sizeof piece, &n, nullptr) && n > 0) {
+                DWORD written = 0;
+                ::WriteFile(to, piece, n, &written, nullptr);
+                Sleep(10);
+            }
+            CloseHandle(to);  // the child and all its threads have ended
+        });
+    }
     const auto since = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
@@ -129,6 +144,7 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
         CloseHandle(pi.hThread);
     }
     if (inWrite) CloseHandle(inWrite);
+    if (slowReader.joinable()) slowReader.join();
     if (outRead) CloseHandle(outRead);
 }
 

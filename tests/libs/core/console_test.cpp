@@ -72,6 +72,15 @@ TEST(StandardInput, KeyReadWithoutEchoEndsAtEnter) {
     EXPECT_EQ(r.out.find("ab\r\nkeys"), std::string::npos) << "the keys are not echoed";
     r = RunChild(WEBMON_PYTHON, {WEBMON_FIXTURES "/pty_run.py", "0d", CONSOLE_PROGRAM, "keys"});
     EXPECT_NE(r.out.find("keys [] \r\n"), std::string::npos) << "Enter alone: the empty text";
+    // After a line read, and before another: every key typed, none echoed, and the line read
+    // after them gets the next line ("first", then "secret" as keys, then "last1").
+    r = RunChild(WEBMON_PYTHON,
+                 {WEBMON_FIXTURES "/pty_run.py", "66697273740d,7365637265740d,6c617374310d",
+                  CONSOLE_PROGRAM, "linekeys"});
+    EXPECT_NE(r.out.find("line1=[first]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("keys=[secret]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("line2=[last1]"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("secret"), r.out.find("keys=[secret]") + 6) << "a key echoed: " << r.out;
 }
 
 TEST(StandardInput, KeyReadWithoutEchoStopsAtItsMostBytes) {
