@@ -39,6 +39,7 @@ constinit const ConstantBlock kConstants = {
     T(text::kSuccess),
     T(text::kEmptyLine),
     T(text::kAccomplished),
+    T(text::kNoWorker),
 };
 
 const ProgramHeader kProgramHeader = {
@@ -122,7 +123,14 @@ std::int32_t StartupRoutine() {
         ArgInfo threadArgs[] = {
             PtrArg(kTagSubroutine, reinterpret_cast<const void*>(&WorkerThreadEntry)), NoArg(),
             NoArg()};
-        kServices.callLibraryCommand(threadlib::StartThread, 3, threadArgs, kThreadPosition);
+        ArgInfo started =
+            kServices.callLibraryCommand(threadlib::StartThread, 3, threadArgs, kThreadPosition);
+        // A monitor without its worker would answer the console and watch nothing, silently:
+        // a worker that cannot be made ends webmon as a fatal error does.
+        if (ArgInt(started) == 0) {
+            kServices.notify(kNotifyFatalError,
+                             reinterpret_cast<std::uintptr_t>(kConstants.noWorker.data()), 0, 0, 0);
+        }
     }
 
     for (;;) {

@@ -39,6 +39,7 @@ struct ConstantBlock {
     Text<sizeof text::kSuccess> success;
     Text<sizeof text::kEmptyLine> emptyLine;
     Text<sizeof text::kAccomplished> accomplished;
+    Text<sizeof text::kNoWorker> noWorker;
 };
 extern const ConstantBlock kConstants;
 extern const rt::ProgramHeader kProgramHeader;

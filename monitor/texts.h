@@ -48,5 +48,8 @@ inline constexpr char kEmptyLine[] =
     "\xBA\xAC\xCE\xDE\xD0\xA7\xB5\xC4\xBF\xD5\xD0\xD0\xA3\xAC\xD2\xD1\xCC\xF8\xB9\xFD\r\n";
 // Mission accomplished,
 inline constexpr char kAccomplished[] = "Mission accomplished,";
+// 创建监控线程失败!
+inline constexpr char kNoWorker[] =
+    "\xB4\xB4\xBD\xA8\xBC\xE0\xBF\xD8\xCF\xDF\xB3\xCC\xCA\xA7\xB0\xDC!";
 
 }  // namespace monitor::text

@@ -124,8 +124,12 @@ std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry) {
 }
 
 std::int32_t ExitStep() {
+    // The main thread's end (its input ended, say) while another thread reports a fatal error,
+    // its box still up, is that error's end: no cleanup routine, and -1.
+    const bool fatal = FatalErrorUnderWay();
+    if (fatal) Context().cleanupList.clear();
     ShutdownRuntime(0);
-    return 0;
+    return fatal ? -1 : 0;
 }
 
 void RunProgram(const ProgramHeader& header, ProgramEntryFn entry) {

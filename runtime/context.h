@@ -94,7 +94,8 @@ RuntimeContext& Context();
 
 // The start-up step: module directory, hook slot 2, then ProgramEntry. Returns its result.
 std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry);
-// The exit step: ShutdownRuntime(0), then 0.
+// The exit step: ShutdownRuntime(0), then 0; while a fatal error is being reported on another
+// thread, its cleanup routines discarded first, then -1.
 std::int32_t ExitStep();
 // What main() does: InitProcess, StartupStep, ExitStep, then ends the process with the code.
 [[noreturn]] void RunProgram(const ProgramHeader& header, ProgramEntryFn entry);

@@ -60,7 +60,10 @@ constexpr const char* kMessages[] = {
 };
 
 std::atomic<ErrorHook> g_hook{nullptr};
-std::atomic<bool> g_hookRunning{false};
+// The thread reporting a fatal error, 0 while none is. (An atomic, not a thread_local: a
+// thread_local may itself be allocated on first use, and the heap may be what ran out.)
+std::atomic<std::uint32_t> g_reporter{0};
+std::atomic<bool> g_hookRunning{false};  // set by the reporting thread around its hook call
 
 }  // namespace
 
@@ -103,12 +106,29 @@ std::string FatalErrorText(const char* text, std::int32_t code) {
 
 void SetErrorHook(ErrorHook hook) { g_hook.store(hook); }
 
+bool FatalErrorUnderWay() { return g_reporter.load() != 0; }
+
 void ReportFatalError(const char* text, std::int32_t code) {
+    // One report at a time. A fatal error on the way out of a report (a library's end, an
+    // allocation) ends the process at once rather than recurse; one inside the error hook shows
+    // its box without the hook; another thread's waits for the report under way to end the
+    // process.
+    const std::uint32_t self = plat::CurrentThreadId();
+    std::uint32_t none = 0;
+    bool fromHook = false;
+    if (!g_reporter.compare_exchange_strong(none, self)) {
+        if (none != self) {
+            for (;;) plat::Sleep(1000);
+        }
+        if (!g_hookRunning.load()) plat::ExitProcess(-1);
+        fromHook = true;
+    }
     RuntimeContext& ctx = Context();
     ctx.eventSuppression.fetch_add(1);
     bool handled = false;
     ErrorHook hook = g_hook.load();
-    if (hook && !g_hookRunning.exchange(true)) {
+    if (hook && !fromHook) {
+        g_hookRunning.store(true);
         handled = hook(code, text) != 0;
         g_hookRunning.store(false);
     }

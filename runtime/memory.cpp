@@ -91,17 +91,8 @@ void SvcFree(void* block) {
 }
 
 void ReportAllocFailure(std::int64_t size) {
-    // The report takes nothing from the heap; should something on its way still fail (a
-    // library's end, say), the thread that is reporting ends the process at once rather than
-    // recurse, and any other thread waits for the report under way to end the process. (An
-    // atomic, not a thread_local: a thread_local may itself be allocated on first use.)
-    static std::atomic<std::uint32_t> reporter{0};
-    const std::uint32_t self = plat::CurrentThreadId();
-    std::uint32_t none = 0;
-    if (!reporter.compare_exchange_strong(none, self)) {
-        if (none == self) plat::ExitProcess(-1);
-        for (;;) plat::Sleep(1000);
-    }
+    // Nothing here takes from the heap; ReportFatalError keeps a failure on its own way out
+    // from recursing.
     char message[100];
     std::snprintf(message, sizeof message, kAllocFailed, size);
     ReportFatalError(message, 0);

@@ -2,6 +2,7 @@
 #include "runtime/registry.h"
 
 #include <cstring>
+#include <string>
 
 #include "runtime/context.h"
 #include "runtime/errors.h"
@@ -41,15 +42,19 @@ std::int32_t NumberToInt32(const ArgInfo& arg) {
     return value;
 }
 
+// The caller's buffer has no size of its own: it is a path buffer, kPathIntoBufferSize bytes.
+// A path that does not fit is written as the empty text, never cut: a cut path names another
+// folder.
 void WritePathInto(std::uintptr_t selector, char* buffer) {
     const RuntimeContext& ctx = Context();
+    std::string path;
     if (selector == kPathRunDirectory || selector == kPathProgramDirectory) {
-        std::strcpy(buffer, JoinPath(ctx.programDirectory, "").c_str());
+        path = JoinPath(ctx.programDirectory, "");
     } else if (selector == kPathProgramFileName) {
-        std::strcpy(buffer, ctx.programFileName ? ctx.programFileName : "");
-    } else {
-        buffer[0] = '\0';
+        path = ctx.programFileName ? ctx.programFileName : "";
     }
+    if (path.size() >= kPathIntoBufferSize) path.clear();
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 //  3. LibraryDescriptor is 36 words, a pointer-sized word per field (36 x 4 bytes on 32-bit).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/value.h"
@@ -60,6 +61,9 @@ enum PathSelector : std::uintptr_t {
     kPathProgramDirectory = 2001,  // the same
     kPathProgramFileName = 2002,   // the program file's name
 };
+// The size of the caller's buffer for kSysPathInto: a path buffer of the platform (MAX_PATH). A
+// path that does not fit, terminator included, is written as the empty text.
+constexpr std::size_t kPathIntoBufferSize = 260;
 
 // The flags word of a library data-type record, as kSysTypeFlags reads it.
 enum DataTypeFlags : std::uint32_t {

@@ -158,6 +158,7 @@ std::uint64_t SvcNotify(std::int32_t code, std::uintptr_t a, std::uintptr_t b, s
     case kNotifyGetProperty: return 0;  // window runtime: no components in a console program
     case kNotifySetProperty: return 0;
     case kNotifyInitRuntime: InitRuntime(); return 0;
+    case kNotifyFatalError: ReportFatalError(reinterpret_cast<const char*>(a), 0);
     default: return 0;
     }
 }

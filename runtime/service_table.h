@@ -34,6 +34,7 @@ enum NotifyCode : std::int32_t {
     kNotifyGetProperty = 4,   // window runtime
     kNotifySetProperty = 5,   // window runtime
     kNotifyInitRuntime = 6,
+    kNotifyFatalError = 7,  // text: the fatal error box with that text (no code); never returns
 };
 
 // Slots 0 and 9 never return; the attribute cannot be written on a pointer, so it is said here

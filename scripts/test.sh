@@ -195,30 +195,7 @@ layers() {
 # else, an installed webmon service among them, are none of this command's business. Any found
 # after the suites is named, then ended, and the step fails.
 leftovers() {
-  python3 - "$WEBMON_TEST_RUN" <<'PY'
-import os, signal, sys
-mark = ('WEBMON_TEST_RUN=' + sys.argv[1]).encode()
-left = []
-for pid in filter(str.isdigit, os.listdir('/proc')):
-    if int(pid) == os.getpid():
-        continue
-    try:
-        with open('/proc/%s/environ' % pid, 'rb') as f:
-            marked = mark in f.read().split(b'\0')
-        with open('/proc/%s/cmdline' % pid, 'rb') as f:
-            command = f.read().replace(b'\0', b' ').decode(errors='replace').strip()
-    except OSError:  # ended meanwhile, or not ours to read
-        continue
-    if marked:
-        left.append((int(pid), command))
-for pid, command in left:
-    print('left running: %d %s' % (pid, command))
-    try:
-        os.kill(pid, signal.SIGKILL)
-    except OSError:
-        pass
-sys.exit(1 if left else 0)
-PY
+  python3 scripts/leftovers.py "$WEBMON_TEST_RUN"
 }
 
 mode=${1:-all}

@@ -92,7 +92,11 @@ std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8) {
 }  // namespace posix
 
 void InitProcess() {
-    signal(SIGPIPE, SIG_IGN);      // a closed pipe must not end the monitor
+    signal(SIGPIPE, SIG_IGN);  // a closed pipe must not end the monitor
+    // Nor a file-size limit (ulimit -f): a write past it fails with EFBIG, an output failure
+    // like any other, and webmon goes on.
+    signal(SIGXFSZ, SIG_IGN);
+    posix::InitWaysOut();
     std::setlocale(LC_CTYPE, "");  // only the character set; numbers keep the C format
     const bool utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
     if (utf8) {
@@ -208,11 +212,13 @@ int ConsoleReadKey() {
     raw.c_iflag &= static_cast<tcflag_t>(~(ICRNL | INLCR));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    posix::HoldTerminal(fd, {saved});  // put back on every way out, should one come now
     tcsetattr(fd, TCSANOW, &raw);
     unsigned char byte = 0;
     std::size_t got = 0;
     const bool read = posix::ReadFully(fd, &byte, 1, &got);
     tcsetattr(fd, TCSANOW, &saved);
+    posix::ReleaseTerminal();
     close(fd);
     if (!read || got != 1) return -1;
     return byte == '\n' ? 0x0D : byte;  // Enter ends the read as the carriage return does

@@ -1,6 +1,8 @@
 // Shared pieces of the POSIX stand-ins (not part of the platform interface).
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
 #include <string>
 
@@ -41,6 +43,17 @@ std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8);
 // end under way). A thread that would end the process another way then leaves it alone.
 bool ProcessEnding();
 void MarkProcessEnding();
+// The terminal's mode while webmon changes it (the key read turns echo and line editing off):
+// HoldTerminal records the mode to put back, ReleaseTerminal says it is back. Every way out
+// puts a held mode back: ExitProcess, std::terminate, abort and the signals that end the
+// process (InitWaysOut installs what it takes).
+struct TerminalMode {
+    termios mode;
+};
+void HoldTerminal(int fd, const TerminalMode& saved);
+void ReleaseTerminal();
+void RestoreTerminal();  // async-signal-safe
+void InitWaysOut();      // once, from InitProcess
 // True when the console speaks UTF-8 (decided once in InitProcess from LC_CTYPE).
 bool ConsoleIsUtf8();
 // True when the descriptor is the journal's stream that systemd gave the service

@@ -4,15 +4,19 @@
 //  - the heap is the C library's; a request above 2 GB fails as it does in a 32-bit process;
 //  - COM and Windows Sockets need no start-up.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "platform/console_input.h"
 #include "platform/platform.h"
@@ -72,6 +76,24 @@ bool SetCurrentDirectory(const char* path) {
     return chdir(posix::NativePath(path).c_str()) == 0;
 }
 
+namespace {
+// Standard descriptors that start closed are opened on the null device before any other code
+// of the program runs (the earliest constructor): the next file or socket opened would take
+// the number, and the console's reads and writes would reach it (the TLS library's
+// configuration read as typed lines, say, or the usage text written into a connection).
+// Closed input then reads as the end of input, closed output takes every byte.
+__attribute__((constructor(101))) void HoldStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", O_RDWR);  // the lowest free number: fd itself
+        if (opened > fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+}  // namespace
+
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
 namespace {
@@ -120,8 +142,68 @@ std::atomic<bool> g_ending{false};
 bool posix::ProcessEnding() { return g_ending.load(); }
 void posix::MarkProcessEnding() { g_ending.store(true); }
 
+// ---- Ways out: the terminal's mode put back ----------------------------------------------------
+
+namespace {
+std::atomic<int> g_terminal{-1};  // the descriptor whose mode is held, or -1
+termios g_terminalMode;           // its mode to put back, written before g_terminal
+std::terminate_handler g_previousTerminate = nullptr;
+
+// The signals that end the process by default, each with the action that was there before.
+constexpr int kEndingSignals[] = {SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+                                  SIGSEGV, SIGBUS, SIGFPE,  SIGILL};
+struct sigaction g_previousAction[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+
+// The mode back, then the action that was there before: raised again for a signal sent (by
+// kill, raise or abort: si_code 0 or below), met again for a fault when the faulting
+// instruction runs once more.
+void OnEndingSignal(int signal, siginfo_t* info, void*) {
+    posix::RestoreTerminal();
+    for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+        if (kEndingSignals[i] != signal) continue;
+        sigaction(signal, &g_previousAction[i], nullptr);
+        const bool fault =
+            signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+        if (!fault || !info || info->si_code <= 0) raise(signal);  // delivered once this returns
+    }
+}
+
+// An exception that nobody catches, on any thread: the mode back, then the handling that was
+// there before (the C++ library's report, then abort).
+[[noreturn]] void OnTerminate() {
+    posix::RestoreTerminal();
+    if (g_previousTerminate) g_previousTerminate();
+    std::abort();
+}
+}  // namespace
+
+void posix::HoldTerminal(int fd, const TerminalMode& saved) {
+    g_terminalMode = saved.mode;
+    g_terminal.store(fd);
+}
+void posix::ReleaseTerminal() { g_terminal.store(-1); }
+void posix::RestoreTerminal() {
+    const int fd = g_terminal.exchange(-1);
+    if (fd >= 0) tcsetattr(fd, TCSANOW, &g_terminalMode);
+}
+
+void posix::InitWaysOut() {
+    g_previousTerminate = std::set_terminate(OnTerminate);
+    for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+        struct sigaction action {};
+        action.sa_sigaction = OnEndingSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_SIGINFO;
+        sigaction(kEndingSignals[i], &action, &g_previousAction[i]);
+        if (g_previousAction[i].sa_handler == SIG_IGN) {
+            sigaction(kEndingSignals[i], &g_previousAction[i], nullptr);  // ignored stays so
+        }
+    }
+}
+
 void ExitProcess(std::int32_t code) {
     g_ending.store(true);
+    posix::RestoreTerminal();
     // The streams are flushed on a thread of their own (or, with none to spare, here as soon as
     // no other thread holds them): a reader that stopped reading leaves a write blocked, maybe
     // another thread's holding the stream's lock, and such a stream must not keep the process

@@ -5,10 +5,17 @@
 //     is (the console's own input, CONIN$, holds the mode): a selection made with the mouse would
 //     hold every thread that writes to the console, the worker's result lines among them, until
 //     it ends. Text is still copied with the window menu's Edit > Mark.
-//  2. The user's mode comes back on every way out: the end, a fatal error, a control event, and
-//     a crash (an unhandled exception puts it back before Windows' own handling goes on). A
-//     forced kill (TerminateProcess, taskkill /F) runs no code of webmon's and leaves it off.
+//  2. The user's mode comes back on every way out: the end, a fatal error, a control event, a
+//     crash (an unhandled exception puts it back before Windows' own handling goes on), a C++
+//     exception that nobody catches, on any thread (std::terminate: the C++ library's report,
+//     then abort), and abort itself (SIGABRT: the C runtime's message, then the end with code
+//     3). A forced kill (TerminateProcess, taskkill /F) runs no code of webmon's and leaves it
+//     off.
 #include "platform/win32/win32_internal.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <exception>
 
 namespace plat::win32 {
 
@@ -24,6 +31,15 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
     RestoreConsole();
     return g_previousFilter ? g_previousFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
+
+// The ways out that pass by the filter: the mode back, then the handling that was there before.
+std::terminate_handler g_previousTerminate = nullptr;
+[[noreturn]] void OnTerminate() {
+    RestoreConsole();
+    if (g_previousTerminate) g_previousTerminate();
+    std::abort();
+}
+void OnAbort(int) { RestoreConsole(); }  // the C runtime goes on to end the process
 }  // namespace
 
 void InitConsoleMode() {
@@ -38,6 +54,8 @@ void InitConsoleMode() {
         g_modeConsole = input;
         g_savedMode = mode;
         g_previousFilter = ::SetUnhandledExceptionFilter(OnCrash);
+        g_previousTerminate = std::set_terminate(OnTerminate);
+        std::signal(SIGABRT, OnAbort);
     } else if (input != INVALID_HANDLE_VALUE) {
         ::CloseHandle(input);
     }

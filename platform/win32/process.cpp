@@ -62,9 +62,11 @@ DWORD WINAPI FlushStreams(LPVOID) {
 
 namespace {
 std::atomic<bool> g_ending{false};
+std::atomic<bool> g_fatal{false};
 }  // namespace
-bool win32::ProcessEnding() { return g_ending.load(); }
-void win32::MarkProcessEnding() { g_ending.store(true); }
+bool win32::ProcessEnding() { return g_ending.load() || g_fatal.load(); }
+void win32::MarkProcessEnding() { g_fatal.store(true); }
+bool win32::FatalEnding() { return g_fatal.load(); }
 
 void ExitProcess(std::int32_t code) {
     g_ending.store(true);
@@ -95,7 +97,31 @@ void ExitProcess(std::int32_t code) {
     ::ExitProcess(static_cast<UINT>(code));
 }
 
+namespace {
+// A standard handle that is missing (null: a process started without one, GetStdHandle's
+// documented answer) or names nothing (a value the parent passed that is no open handle here,
+// which the next handle opened could receive) is set to the null device, before webmon opens
+// anything: reads then meet the end of input and writes go nowhere, and never reach a handle
+// of webmon's own (the console's input it opens, a connection).
+void HoldStandardHandles() {
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = ::GetStdHandle(which);
+        if (handle && handle != INVALID_HANDLE_VALUE) {
+            ::SetLastError(NO_ERROR);
+            if (::GetFileType(handle) != FILE_TYPE_UNKNOWN || ::GetLastError() == NO_ERROR) {
+                continue;
+            }
+        }
+        const HANDLE null =
+            ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
+        if (null != INVALID_HANDLE_VALUE) ::SetStdHandle(which, null);
+    }
+}
+}  // namespace
+
 void InitProcess() {
+    HoldStandardHandles();
     // Texts carry their own CR LF: no "\r\r\n" on a redirected output.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);

@@ -64,7 +64,10 @@ HANDLE InputEnded();
 // True once the process has begun to end: ExitProcess called, or the error box shown (a fatal
 // end under way). A thread that would end the process another way then leaves it alone.
 bool ProcessEnding();
-void MarkProcessEnding();
+void MarkProcessEnding();  // the error box's: a fatal end under way
+// True once the error box has been shown: an end from elsewhere (a control event) is then the
+// fatal error's, with -1.
+bool FatalEnding();
 // True while the main thread dispatches messages as it waits for the console: a thread that
 // asks it to end the program then ends it itself, as when the main thread dispatched nothing.
 bool DispatchingForConsole();

@@ -280,6 +280,92 @@ TEST_F(Webmon, EndOfInputDuringARequestEndsAtOnce) {
     EXPECT_EQ(r.out, Banner("30"));
 }
 
+// The process's edges: no standard input at all (on Linux the next file or socket opened would
+// take descriptor 0, were it not held on the null device from the start: a library's
+// configuration or a connection read as typed lines; on Windows a null handle), and, set by
+// prlimit on Linux, no thread to spare for the worker (a fatal end, never
+// a run that watches nothing) and a file-size limit on the output file (a write failure like
+// any other, not the end by SIGXFSZ). Windows has no limit of either kind to set so.
+TEST_F(Webmon, TheProcessesEdgesEndItSoundly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool kSanitized = true;  // a sanitizer maps far more than a small address space
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    constexpr bool kSanitized = true;
+#else
+    constexpr bool kSanitized = false;
+#endif
+#else
+    constexpr bool kSanitized = false;
+#endif
+    // 创建监控线程失败!
+    const std::string noWorker =
+        "\xB4\xB4\xBD\xA8\xBC\xE0\xBF\xD8\xCF\xDF\xB3\xCC\xCA\xA7\xB0\xDC!";
+    // An https address too: its TLS library reads a configuration file at its start.
+    WebTxt("1\r\n" + Http("/ok") + "\r\nhttps://" + testing_support::Env("WEBMON_HTTPS") +
+           "/ok\r\n" + Closed() + "\r\n");
+    std::string lines;
+    for (int i = 0; i < 20; ++i) lines += "line\n";
+    const struct {
+        const char* name;
+        const char* shell;  // null: webmon run itself; else the Linux shell that runs it as "$0"
+                            // (prlimit's sizes in bytes: 28 MiB of address space, 1 KiB files)
+        std::string input;
+        int runs;
+    } kRows[] = {
+        {"standard input closed", nullptr, "", 30},  // before: 1 run in 12 read a file or hung
+        {"no thread to spare", "exec prlimit --as=29360128 \"$0\"", "", kSanitized ? 0 : 1},
+        {"a file-size limit of 1 KiB", "exec prlimit --fsize=1024 \"$0\"", lines, 1},
+    };
+    for (const auto& row : kRows) {
+        if (row.shell && testing_support::kExeSuffix[0] != '\0') continue;  // Windows
+        for (int run = 0; run < row.runs; ++run) {
+            SCOPED_TRACE(std::string(row.name) + ", run " + std::to_string(run));
+            ChildOptions options;
+            options.input = row.input;
+            options.inputClosed = !row.shell;
+            options.env = {"LC_ALL=C"};
+            options.timeoutSeconds = 15;
+            ChildResult r =
+                row.shell ? testing_support::RunChild("/bin/sh", {"-c", row.shell, exe_}, options)
+                          : testing_support::RunChild(exe_, {}, options);
+            ASSERT_FALSE(r.timedOut) << FirstBytes(r.out);
+            if (std::string(row.name) == "no thread to spare") {
+                EXPECT_EQ(r.exitCode, 255) << r.err;
+                EXPECT_EQ(r.out, Banner("1"));
+                EXPECT_NE(r.err.find(noWorker), std::string::npos) << r.err;
+            } else if (std::string(row.name) == "standard input closed") {
+                EXPECT_EQ(r.exitCode, 0) << r.err;
+                EXPECT_EQ(r.out.rfind(Banner("1"), 0), 0u) << FirstBytes(r.out);
+                EXPECT_EQ(Count(r.out, kUsage), 0) << "nothing read but the end of input";
+            } else {
+                EXPECT_EQ(r.exitCode, 0) << "no SIGXFSZ: " << r.err;
+                // Every byte up to the limit: the texts whole, but for the one the limit cuts.
+                ASSERT_EQ(r.out.size(), 1024u) << FirstBytes(r.out);
+                ASSERT_EQ(r.out.rfind(Banner("1"), 0), 0u) << FirstBytes(r.out);
+                std::size_t at = Banner("1").size();
+                while (at < r.out.size()) {
+                    if (r.out.compare(at, kUsage.size(), kUsage) == 0) {
+                        at += kUsage.size();
+                        continue;
+                    }
+                    if (kUsage.rfind(r.out.substr(at), 0) == 0) break;  // the usage text, cut
+                    const std::size_t end = r.out.find(kCrLf, at);
+                    if (end == std::string::npos) break;  // the last text, cut by the limit
+                    const std::string line = r.out.substr(at, end - at);
+                    EXPECT_TRUE(line.rfind(kSuccess, 0) == 0 || line.rfind(kFaild, 0) == 0 ||
+                                line.rfind("Mission accomplished,", 0) == 0)
+                        << "a whole line of the worker's: " << FirstBytes(line);
+                    at = end + kCrLf.size();
+                }
+                const std::string rest = r.out.substr(at);
+                EXPECT_TRUE(kUsage.rfind(rest, 0) == 0 || rest.find(kCrLf) == std::string::npos)
+                    << FirstBytes(rest);
+            }
+        }
+    }
+}
+
 // What the limits count, two webmons side by side (each takes about a minute): a page that
 // takes 50 s at 3,000 bytes a second, never silent for the 30 s receive time-out though one
 // block of it (100 KB) takes 34 s to arrive, is a success; an https host that accepts and never

@@ -4,10 +4,14 @@ for a line, while a fetch is under way, and (the core library's console program)
 for a key without echo. Each must end within 3 s with code 0, the end of input's, and keep
 every line it printed before, whole. Then the console program reads a line, keys without echo
 and a line, each typed once the read before has answered: every key reaches the key read, none
-is echoed, and the last line read gets the last line. Wine's console turns a typed Ctrl+C into CTRL_C_EVENT here,
+is echoed, and the last line read gets the last line. And (the runtime's own small program)
+while a fatal error's box holds the main thread: the control event's own end, after its 3 s
+grace, with the error's -1 (255 as wine hands it on), not the 0 of an end of input. Wine's
+console turns a typed Ctrl+C into CTRL_C_EVENT here,
 where its AllocConsole'd consoles send none (tests/monitor/webmon_console_test.cpp).
 
-Usage (under tests/fixtures/servers.py): webmon_pty_test.py WEBMON_EXE CONSOLE_PROGRAM LAUNCHER...
+Usage (under tests/fixtures/servers.py):
+    webmon_pty_test.py WEBMON_EXE CONSOLE_PROGRAM LIFECYCLE_PROGRAM LAUNCHER...
 """
 import os
 import pty
@@ -19,9 +23,10 @@ import sys
 import tempfile
 import time
 
-WEBMON, CONSOLE_PROGRAM = sys.argv[1], sys.argv[2]
-LAUNCHER = sys.argv[3:]  # the wine launcher (scripts/wine-run)
+WEBMON, CONSOLE_PROGRAM, LIFECYCLE_PROGRAM = sys.argv[1], sys.argv[2], sys.argv[3]
+LAUNCHER = sys.argv[4:]  # the wine launcher (scripts/wine-run)
 END_WITHIN = 3.0
+BOX_END_WITHIN = 3.0 + END_WITHIN  # the control event's grace, then as any end
 ESCAPES = re.compile(rb'\x1b\[[0-9;?]*[A-Za-z]')
 
 
@@ -119,13 +124,15 @@ def main():
         ('a fetch under way', WEBMON,
          '60\r\nhttp://%s/silent?seconds=30\r\n' % http, b'\r\n', 1.0),
         ('waiting for a key without echo', CONSOLE_PROGRAM, None, b'', 1.5),
+        ("a fatal error's box up", LIFECYCLE_PROGRAM, None, b'', 3.0),
     ]
     for what, program, web_txt, ready, settle in rows:
         folder = tempfile.mkdtemp(prefix='webmon-pty-')
         try:
             exe = os.path.join(folder, os.path.basename(program))
             shutil.copy(program, exe)
-            args = ['keys'] if program == CONSOLE_PROGRAM else []
+            args = {CONSOLE_PROGRAM: ['keys'], LIFECYCLE_PROGRAM: ['error-main-real', '1']}.get(
+                program, [])
             if web_txt is not None:
                 with open(os.path.join(folder, 'web.txt'), 'wb') as f:
                     f.write(web_txt.encode())
@@ -134,6 +141,12 @@ def main():
                   (what, code, '%.2f' % took if took is not None else '-', out[-120:]))
             if took is None:
                 failures.append('%s: never ready (%r)' % (what, out[-200:]))
+                continue
+            if program == LIFECYCLE_PROGRAM:
+                if code != 255:
+                    failures.append('%s: exit code %s, not 255 (-1)' % (what, code))
+                if took > BOX_END_WITHIN:
+                    failures.append('%s: ended %.2f s after Ctrl+C' % (what, took))
                 continue
             if code != 0:
                 failures.append('%s: exit code %s, not 0' % (what, code))

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -114,9 +115,37 @@ std::uint32_t FailingWorker(std::uintptr_t code) {
     return 0;
 }
 
+// Ways out that pass by the runtime: an exception that nobody catches, and abort.
+std::uint32_t ThrowingWorker(std::uintptr_t) {
+    plat::Sleep(300);
+    throw std::runtime_error("nobody catches this");
+}
+std::uint32_t AbortingWorker(std::uintptr_t) {
+    plat::Sleep(300);
+    std::abort();
+}
+std::uint32_t CrashingWorker(std::uintptr_t) {
+    plat::Sleep(300);
+    volatile std::uintptr_t nowhere = 16;  // no page is mapped there
+    *reinterpret_cast<volatile int*>(nowhere) = 1;
+    return 0;
+}
+// Holds the console's mode changed while the other thread ends the process: a key read (the
+// terminal without echo on Linux; QuickEdit is off on Windows the whole time).
+std::uint32_t KeyReader(std::uintptr_t) {
+    plat::ConsoleReadKey();
+    return 0;
+}
+
 void ShowBoxOnStderr(const char* text, const char* caption) {
     std::fprintf(stderr, "[%s]%s", caption, text);
     std::fflush(stderr);
+}
+
+// A box that the user leaves up for a while.
+void ShowBoxSlowly(const char* text, const char* caption) {
+    ShowBoxOnStderr(text, caption);
+    plat::Sleep(2000);
 }
 
 std::int32_t Entry() {
@@ -161,13 +190,31 @@ std::int32_t Entry() {
         Say("reserved");
     } else if (g_mode == "exit") {
         kServices.exit(g_argument);
-    } else if (g_mode == "error-worker") {
+    } else if (g_mode == "throw-main") {
+        plat::CloseThreadHandle(plat::CreateThread(KeyReader, 0));
+        plat::Sleep(300);
+        throw std::runtime_error("nobody catches this");
+    } else if (g_mode == "throw-worker" || g_mode == "abort-worker" || g_mode == "error-key" ||
+               g_mode == "crash-worker" || g_mode == "key") {
+        // The main thread waits for a key while another thread ends the process ("key": nothing
+        // else happens).
         plat::SetErrorBoxSeam(ShowBoxOnStderr);
+        const plat::ThreadRoutine worker = g_mode == "throw-worker"   ? ThrowingWorker
+                                           : g_mode == "abort-worker" ? AbortingWorker
+                                           : g_mode == "crash-worker" ? CrashingWorker
+                                           : g_mode == "error-key"    ? FailingWorker
+                                                                      : nullptr;
+        if (worker) plat::CloseThreadHandle(plat::CreateThread(worker, 1));
+        plat::ConsoleReadKey();
+        Say("key read");
+    } else if (g_mode == "error-worker" || g_mode == "error-worker-input-ends") {
+        // The input never ends, or ends while the worker's box is still up.
+        plat::SetErrorBoxSeam(g_mode == "error-worker" ? ShowBoxOnStderr : ShowBoxSlowly);
         plat::ThreadHandle t =
             plat::CreateThread(FailingWorker, static_cast<std::uintptr_t>(g_argument));
         plat::CloseThreadHandle(t);
         char line[100];
-        while (plat::ConsoleReadLine(line, sizeof line)) {}  // blocks: input never ends
+        while (plat::ConsoleReadLine(line, sizeof line)) {}
         Say("input ended");
     }
     kServices.endProgram();

@@ -110,7 +110,90 @@ TEST(Lifecycle, RuntimeErrorOnAWorkerEndsTheProcessWhileMainBlocksOnInput) {
     EXPECT_EQ(r.out.find("input ended"), std::string::npos);
 }
 
-#ifndef _WIN32
+TEST(Lifecycle, TheInputsEndWhileAWorkersBoxIsUpIsTheFatalEnd) {
+    ChildOptions options;
+    options.closeInputAfter = 0.8;  // the worker's box is up from 0.3 s to 2.3 s
+    ChildResult r = RunProgram({"error-worker-input-ends", "1"}, options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, kExitMinusOne) << r.out;
+    EXPECT_NE(r.err.find(kCodePart + "1\r\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("cleanup"), std::string::npos) << r.out;
+    EXPECT_LT(r.seconds, 5.0);
+}
+
+// Every way out gives the console back as the user had it, also the ways that pass by the
+// runtime: an exception that nobody catches (the C++ library's report, then abort) on either
+// thread, abort, and a fatal error on another thread; each while the console is held (a key
+// read waits on the other thread: on Linux that turns the terminal's echo and line editing
+// off, on Windows QuickEdit is off the whole time).
+struct WayOut {
+    const char* mode;
+    const char* said;  // on standard error, before the end
+};
+const WayOut kWaysOut[] = {
+    {"throw-main", "nobody catches this"},
+    {"throw-worker", "nobody catches this"},
+    {"abort-worker", ""},
+    {"error-key", "\xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB\xA3\xBA"},  // 错误代码：
+};
+
+#ifdef _WIN32
+TEST(Lifecycle, EveryWayOutGivesTheUserTheirConsoleModeBack) {
+    ::FreeConsole();
+    ASSERT_TRUE(::AllocConsole()) << ::GetLastError();
+    const HANDLE input =
+        ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(input, INVALID_HANDLE_VALUE);
+    const DWORD userMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                           ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
+    for (const WayOut& way : kWaysOut) {
+        SCOPED_TRACE(way.mode);
+        ASSERT_TRUE(::SetConsoleMode(input, userMode));
+        ChildResult r = RunProgram({way.mode});
+        ASSERT_FALSE(r.timedOut);
+        // abort's end: code 3, the C runtime's; a fatal error's: -1.
+        EXPECT_EQ(r.exitCode, std::string(way.mode) == "error-key" ? kExitMinusOne : 3);
+        EXPECT_NE(r.err.find(way.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("key read"), std::string::npos);
+        DWORD mode = 0;
+        ::GetConsoleMode(input, &mode);
+        EXPECT_EQ(mode & ENABLE_QUICK_EDIT_MODE, static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE))
+            << "the user's mode given back";
+    }
+    ::CloseHandle(input);
+}
+#else
+TEST(Lifecycle, EveryWayOutGivesTheUserTheirTerminalModeBack) {
+    struct Row {
+        WayOut way;
+        const char* typed;  // hex, typed at 0.5 s
+        const char* end;    // as pty_run.py tells it
+    };
+    std::vector<Row> rows;
+    for (const WayOut& way : kWaysOut) {
+        // abort's end: SIGABRT; a fatal error's: -1.
+        rows.push_back(
+            {way, "", std::string(way.mode) == "error-key" ? "[exit 255 " : "[exit -6 "});
+    }
+    // Linux's own: Ctrl+C typed (SIGINT) while the key read waits, and a worker's crash (SIGSEGV;
+    // a sanitizer's build reports and ends it its own way).
+    rows.push_back({{"key", ""}, "03", "[exit -2 "});
+    rows.push_back({{"crash-worker", ""}, "", "[exit "});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.way.mode);
+        ChildResult r = RunChild(
+            WEBMON_PYTHON,
+            {WEBMON_FIXTURES "/pty_run.py", "--modes", row.typed, LIFECYCLE_PROGRAM, row.way.mode},
+            {});
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_NE(r.out.find(row.end), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(" echo 1 icanon 1]"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(row.way.said), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("key read"), std::string::npos) << r.out;
+    }
+}
+
 TEST(Lifecycle, ErrorBoxGoesToStandardErrorOnLinux) {
     ChildOptions options;
     options.env = {"LC_ALL=C"};

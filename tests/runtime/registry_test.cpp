@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "runtime/context.h"
@@ -47,6 +48,22 @@ TEST(NotifySystem, PathIntoWritesTheSelectedPath) {
         char buffer[32] = "garbage";
         NotifySystem(kSysPathInto, row.selector, reinterpret_cast<std::uintptr_t>(buffer));
         EXPECT_STREQ(buffer, row.path) << row.selector;
+    }
+    // The buffer's size is the path buffer's: a path that fills it is written whole, a longer
+    // one as the empty text, and nothing lands past the buffer.
+    const struct {
+        std::size_t length;  // of the directory; the path adds its closing separator
+        bool fits;
+    } lengths[] = {
+        {kPathIntoBufferSize - 2, true}, {kPathIntoBufferSize - 1, false}, {4000, false}};
+    for (const auto& row : lengths) {
+        std::string longDirectory(row.length, 'd');
+        ctx.programDirectory = longDirectory.data();
+        char buffer[kPathIntoBufferSize + 1];
+        std::memset(buffer, 'x', sizeof buffer);
+        NotifySystem(kSysPathInto, kPathRunDirectory, reinterpret_cast<std::uintptr_t>(buffer));
+        EXPECT_STREQ(buffer, row.fits ? (longDirectory + "\\").c_str() : "") << row.length;
+        EXPECT_EQ(buffer[kPathIntoBufferSize], 'x') << row.length;
     }
     ctx.programDirectory = savedDirectory;
     ctx.programFileName = savedName;

@@ -21,6 +21,8 @@ struct ChildResult {
 struct ChildOptions {
     std::string input;           // bytes on standard input
     bool holdInputOpen = false;  // true: input never ends while the child runs
+    bool inputClosed = false;    // true: no standard input at all (Linux: descriptor 0 closed;
+                                 // Windows: a null standard input handle)
     double closeInputAfter = 0;  // > 0: input is written at once, its end comes after this long
     double writeInputAfter = 0;  // with closeInputAfter: the input is written this long after
                                  // the start instead of at once

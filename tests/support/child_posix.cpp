@@ -38,7 +38,9 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
-    if (piped) {
+    if (options.inputClosed) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    } else if (piped) {
         // Close-on-exec: a child that another thread starts meanwhile must not hold this pipe
         // (dup2 gives the child its own end without the flag).
         if (pipe2(inPipe, O_CLOEXEC) != 0) return;

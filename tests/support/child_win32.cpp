@@ -44,7 +44,9 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE in = nullptr, inWrite = nullptr;
     const bool piped = options.holdInputOpen || options.closeInputAfter > 0;
-    if (piped) {
+    if (options.inputClosed) {
+        in = nullptr;  // GetStdHandle's answer in the child: no standard input
+    } else if (piped) {
         CreatePipe(&in, &inWrite, &inherit, 1 << 16);
         SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     } else {
@@ -87,7 +89,7 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
                              environment.empty() ? nullptr : environment.data(),
                              options.workDir.empty() ? nullptr : options.workDir.c_str(), &si, &pi);
-    CloseHandle(in);
+    if (in) CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
     hold.unlock();
