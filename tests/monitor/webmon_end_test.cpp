@@ -120,7 +120,9 @@ TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
                 std::filesystem::perm_options::add);
             options.input = row.input;
             options.closeInputAfter = row.endAt;
-            options.env = {"LC_ALL=C"};
+            // (The leak checker of a sanitized build stops the world with a thread of its own
+            // at the exit, which the limit refuses: it is webmon's end that is looked at here.)
+            options.env = {"LC_ALL=C", "LSAN_OPTIONS=detect_leaks=0"};
             r = testing_support::RunChild("/usr/bin/setpriv",
                                           {"--reuid=65534", "--regid=65534", "--clear-groups",
                                            "/usr/bin/prlimit", "--nproc=3", exe_},
@@ -133,7 +135,7 @@ TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
             continue;
         }
         EXPECT_FALSE(r.timedOut) << row.what;
-        EXPECT_EQ(r.exitCode, 0) << row.what;
+        EXPECT_EQ(r.exitCode, 0) << row.what << ": " << r.err.substr(0, 300);
         EXPECT_LT(r.seconds, row.endAt + row.endsWithin) << row.what;
     }
 }
