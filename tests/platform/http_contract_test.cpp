@@ -191,6 +191,10 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
         {"deflate", "body read to the close", nullptr},
         // Wine's WinINet takes the first Transfer-Encoding line alone and reads chunks: none.
         {"chunked-then-identity", "body read to the close", ""},
+        // Chunks that break, or that the close cuts short, fail the read: never a body cut
+        // where it broke, also where libcurl would read to the close.
+        {"chunked-with-parameter-broken", "<failed>", nullptr},
+        {"chunked-with-parameter-cut", "<failed>", nullptr},
     };
     for (const auto& row : rows) {
         const char* expected = wine && row.wine ? row.wine : row.body;
