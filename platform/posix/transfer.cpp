@@ -218,10 +218,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
     }
     if (r->raw) return TakeRaw(r, data, bytes);
     if (r->framing == posix::Framing::Chunked) {
+        if (r->phase == Phase::Done) return 0;  // the chunks broke: ended here, libcurl stops
         r->decoded.clear();
-        r->chunks.Take(data, bytes, r->decoded);  // libcurl ends the transfer where it breaks
+        // libcurl may read to the close where the head names chunked as it does not (with a
+        // parameter): the chunks' own break is then the only one, and ends the transfer.
+        const bool whole = r->chunks.Take(data, bytes, r->decoded);
         Deliver(r, r->decoded.data(), r->decoded.size());
-        return bytes;
+        if (whole) return bytes;
+        End(r, CURLE_RECV_ERROR);
+        return 0;
     }
     Deliver(r, data, bytes);
     return bytes;
@@ -392,10 +397,14 @@ bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
 
 // How a transfer ended, by the response's own end: libcurl's word, but for a body that ends
 // at the close where libcurl looked for chunks (the close is its end), and a response read
-// here that the close cut short.
+// here, or chunks undone here, that the close cut short.
 CURLcode Judged(const Request* r, CURLcode result) {
     if (r->raw)
         return result == CURLE_OK && !r->rawResponse.WholeAtClose() ? CURLE_PARTIAL_FILE : result;
+    if (r->head.complete && r->framing == posix::Framing::Chunked && result == CURLE_OK &&
+        !r->chunks.Done()) {
+        return CURLE_PARTIAL_FILE;
+    }
     if (r->head.complete && r->framing == posix::Framing::ToClose && result == CURLE_PARTIAL_FILE) {
         return CURLE_OK;
     }

@@ -191,6 +191,11 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
         {"deflate", "body read to the close", nullptr},
         // Wine's WinINet takes the first Transfer-Encoding line alone and reads chunks: none.
         {"chunked-then-identity", "body read to the close", ""},
+        // Chunks that break, or that the close cuts short, fail the read: never a body cut
+        // where it broke, also where libcurl would read to the close. Wine's WinINet takes
+        // only a value of exactly "chunked" for chunks and reads these to the close.
+        {"chunked-with-parameter-broken", "<failed>", "5\r\nhelloXXXXX the rest"},
+        {"chunked-with-parameter-cut", "<failed>", "5\r\nhello\r\n6\r\n wo"},
     };
     for (const auto& row : rows) {
         const char* expected = wine && row.wine ? row.wine : row.body;
