@@ -11,7 +11,9 @@
 //  3. At the end of input every line read before it is still handed out, and the main thread
 //     ends webmon as always. The reader forces the end (code 0) only when the main thread
 //     cannot go on: kStillMs without a line taken and without a byte taken by the output's
-//     reader. A slow reader of the output is no stopped one.
+//     reader, while a write is under way (the main thread's, or the worker's that holds the
+//     stream it waits for). A slow reader of the output is no stopped one, and a main thread
+//     that the system merely did not run for a while (a loaded machine) is in no write.
 //  4. Only the main thread calls ConsoleReadLine.
 #include <algorithm>
 #include <atomic>
@@ -43,6 +45,8 @@ struct Reader {
     std::size_t Held() const { return queued.size() - head; }
 };
 
+std::atomic<int> g_writesUnderWay{0};
+
 // Set once by the reader, before it ends the process for the main thread.
 std::atomic<bool> g_still{false};
 std::chrono::steady_clock::time_point g_stillSince;
@@ -57,7 +61,7 @@ void WatchTheEnd(Reader& reader, std::unique_lock<std::mutex>& hold) {
                                 [&] { return reader.endTaken || reader.taken != taken; });
         if (reader.endTaken) return;  // the main thread ends webmon itself
         const std::uint64_t now = OutputMark();
-        if (reader.taken == taken && now == mark) break;
+        if (reader.taken == taken && now == mark && g_writesUnderWay.load() > 0) break;
         taken = reader.taken;
         mark = now;
     }
@@ -116,6 +120,9 @@ Reader* StartReader(int size) {
     return reader;
 }
 }  // namespace
+
+WriteUnderWay::WriteUnderWay() { g_writesUnderWay.fetch_add(1); }
+WriteUnderWay::~WriteUnderWay() { g_writesUnderWay.fetch_sub(1); }
 
 std::chrono::steady_clock::time_point StillSince() {
     return g_still.load() ? g_stillSince : std::chrono::steady_clock::now();

@@ -120,6 +120,7 @@ void ConsoleWrite(Stream stream, const char* text) {
             std::fwrite(bytes, 1, n, f);
         }
     };
+    const input::WriteUnderWay writing;
     flockfile(f);
     if (!error && posix::g_outputIsJournal) {
         // Line by line, each begun with its priority (invariant 2). LF is never the second

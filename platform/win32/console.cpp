@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/console_input.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -90,6 +91,7 @@ ConsoleRead ReadConsoleLine(HANDLE console, std::string* line) {
 
 void ConsoleWrite(Stream stream, const char* text) {
     FILE* f = stream == Stream::Error ? stderr : stdout;
+    const input::WriteUnderWay writing;
     _lock_file(f);
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
     if (win32::IsConsole(handle)) {
