@@ -17,7 +17,7 @@ byte order mark); a list only root can read (chmod 600) read and watched; a link
 (into /root too) in force;
 ten reloads in a row, each a restart, none killing its own process; a pass over 100,000
 addresses whole in the journal; the fatal text in the journal at warning priority under
-LimitAS=40M; webmon@shop on a list of its own, its own restarts; instances on the folders
+LimitAS=28M; webmon@shop on a list of its own, its own restarts; instances on the folders
 "my shop" and "商店.cn", each tagged with its name; a removed folder warned and waited for (no
 restart loop), a name leading out of /etc/webmon refused, disable --now ending the watch; an
 upgrade restarts webmon once; an upgrade stopped at a question about the list (no terminal)
@@ -454,17 +454,17 @@ def test(c, deb):
     write_list(c, '3\n%s\n' % http)
     pid = restarted(c, pid)
     at = cursor(c)
-    c.run('mkdir -p /run/systemd/system/webmon.service.d && printf "[Service]\\nLimitAS=40M\\n"'
+    c.run('mkdir -p /run/systemd/system/webmon.service.d && printf "[Service]\\nLimitAS=28M\\n"'
           ' > /run/systemd/system/webmon.service.d/limit.conf && systemctl daemon-reload && '
           'systemctl restart webmon.service', check=False)
-    fatal = wait_for('the fatal text under LimitAS=40M', lambda: warnings_since(c, at) if
+    fatal = wait_for('the fatal text under LimitAS=28M', lambda: warnings_since(c, at) if
                      '运行时出错!' in warnings_since(c, at) else None, RESTART_WAIT)
     if '错误信息：' not in fatal:
         raise Failure('the fatal text is not whole: %r' % fatal)
     c.run('rm -r /run/systemd/system/webmon.service.d && systemctl daemon-reload && '
           'systemctl restart webmon.service')
     pid = wait_for('webmon running again', lambda: main_pid(c), 20)
-    print('systemd test: under LimitAS=40M the fatal text is in the journal at warning '
+    print('systemd test: under LimitAS=28M the fatal text is in the journal at warning '
           'priority: %r' % [l for l in fatal.splitlines() if '错误信息' in l][-1])
 
     # A second list with its own period: webmon@shop.
@@ -582,7 +582,7 @@ def test(c, deb):
         raise Failure('processes left after stop: %r' % left)
     text = journal(c)
     passes = [l for l in text.splitlines() if l.startswith(('Success！', 'Faild！', 'Mission'))]
-    # (Faild！ too: under LimitAS=40M a fetch may lose its memory)
+    # (Faild！ too: under LimitAS=28M a fetch may lose its memory)
     whole = (r'(Success|Faild)！https?://127\.0\.0\.1:(8080|8443)/hello|Mission accomplished,\d+'
              r'|Faild！ftp://127\.0\.0\.1/\d+|Faild！http://127\.0\.0\.1:9/down'
              # the addresses of the lists warned about: no scheme, UTF-16
