@@ -49,6 +49,11 @@ std::uint64_t OutputMark();
 
 // ---- The shared reader (console_input.cpp) -------------------------------------------------
 
+// Around each ConsoleWrite (both sides call them): the end of input is forced only while the
+// thread that reads lines is held in a write, never while it works between its reads.
+void WriteBegins();
+void WriteEnds();
+
 // Since when the reader has seen neither the main thread nor the output move, when it ends the
 // process for the main thread; now otherwise. ExitProcess counts its wait from there.
 std::chrono::steady_clock::time_point StillSince();
