@@ -10,10 +10,9 @@
 //     every key typed after it, and no pending line read takes or echoes them.
 //  3. At the end of input every line read before it is still handed out, and the main thread
 //     ends webmon as always. The reader forces the end (code 0) only when the main thread
-//     cannot go on: kStillMs without a line taken and without a byte taken by the output's
-//     reader, while a write is under way (the main thread's, or the worker's that holds the
-//     stream it waits for). A slow reader of the output is no stopped one, and a main thread
-//     that the system merely did not run for a while (a loaded machine) is in no write.
+//     cannot go on: held in one console write for kStillMs, without a line taken and without a
+//     byte taken by the output's reader. A slow reader of the output is no stopped one, and a
+//     main thread that works (or sleeps) between its reads is not held.
 //  4. Only the main thread calls ConsoleReadLine.
 #include <algorithm>
 #include <atomic>
@@ -45,7 +44,10 @@ struct Reader {
     std::size_t Held() const { return queued.size() - head; }
 };
 
-std::atomic<int> g_writesUnderWay{0};
+// The thread that reads lines (the main thread), set by its first read; and its console writes,
+// counted as they begin and as they end: odd while it is in one.
+std::atomic<std::uint32_t> g_lineThread{0};
+std::atomic<std::uint64_t> g_lineThreadWrites{0};
 
 // Set once by the reader, before it ends the process for the main thread.
 std::atomic<bool> g_still{false};
@@ -55,15 +57,19 @@ std::chrono::steady_clock::time_point g_stillSince;
 void WatchTheEnd(Reader& reader, std::unique_lock<std::mutex>& hold) {
     std::uint64_t taken = reader.taken;
     std::uint64_t mark = OutputMark();
+    std::uint64_t writes = g_lineThreadWrites.load();
     for (;;) {
         g_stillSince = std::chrono::steady_clock::now();
         reader.changed.wait_for(hold, std::chrono::milliseconds(kStillMs),
                                 [&] { return reader.endTaken || reader.taken != taken; });
         if (reader.endTaken) return;  // the main thread ends webmon itself
         const std::uint64_t now = OutputMark();
-        if (reader.taken == taken && now == mark && g_writesUnderWay.load() > 0) break;
+        const std::uint64_t nowWrites = g_lineThreadWrites.load();
+        const bool heldInOneWrite = nowWrites == writes && nowWrites % 2 == 1;
+        if (reader.taken == taken && now == mark && heldInOneWrite) break;
         taken = reader.taken;
         mark = now;
+        writes = nowWrites;
     }
     hold.unlock();
     g_still.store(true);
@@ -121,14 +127,19 @@ Reader* StartReader(int size) {
 }
 }  // namespace
 
-WriteUnderWay::WriteUnderWay() { g_writesUnderWay.fetch_add(1); }
-WriteUnderWay::~WriteUnderWay() { g_writesUnderWay.fetch_sub(1); }
+void WriteBegins() {
+    if (CurrentThreadId() == g_lineThread.load()) g_lineThreadWrites.fetch_add(1);
+}
+void WriteEnds() {
+    if (CurrentThreadId() == g_lineThread.load()) g_lineThreadWrites.fetch_add(1);
+}
 
 std::chrono::steady_clock::time_point StillSince() {
     return g_still.load() ? g_stillSince : std::chrono::steady_clock::now();
 }
 
 bool NextLine(std::string* line, int size) {
+    if (g_lineThread.load() == 0) g_lineThread.store(CurrentThreadId());
     static Reader* const reader = StartReader(size);
     if (EndRequested()) return false;
     if (!reader) return ReadLineInTurn(line, size);

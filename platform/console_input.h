@@ -47,17 +47,12 @@ bool WaitRaised(Signal* signal);  // lowers it again before it returns
 // the system tells it) the bytes their reader took. Equal marks 400 ms apart: nobody reads.
 std::uint64_t OutputMark();
 
-// Kept by each side's ConsoleWrite around a write, its wait for the stream's lock included: a
-// thread held on the output is inside one. With none inside, nobody is held there.
-class WriteUnderWay {
-public:
-    WriteUnderWay();
-    ~WriteUnderWay();
-    WriteUnderWay(const WriteUnderWay&) = delete;
-    WriteUnderWay& operator=(const WriteUnderWay&) = delete;
-};
-
 // ---- The shared reader (console_input.cpp) -------------------------------------------------
+
+// Around each ConsoleWrite (both sides call them): the end of input is forced only while the
+// thread that reads lines is held in a write, never while it works between its reads.
+void WriteBegins();
+void WriteEnds();
 
 // Since when the reader has seen neither the main thread nor the output move, when it ends the
 // process for the main thread; now otherwise. ExitProcess counts its wait from there.

@@ -132,7 +132,8 @@ void ConsoleWrite(Stream stream, const char* text);
 //  - From a pipe or a file, lines are read ahead by a thread of their own, at most 64 KiB of
 //    them (platform/console_input.h), so that the end of input is seen while the caller is held
 //    in a write. Every line read before the end is still handed out; the process is ended
-//    there (code 0) only when the caller takes no line and the output takes no byte for 0.4 s.
+//    there (code 0) only when the caller is held in one ConsoleWrite for 0.4 s in which it
+//    takes no line and the output takes no byte; a caller that works between reads is not.
 //    Past the bound the input waits, as for any program that stops reading.
 //  - From a terminal or console, each line is read in its turn and never ahead, so that a
 //    ConsoleReadKey after any number of line reads gets every key typed after it.

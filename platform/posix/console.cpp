@@ -120,7 +120,7 @@ void ConsoleWrite(Stream stream, const char* text) {
             std::fwrite(bytes, 1, n, f);
         }
     };
-    const input::WriteUnderWay writing;
+    input::WriteBegins();  // also while this waits for the stream's lock
     flockfile(f);
     if (!error && posix::g_outputIsJournal) {
         // Line by line, each begun with its priority (invariant 2). LF is never the second
@@ -140,6 +140,7 @@ void ConsoleWrite(Stream stream, const char* text) {
     if (!isatty(fileno(f))) std::fflush(f);  // a log or a pipe gets each line at once
     posix::g_textsWritten.fetch_add(1);
     funlockfile(f);
+    input::WriteEnds();
 }
 
 namespace input {

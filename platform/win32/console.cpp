@@ -91,7 +91,7 @@ ConsoleRead ReadConsoleLine(HANDLE console, std::string* line) {
 
 void ConsoleWrite(Stream stream, const char* text) {
     FILE* f = stream == Stream::Error ? stderr : stdout;
-    const input::WriteUnderWay writing;
+    input::WriteBegins();  // also while this waits for the stream's lock
     _lock_file(f);
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
     if (win32::IsConsole(handle)) {
@@ -115,6 +115,7 @@ void ConsoleWrite(Stream stream, const char* text) {
     }
     win32::g_piecesWritten.fetch_add(1);
     _unlock_file(f);
+    input::WriteEnds();
 }
 
 }  // namespace plat

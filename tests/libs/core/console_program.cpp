@@ -71,6 +71,9 @@ int main(int argc, char** argv) {
                 MakeArg(kTagLogical, 0), BinArg(bin), TextArg(nullptr), TextArg("|\r\n")});
     } else if (mode == "echo") {
         // Every line as [text] and its bytes in hex, until the end of input; then two more reads.
+        // argv[2], when given: milliseconds of work between two reads (a program that does more
+        // than answer its input).
+        const int pause = argc > 2 ? std::atoi(argv[2]) : 0;
         for (;;) {
             char* line = Input(1, NoArg());
             if (!line) break;
@@ -78,6 +81,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", Hex(line).c_str());
             std::fflush(stdout);
             SvcFree(line);
+            if (pause > 0) plat::Sleep(static_cast<std::uint32_t>(pause));
         }
         char* again = Input(0, NoArg());
         char* third = Input(1, MakeArg(kTagLogical, 1));

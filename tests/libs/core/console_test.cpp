@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/child.h"
 
@@ -9,9 +10,11 @@ namespace {
 
 using namespace testing_support;
 
-ChildResult Console(const std::string& mode, ChildOptions options = {}) {
+ChildResult Console(const std::string& mode, ChildOptions options = {},
+                    std::vector<std::string> more = {}) {
     options.env.push_back("LC_ALL=C");
-    return RunChild(CONSOLE_PROGRAM, {mode}, options);
+    more.insert(more.begin(), mode);
+    return RunChild(CONSOLE_PROGRAM, more, options);
 }
 
 TEST(StandardOutput, ValuesWholeWithoutSeparatorsAndDirectionTwoToStandardError) {
@@ -34,6 +37,16 @@ TEST(StandardInput, LinesTrimmedButNeverEmptiedAndEndOfInputEmptyEveryTime) {
               "[  x  ] 2020782020\n"
               "[last] 6C617374\n"
               "end null null\n");
+}
+
+// The end of input read ahead ends no program that works between its reads: only one held in a
+// write that nobody reads is ended there.
+TEST(StandardInput, EveryLineReachesAProgramThatWorksBetweenItsReads) {
+    ChildOptions options;
+    options.input = "a\nb\nc\n";
+    ChildResult r = Console("echo", options, {"700"});  // 0.7 s of work after each line
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "[a] 61\n[b] 62\n[c] 63\nend null null\n");
 }
 
 TEST(StandardInput, ALongLineComesInTwoReads) {
