@@ -145,6 +145,7 @@ void ShowBoxOnStderr(const char* text, const char* caption) {
 // A box that the user leaves up for a while.
 void ShowBoxSlowly(const char* text, const char* caption) {
     ShowBoxOnStderr(text, caption);
+    Say("box up");
     plat::Sleep(2000);
 }
 
