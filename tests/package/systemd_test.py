@@ -25,10 +25,12 @@ leaves webmon and the watches running; the sandboxes' exposure (webmon's at most
 restarting units' at most 5.0); `systemctl stop` leaves no process and every line whole;
 removal stops and masks nothing, purge removes the list.
 
-Needs root, systemd-nspawn and overlayfs. Where the machine cannot boot systemd it prints
+Needs root, systemd-nspawn and overlayfs; one such container at a time on a machine (a second
+run waits for the first). Where the machine cannot boot systemd it prints
 "systemd test: SKIPPED: why" and exits 77, which the test command counts as skipped, never as
 passed. Exits 1 on the first failure, after the container is powered off and the copy removed.
 """
+import fcntl
 import json
 import os
 import re
@@ -615,6 +617,15 @@ def main():
         skip('not root')
     if not shutil.which('systemd-nspawn'):
         skip('no systemd-nspawn')
+    # Containers booted with --keep-unit share the caller's control group: two at a time (a
+    # second copy of the test command on this machine) would kill each other's processes.
+    lock = open(os.path.join(tempfile.gettempdir(), 'webmon-systemd-test.lock'), 'w')
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print('systemd test: waiting for another systemd test on this machine')
+        sys.stdout.flush()
+        fcntl.flock(lock, fcntl.LOCK_EX)
     folder = tempfile.mkdtemp(prefix='webmon-systemd-')
     c = Container(folder)
     try:
