@@ -35,18 +35,13 @@ def serve():
                 connection.sendall(b'HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok')
                 return
             connection.sendall(b'HTTP/1.0 200 OK\r\n')
-            if request.startswith(b'GET /slow '):
-                for i in range(6):
-                    time.sleep(1)
-                    connection.sendall(b'X-Slow-%d: yes\r\n' % i)
-                connection.sendall(b'Content-Length: 4\r\n\r\nslow')
-                return
-            if request.startswith(b'GET /live '):
-                for i in range(8):
-                    time.sleep(10)
-                    connection.sendall(b'X-Live-%d: yes\r\n' % i)
-                connection.sendall(b'Content-Length: 4\r\n\r\nlive')
-                return
+            for name, lines, pause in ((b'slow', 6, 1), (b'live', 8, 10)):
+                if request.startswith(b'GET /%s ' % name):  # a good head, a line at a time
+                    for i in range(lines):
+                        time.sleep(pause)
+                        connection.sendall(b'X-Paced-%d: yes\r\n' % i)
+                    connection.sendall(b'Content-Length: 4\r\n\r\n' + name)
+                    return
             block = (b'X-Endless: ' + b'a' * 1000 + b'\r\n') * 64
             while True:
                 connection.sendall(block)
