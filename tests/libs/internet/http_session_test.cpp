@@ -169,7 +169,9 @@ TEST_F(Internet, ACookieCheckIsAPageAndALoopEndsAtTheHopLimit) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Read(Http("/loop")), "<empty>");
     EXPECT_EQ(Read(Http("/redirect/302?to=" + Http("/redirect/302?to=/loop"))), "<empty>");
-    EXPECT_LT(Seconds(start), 1.0) << Elapsed(start);
+    // Ended by the count of hops, not by a time-out (30 s) or the deadline (300 s): a bound far
+    // from those and from the 0.1-1.1 s that 22 hops take here (under wine on a loaded machine).
+    EXPECT_LT(Seconds(start), 10.0) << Elapsed(start);
     EXPECT_EQ(Read(Http("/two-locations")), "hello world") << "the first Location";
 }
 
@@ -186,7 +188,7 @@ TEST_F(Internet, OnlyHttpAndHttpsAreEverConnected) {
         EXPECT_FALSE(Fetch(address, &body)) << address;
         EXPECT_EQ(body, "") << address;
     }
-    EXPECT_LT(Seconds(start), 1.0) << Elapsed(start);
+    EXPECT_LT(Seconds(start), 10.0) << Elapsed(start) << ": refused without waiting on a time-out";
     EXPECT_EQ(Read(Http("/sink-count")), "0") << "no connection reached the listener";
 }
 
