@@ -77,6 +77,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     detail::Run(program, args, options, files, start, &result);
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A text written just before the end, after the last look while it ran, was there by then.
+    detail::Watch(files.out, options, result.seconds, &result);
     result.out = ReadFile(files.out);
     result.err = ReadFile(files.err);
     RemoveTree(dir);
