@@ -58,13 +58,17 @@ ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list /etc/webmon/web.txt webmo
 TemporaryFileSystem=/etc/webmon
 BindReadOnlyPaths=-%t/webmon/web.txt:/etc/webmon/web.txt
 LIST
+# A restart that the watch on the list asks for waits until the watch's run has ended: an edit
+# that comes while that run ends (and starts no new one) is then still in the copy it makes.
 sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e 's|^Description=webmon URL monitor$|&\nDocumentation=man:webmon(1)|' \
+    -e 's|^After=network-online.target$|&\nAfter=webmon-reload.service|' \
     -e '1i # webmon as a service of this package: see webmon(1).' -e '1,/^\[Unit\]/{/^\[Unit\]/!d}' \
     -e "/^RuntimeDirectory=webmon$/r $work/list.conf" \
     "$here/package/webmon.service" > "$unit/webmon.service"
 grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$unit/webmon.service"
 grep -q '^ExecStartPre=+.*webmon-copy-list /etc/webmon/web.txt' "$unit/webmon.service"
+grep -q '^After=webmon-reload.service$' "$unit/webmon.service"
 # An instance, webmon@NAME: the same service on the list /etc/webmon/NAME/web.txt, NAME as
 # systemd-escape writes a folder's name in a unit's (%I: the folder's own name), which the
 # sandbox shows at /etc/webmon/web.txt as well, where the program reads its list. A name that
@@ -83,6 +87,7 @@ ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list "/etc/webmon/%I/web.txt" 
 LIST
 sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%I/web.txt|' \
     -e 's|^After=network-online.target$|&\nWants=webmon-reload@%i.path|' \
+    -e 's|^After=webmon-reload.service$|After=webmon-reload@%i.service|' \
     -e '/^# The list, copied by root/,/^BindReadOnlyPaths=/d' \
     -e "/^RuntimeDirectory=webmon$/r $work/instance.conf" \
     -e 's|^RuntimeDirectory=webmon$|RuntimeDirectory=webmon-%i|' \
@@ -92,6 +97,7 @@ sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the l
     -e '/^\[Install\]/,$d' "$unit/webmon.service" > "$unit/webmon@.service"
 printf '[Install]\nWantedBy=multi-user.target\n' >> "$unit/webmon@.service"
 for expected in 'ExecStartPre=+.* "/etc/webmon/%I/web.txt"' 'Wants=webmon-reload@%i.path' \
+    'After=webmon-reload@%i.service' \
     'RuntimeDirectory=webmon-%i' 'ExecStartPre=.* "/etc/webmon/%I/web.txt"' 'ExecCondition=' \
     'SyslogIdentifier=webmon@%I'; do
   grep -q "^$expected" "$unit/webmon@.service" || { echo "deb: webmon@.service lacks $expected" >&2; exit 1; }

@@ -11,7 +11,7 @@ list written to /etc/webmon/web.txt restarts it, and the journal shows the Chine
 UTF-8 and passes against a loopback server, over http and https (a CA in the system's store),
 a failed address at warning priority and a success at info; webmon killed is started again; a
 list replaced by a rename restarts it too; 20 edits 0.25 s apart leave the last list in force
-and the watch active; the warnings for a list with LF line ends, a UTF-16 one, one with
+and the watch active, and so does an edit made while the watch's run ends; the warnings for a list with LF line ends, a UTF-16 one, one with
 addresses without a scheme and one cut short by a zero byte, none for a good one (with a UTF-8
 byte order mark); a list only root can read (chmod 600) read and watched; a link repointed
 (into /root too) in force;
@@ -346,6 +346,20 @@ def test(c, deb):
         raise Failure('after 20 edits: %r, banners %r' % (
             state, re.findall(r'\(运行周期(\d+)s\)', journal(c))[-3:]))
     print('systemd test: 20 edits 0.25 s apart: the last list in force, the watch active')
+
+    # An edit that comes while the watch's run is still ending starts no run of its own (systemd
+    # merges it into the one under way): the restart that run asked for must come after it, and
+    # so take that edit. The run's end is slowed to 3 s here, as a loaded machine can make it.
+    slow = '/run/systemd/system/webmon-reload.service.d'
+    c.run("mkdir -p %s && printf '[Service]\\nExecStartPost=/bin/sleep 3\\n' > %s/slow.conf && "
+          'systemctl daemon-reload' % (slow, slow))
+    write_list(c, '131\n%s\n' % http)
+    time.sleep(1)
+    write_list(c, '132\n%s\n' % http)
+    wait_for('the edit made while the watch ended in force', lambda: re.findall(
+        r'\(运行周期(\d+)s\)', journal(c))[-1:] == ['132'], RESTART_WAIT)
+    c.run('rm -r %s && systemctl daemon-reload' % slow)
+    print('systemd test: an edit while the watch ends is in force')
 
     # What a start says of its list, at warning priority, naming the file.
     at = cursor(c)
