@@ -61,7 +61,7 @@ TEST_F(Webmon, EveryAllocationFailedInTurnEndsWithTheFatalTextOrFailsOnlyItsFetc
     counting.watch = {Closing(1)};
     counting.closeInputOnceSeen = true;
     ChildResult plain;
-    long count = 0;
+    long count = 0, fewest = 0;
     for (int i = 0; i < 3; ++i) {
         plain = Run("line\n", kPassAtTheLatest, counting);
         ASSERT_EQ(plain.exitCode, 0) << plain.err;
@@ -69,6 +69,7 @@ TEST_F(Webmon, EveryAllocationFailedInTurnEndsWithTheFatalTextOrFailsOnlyItsFetc
         long made = 0;
         ASSERT_EQ(std::sscanf(plain.err.c_str(), "allocations: %ld", &made), 1) << plain.err;
         count = std::max(count, made);
+        fewest = i == 0 ? made : std::min(fewest, made);
     }
     ASSERT_GT(count, 10);
 
@@ -123,7 +124,9 @@ TEST_F(Webmon, EveryAllocationFailedInTurnEndsWithTheFatalTextOrFailsOnlyItsFetc
             }
         }
     }
-    EXPECT_GT(fatal, count / 2) << "of " << count << " allocations";
+    // Past the fewest a run made, a run may end before its allocation comes (a loaded machine
+    // made one counting run 664 where others made about 400).
+    EXPECT_GT(fatal, fewest / 2) << "of " << fewest << " to " << count << " allocations";
     std::printf("%ld allocations failed in turn: %d fatal, %d a fetch's alone\n", count, fatal,
                 lostFetch);
 }
