@@ -115,7 +115,9 @@ TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
         if (!row.noThreadToSpare) {
             r = Run(row.input, row.endAt, options);
         } else {
-            // As the user nobody, who runs nothing else here, limited to three processes.
+            // As a user of its own (the limit counts every process of the user, a second copy
+            // of this test's too), limited to three processes.
+            const std::string user = std::to_string(200000 + std::random_device{}() % 100000);
             std::filesystem::permissions(
                 dir_, std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
                 std::filesystem::perm_options::add);
@@ -125,7 +127,7 @@ TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
             // at the exit, which the limit refuses: it is webmon's end that is looked at here.)
             options.env = {"LC_ALL=C", "LSAN_OPTIONS=detect_leaks=0"};
             r = testing_support::RunChild("/usr/bin/setpriv",
-                                          {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                          {"--reuid=" + user, "--regid=" + user, "--clear-groups",
                                            "/usr/bin/prlimit", "--nproc=3", exe_},
                                           options);
         }
