@@ -60,15 +60,17 @@ BindReadOnlyPaths=-%t/webmon/web.txt:/etc/webmon/web.txt
 LIST
 # A restart that the watch on the list asks for waits until the watch's run has ended: an edit
 # that comes while that run ends (and starts no new one) is then still in the copy it makes.
+# Every start of webmon starts the watch too, also one that failed (a link loop as the list).
 sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e 's|^Description=webmon URL monitor$|&\nDocumentation=man:webmon(1)|' \
-    -e 's|^After=network-online.target$|&\nAfter=webmon-reload.service|' \
+    -e 's|^After=network-online.target$|&\nAfter=webmon-reload.service\nWants=webmon-reload.path|' \
     -e '1i # webmon as a service of this package: see webmon(1).' -e '1,/^\[Unit\]/{/^\[Unit\]/!d}' \
     -e "/^RuntimeDirectory=webmon$/r $work/list.conf" \
     "$here/package/webmon.service" > "$unit/webmon.service"
 grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$unit/webmon.service"
 grep -q '^ExecStartPre=+.*webmon-copy-list /etc/webmon/web.txt' "$unit/webmon.service"
 grep -q '^After=webmon-reload.service$' "$unit/webmon.service"
+grep -q '^Wants=webmon-reload.path$' "$unit/webmon.service"
 # An instance, webmon@NAME: the same service on the list /etc/webmon/NAME/web.txt, NAME as
 # systemd-escape writes a folder's name in a unit's (%I: the folder's own name), which the
 # sandbox shows at /etc/webmon/web.txt as well, where the program reads its list. A name that
@@ -86,7 +88,7 @@ ExecCondition=/bin/sh -c 'case "$$1" in */*|.|..) echo "<3>webmon@$$1: refused: 
 ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list "/etc/webmon/%I/web.txt" "webmon@%I"
 LIST
 sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%I/web.txt|' \
-    -e 's|^After=network-online.target$|&\nWants=webmon-reload@%i.path|' \
+    -e 's|^Wants=webmon-reload.path$|Wants=webmon-reload@%i.path|' \
     -e 's|^After=webmon-reload.service$|After=webmon-reload@%i.service|' \
     -e '/^# The list, copied by root/,/^BindReadOnlyPaths=/d' \
     -e "/^RuntimeDirectory=webmon$/r $work/instance.conf" \

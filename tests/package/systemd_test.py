@@ -11,19 +11,21 @@ list written to /etc/webmon/web.txt restarts it, and the journal shows the Chine
 UTF-8 and passes against a loopback server, over http and https (a CA in the system's store),
 a failed address at warning priority and a success at info; webmon killed is started again; a
 list replaced by a rename restarts it too; 20 edits 0.25 s apart leave the last list in force
-and the watch active, and so does an edit made while the watch's run ends; the warnings for a list with LF line ends, a UTF-16 one, one with
-addresses without a scheme and one cut short by a zero byte, none for a good one (with a UTF-8
-byte order mark); a list only root can read (chmod 600) read and watched; a link repointed
-(into /root too) in force;
+and the watch active, and so does an edit made while the watch's run ends; the warnings for a
+list with LF line ends, a UTF-16 one, one with addresses without a scheme and one cut short by
+a zero byte, none for a good one (with a UTF-8 byte order mark); a list only root can read
+(chmod 600) read and watched; a link repointed (into /root and /tmp too) in force, the same
+bytes saved again restarting nothing; a link loop mended and webmon restarted: the watch back;
 ten reloads in a row, each a restart, none killing its own process; a pass over 100,000
 addresses whole in the journal; the fatal text in the journal at warning priority under
 LimitAS=28M; webmon@shop on a list of its own, its own restarts; instances on the folders
-"my shop" and "商店.cn", each tagged with its name; a removed folder warned and waited for (no
+"my shop" and "商店.cn", each tagged with its name; an instance's folder a link, repointed, its
+new list in force; a removed folder warned and waited for (no
 restart loop), a name leading out of /etc/webmon refused, disable --now ending the watch; an
 upgrade restarts webmon once; an upgrade stopped at a question about the list (no terminal)
 leaves webmon and the watches running; the sandboxes' exposure (webmon's at most 1.5, the
 restarting units' at most 5.0); `systemctl stop` leaves no process and every line whole;
-removal stops and masks nothing, purge removes the list.
+removal stops and masks nothing, purge removes the list and forgets the instances enabled.
 
 Needs root, systemd-nspawn and overlayfs; one such container at a time on a machine (a second
 run waits for the first). Where the machine cannot boot systemd it prints
@@ -431,11 +433,35 @@ def test(c, deb):
     pid = restarted(c, pid)
     wait_for('the linked file written in force', lambda: re.findall(
         r'\(运行周期(\d+)s\)', journal(c))[-1:] == ['5'], 20)
+    # Into /tmp, which root copies from: saved again unchanged, the list restarts nothing.
+    c.run("mkdir -p /tmp/lists && printf '6\\r\\n%s\\r\\n' > /tmp/lists/c.txt && "
+          "ln -sfn /tmp/lists/c.txt /etc/webmon/web.txt" % http)
+    pid = restarted(c, pid)
+    wait_for('the list linked into /tmp in force', lambda: re.findall(
+        r'\(运行周期(\d+)s\)', journal(c))[-1:] == ['6'], 20)
+    c.run("printf '6\\r\\n%s\\r\\n' > /tmp/lists/c.txt" % http)
+    time.sleep(5)
+    if main_pid(c) != pid:
+        raise Failure('the list in /tmp saved again unchanged restarted webmon')
+    # A link loop stops systemd's own watch (it cannot follow the link); mended, a restart of
+    # webmon starts the watch again, and the next edit is in force.
+    c.run('ln -sfn web.txt /etc/webmon/web.txt')
+    pid = restarted(c, pid)
+    wait_for('the watch stopped by the loop', lambda: c.run(
+        'systemctl is-active webmon-reload.path', check=False).strip() == 'failed', 20)
     c.run('rm /etc/webmon/web.txt')
+    write_list(c, '7\n%s\n' % http)
+    c.run('systemctl restart webmon.service')
+    pid = restarted(c, pid)
+    write_list(c, '8\n%s\n' % http)
+    pid = restarted(c, pid)
+    wait_for('an edit in force once the watch is back', lambda: re.findall(
+        r'\(运行周期(\d+)s\)', journal(c))[-1:] == ['8'], 20)
     write_list(c, '1\n%s\n' % http)
     pid = restarted(c, pid)
-    print('systemd test: a link repointed (ln -sfn), into /root too, and its file written: '
-          'each in force')
+    print('systemd test: a link repointed (ln -sfn), into /root and /tmp too, and its file '
+          'written: each in force, nothing unchanged restarted; a link loop mended and webmon '
+          'restarted: the watch back')
 
     # Ten reloads in a row: each has webmon read its list again (a new process), each returns
     # 0, and no reload's own process is killed on the way.
@@ -517,6 +543,21 @@ def test(c, deb):
         if tags != {'webmon@' + name} or 'Success！' + https not in journal(c, unit).splitlines():
             raise Failure('%s: tagged %r: %r' % (unit, tags, journal(c, unit)[-300:]))
     print('systemd test: webmon@ on the folders %s, each tagged with its name' % list(units))
+
+    # An instance's folder a link: repointed, the list of the folder it now names is in force.
+    linked = 'webmon@linked.service'
+    c.run('mkdir -p /srv/s1 /srv/s2 && ln -sfn /srv/s1 /etc/webmon/linked')
+    write_list(c, '1\n%s\n' % https, path='/srv/s1/web.txt')
+    write_list(c, '2\n%s\n' % https, path='/srv/s2/web.txt')
+    c.run('systemctl start %s' % linked)
+    wait_for('the linked folder\'s list in force', lambda: '(运行周期1s)' in journal(c, linked), 30)
+    before = main_pid(c, linked)
+    c.run('ln -sfn /srv/s2 /etc/webmon/linked')
+    restarted(c, before, linked)
+    wait_for('the repointed folder\'s list in force', lambda: '(运行周期2s)' in journal(
+        c, linked), 20)
+    c.run('systemctl stop %s && rm /etc/webmon/linked' % linked)
+    print('systemd test: an instance\'s folder a link, repointed: its new list in force')
 
     # The folder removed while it runs: a warning naming the list, and webmon waits for it (no
     # restart loop) until it is back. A name that leads out of /etc/webmon is refused, once.
@@ -617,12 +658,16 @@ def test(c, deb):
               if os.path.lexists(os.path.join(c.root, 'etc/systemd/system', u))]
     if masked:
         raise Failure('removal left %s in /etc/systemd/system (masked)' % masked)
-    c.run("systemctl disable webmon@shop.service '%s' >/dev/null 2>&1; rm -r /etc/webmon/shop "
-          "'/etc/webmon/my shop' '/etc/webmon/商店.cn'" % units_named['商店.cn'], check=False)
+    # webmon@shop is still enabled: the purge forgets that too.
+    c.run("rm -r /etc/webmon/shop '/etc/webmon/my shop' '/etc/webmon/商店.cn'", check=False)
     c.run('dpkg --purge webmon >/dev/null')
     if os.path.exists(os.path.join(c.root, 'etc/webmon')):
         raise Failure('purge left /etc/webmon')
-    print('systemd test: removal stops webmon, masks nothing and keeps the list; purge removes it')
+    enabled = c.run('ls /etc/systemd/system/*.wants/ | grep webmon || true').split()
+    if enabled:
+        raise Failure('purge left enabled: %r' % enabled)
+    print('systemd test: removal stops webmon, masks nothing and keeps the list; purge removes it '
+          'and forgets the instances enabled')
 
 
 def main():
