@@ -96,7 +96,7 @@ TEST(ConsoleText, AConsoleIsWrittenAndReadInUtf16WhateverItsCodePage) {
                                                 CONSOLE_TEXTMODE_BUFFER, nullptr);
     ASSERT_NE(screen, INVALID_HANDLE_VALUE) << ::GetLastError();
     ::SetConsoleOutputCP(437);  // a code page that has no Chinese
-    ASSERT_TRUE(plat::win32::WriteConsoleText(screen, "\xD6\xD0\xCE\xC4!"));
+    ASSERT_TRUE(plat::win32::WriteConsoleText(screen, "\xD6\xD0\xCE\xC4!")) << ::GetLastError();
     wchar_t shown[5] = {};
     DWORD got = 0;
     ASSERT_TRUE(::ReadConsoleOutputCharacterW(screen, shown, 5, COORD{0, 0}, &got));

@@ -60,12 +60,17 @@ TEST(StandardInput, ALongLineComesInTwoReads) {
     EXPECT_NE(r.out.find("end null null\n"), std::string::npos);
 }
 
+// The input ends only once the line is in the output: until then the program waits in its read,
+// and the flush at its end has not come.
 TEST(StandardOutput, ALineIsInARedirectedOutputBeforeTheProcessEnds) {
     ChildOptions options;
-    options.holdInputOpen = true;
-    options.timeoutSeconds = 2;  // the process is then killed, without any flush of its own
+    options.watch = {"written before the end\r\n"};
+    options.closeInputOnceSeen = true;
+    options.closeInputAfter = 15;  // the latest: a line that only the end's flush writes
     ChildResult r = Console("hold", options);
-    EXPECT_TRUE(r.timedOut);
+    ASSERT_FALSE(r.timedOut);
+    ASSERT_GE(r.seenAt[0], 0);
+    EXPECT_LT(r.seenAt[0], options.closeInputAfter) << "the line came with the end's flush";
     EXPECT_EQ(r.out, "written before the end\r\n");
 }
 

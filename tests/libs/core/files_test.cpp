@@ -84,15 +84,26 @@ TEST_F(Files, APipeOrADeviceReadsAsEmptyAtOnce) {
 TEST_F(Files, AFileOpenForWritingElsewhereReadsAsEmpty) {
     const std::string path = dir_ + "/held.txt";
     WriteFile(path, "content");
+    const std::string opened = dir_ + "/opened", done = dir_ + "/done";
     for (const char* mode : {"ab", "rb"}) {
+        // The holder says when the file is open, and holds it until the test is done with it.
+        std::filesystem::remove(opened);
+        std::filesystem::remove(done);
         std::thread holder([&] {
-            RunChild(WEBMON_PYTHON,
-                     {"-c", std::string("import time; f=open('") + path + "','" + mode +
-                                "'); print('open', flush=True); "
-                                "time.sleep(3)"});
+            RunChild(WEBMON_PYTHON, {"-c", "import os, time; f=open('" + path + "','" + mode +
+                                               "'); open('" + opened +
+                                               "','w').close()\nfor _ in range(600):\n"
+                                               "    if os.path.exists('" +
+                                               done +
+                                               "'): break\n"
+                                               "    time.sleep(0.05)"});
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        for (int i = 0; i < 400 && !std::filesystem::exists(opened); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_TRUE(std::filesystem::exists(opened)) << mode;
         EXPECT_EQ(Read(path), std::string(mode) == "ab" ? "<empty>" : "content") << mode;
+        WriteFile(done, "");
         holder.join();
     }
     EXPECT_EQ(Read(path), "content") << "readable again once the writer is gone";
