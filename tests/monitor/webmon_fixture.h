@@ -73,6 +73,15 @@ protected:
     void WebTxt(const std::string& bytes) { testing_support::WriteFile(dir_ + "/web.txt", bytes); }
 
     // Runs webmon with input; its end of input comes after endAfter seconds (0: at once).
+    // One pass of a list whose period (30 s or more) leaves no second: the input ends once the
+    // pass is over, at the latest after 30 s, so a loaded machine delays the end, never a line.
+    ChildResult RunOnePass(const std::string& input = "") {
+        ChildOptions options;
+        options.watch = {Closing(1)};
+        options.closeInputOnceSeen = true;
+        return Run(input, 30, options);
+    }
+
     ChildResult Run(const std::string& input, double endAfter = 0, ChildOptions options = {}) {
         options.input = input;
         options.closeInputAfter = endAfter;
