@@ -1,38 +1,59 @@
-// Reading a response head line by line, and its body's end.
+// The one reader of an HTTP response: its head a line at a time, then its body by its framing.
 #include "platform/posix/http_head.h"
 
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace plat::posix {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+constexpr std::uint64_t kLargest = 0x7FFFFFFFFFFFFFFFull;  // of a length or a chunk's size
 
-// The value after a header's colon, blanks trimmed at both ends; CR and LF never stay inside.
-std::string ValueOf(const std::string& line, std::size_t colon) {
-    std::size_t begin = colon + 1;
-    std::size_t end = line.size();
-    while (begin < end && IsBlank(line[begin])) ++begin;
-    while (end > begin && IsBlank(line[end - 1])) --end;
-    std::string value;
-    for (std::size_t i = begin; i < end; ++i) {
-        if (line[i] != '\r' && line[i] != '\n') value += line[i];
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Each byte's value as a hex digit, -1 for none.
+constexpr std::array<signed char, 256> kHex = [] {
+    std::array<signed char, 256> hex{};
+    for (int c = 0; c < 256; ++c) {
+        hex[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+                 : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                 : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+                                        : static_cast<signed char>(-1);
     }
-    return value;
+    return hex;
+}();
+
+int HexOf(char c) { return kHex[static_cast<unsigned char>(c)]; }
+
+// text[begin, end) without the blanks at either end.
+std::string Trimmed(const std::string& text, std::size_t begin, std::size_t end) {
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
 }
 
-// The status code after the status line's first space: up to three digits; 0 when none.
-long StatusOf(const std::string& line, std::size_t space) {
-    long status = 0;
-    std::size_t i = space + 1;
-    for (int digits = 0; i < line.size() && digits < 3; ++i, ++digits) {
-        if (line[i] < '0' || line[i] > '9') break;
-        status = status * 10 + (line[i] - '0');
-    }
-    return status;
+bool NameIs(const std::string& field, std::size_t colon, const char* name) {
+    return std::strlen(name) == colon && strncasecmp(field.c_str(), name, colon) == 0;
 }
+
+// The status of a status line of HTTP/1 (invariant 2), 0 when the line is none.
+long StatusOf(const std::string& line) {
+    if (line.size() < 12 || strncasecmp(line.c_str(), "HTTP/1.", 7) != 0 || !IsDigit(line[7]) ||
+        line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11]) ||
+        (line.size() > 12 && line[12] != ' ')) {
+        return 0;
+    }
+    const long status = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+    return status >= 100 ? status : 0;
+}
+
+// A response of this status is the response, not an interim one (invariant 2).
+bool IsFinal(long status) { return status >= 200 || status == 101; }
 
 // Adds the codings of one Transfer-Encoding value ("gzip, chunked") to the head's list.
 void TakeCodings(ResponseHead& head, const std::string& value) {
@@ -40,179 +61,240 @@ void TakeCodings(ResponseHead& head, const std::string& value) {
     while (at <= value.size()) {
         std::size_t end = value.find(',', at);
         if (end == std::string::npos) end = value.size();
-        std::size_t begin = at;
-        std::size_t stop = std::min(end, value.find(';', at));  // parameters are no part of it
-        while (begin < stop && IsBlank(value[begin])) ++begin;
-        while (stop > begin && IsBlank(value[stop - 1])) --stop;
-        if (stop > begin) {
+        // Parameters are no part of a coding's name.
+        const std::string coding = Trimmed(value, at, std::min(end, value.find(';', at)));
+        if (!coding.empty()) {
             ++head.transferCodings;
-            head.chunkedLast =
-                stop - begin == 7 && strncasecmp(value.c_str() + begin, "chunked", 7) == 0;
+            head.chunkedLast = strcasecmp(coding.c_str(), "chunked") == 0;
         }
         at = end + 1;
     }
 }
 
+// Takes the lengths of one Content-Length value: a list of them is one length given again.
+void TakeLengths(ResponseHead& head, const std::string& value) {
+    bool seen = head.hasContentLength;
+    head.hasContentLength = true;
+    head.contentLength = value;
+    std::size_t at = 0;
+    do {
+        std::size_t end = value.find(',', at);
+        if (end == std::string::npos) end = value.size();
+        const std::string digits = Trimmed(value, at, end);
+        std::uint64_t length = 0;
+        for (char c : digits) {
+            const auto digit = static_cast<std::uint64_t>(c - '0');
+            if (!IsDigit(c) || length > (kLargest - digit) / 10) {
+                head.badLength = true;
+                return;
+            }
+            length = length * 10 + digit;
+        }
+        if (digits.empty() || (seen && length != head.length)) {
+            head.badLength = true;
+            return;
+        }
+        head.length = length;
+        seen = true;
+        at = end + 1;
+    } while (at <= value.size());
+}
+
 }  // namespace
 
-void TakeHeadLine(ResponseHead& head, const char* data, std::size_t n) {
-    const std::string line(data, n);
-    const std::size_t space = line.find(' ');
-    const bool atStart = head.atResponseStart;
-    head.atResponseStart = false;
-    // Any letter case, as libcurl reads a status line.
-    if (atStart && line.size() >= 5 && strncasecmp(line.c_str(), "HTTP/", 5) == 0 &&
-        space != std::string::npos) {
-        const bool noStatusLine = head.noStatusLine;
-        head = ResponseHead{};
-        head.atResponseStart = false;
-        head.noStatusLine = noStatusLine;
-        head.status = StatusOf(line, space);
-        return;
-    }
-    if (line == "\r\n" || line == "\n" || line.empty()) {
-        if (head.status >= 200) {
-            head.complete = true;
-        } else {
-            head.atResponseStart = true;  // an interim response ended: the next one begins
-        }
-        return;
-    }
-    if (atStart) head.noStatusLine = true;
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) return;
-    const std::string name = line.substr(0, colon);
-    if (strcasecmp(name.c_str(), "content-length") == 0 && name.size() == 14) {
-        head.contentLength = ValueOf(line, colon);
-        head.hasContentLength = true;
-    } else if (strcasecmp(name.c_str(), "location") == 0 && name.size() == 8 &&
-               !head.hasLocation) {  // the first one, as WinINet answers
-        head.location = ValueOf(line, colon);
-        head.hasLocation = true;
-    } else if (strcasecmp(name.c_str(), "transfer-encoding") == 0 && name.size() == 17) {
-        TakeCodings(head, ValueOf(line, colon));
-    }
-}
-
-Framing FramingOf(const ResponseHead& head, std::uint64_t* length) {
-    if (head.status == 204 || head.status == 304) return Framing::None;
-    // A transfer coding outranks a length; chunked ends the body only as the last coding.
-    if (head.transferCodings > 0) return head.chunkedLast ? Framing::Chunked : Framing::ToClose;
-    if (!head.hasContentLength) return Framing::ToClose;
-    const std::string& text = head.contentLength;
-    if (text.empty() || text.size() > 18) return Framing::Invalid;  // 18 digits stay below 2^63
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return Framing::Invalid;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    *length = value;
-    return value == 0 ? Framing::None : Framing::Length;
-}
-
-// ---- Dechunker -------------------------------------------------------------------------------------
-
-bool Dechunker::Take(const char* data, std::size_t n, std::string& out) {
-    constexpr int kMostDigits = 16;
-    constexpr std::uint64_t kLargest = 0x7FFFFFFFFFFFFFFFull;
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = data[i];
-        switch (state_) {
-        case State::Size: {
-            int digit = -1;
-            if (c >= '0' && c <= '9') digit = c - '0';
-            if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-            if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-            if (digit >= 0) {
-                if (++digits_ > kMostDigits) return state_ = State::Broken, false;
-                left_ = left_ * 16 + static_cast<std::uint64_t>(digit);
-                break;
-            }
-            if (digits_ == 0 || left_ > kLargest) return state_ = State::Broken, false;
-            state_ = State::Extension;
-            [[fallthrough]];
-        }
-        case State::Extension:
-            if (c == '\n') state_ = left_ == 0 ? State::Trailer : State::Data;
-            break;
-        case State::Data: {
-            const std::size_t take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(left_, n - i));
-            out.append(data + i, take);
-            left_ -= take;
-            i += take - 1;
-            if (left_ == 0) state_ = State::DataEnd;
-            break;
-        }
-        case State::DataEnd:
-            if (c == '\n') {
-                state_ = State::Size;
-                digits_ = 0;
-            } else if (c != '\r') {
-                return state_ = State::Broken, false;
-            }
-            break;
-        case State::Trailer:  // at a trailer line's start: an empty line ends the body
-            if (c == '\n') return state_ = State::Done, true;
-            if (c != '\r') state_ = State::TrailerLine;
-            break;
-        case State::TrailerLine:
-            if (c == '\n') state_ = State::Trailer;
-            break;
-        case State::Done: return true;  // what follows is no part of this body
-        case State::Broken: return false;
-        }
-    }
-    return state_ != State::Broken;
-}
-
-// ---- RawResponse -----------------------------------------------------------------------------------
-
-void RawResponse::Take(const char* data, std::size_t n, std::string& body) {
+void ResponseReader::Take(const char* data, std::size_t n, BodySink sink, void* user) {
     std::size_t i = 0;
     while (state_ == State::Head && i < n) {
-        const char c = data[i++];
-        line_ += c;
-        if (++headBytes_ > kHeadLimit) {
-            state_ = State::Failed;
-            return;
-        }
-        if (c != '\n') continue;
-        TakeHeadLine(head_, line_.data(), line_.size());
-        line_.clear();
-        if (head_.noStatusLine) {
-            state_ = State::Failed;
-            return;
-        }
-        if (!head_.complete) continue;
-        framing_ = FramingOf(head_, &left_);
-        if (framing_ == Framing::Invalid) {
-            state_ = State::Failed;
-            return;
-        }
-        state_ = framing_ == Framing::None ? State::Done : State::Body;
+        const void* lf = std::memchr(data + i, '\n', n - i);
+        const std::size_t end =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : n;
+        if (end - i > kHeadLimit - headBytes_) return Fail(Fault::HeadTooLong);
+        headBytes_ += end - i;
+        line_.append(data + i, end - i);
+        i = end;
+        if (lf) TakeHeadLine();
     }
-    if (state_ != State::Body) return;
-    const char* rest = data + i;
-    const std::size_t count = n - i;
+    if (state_ != State::Body || i == n) return;
     switch (framing_) {
     case Framing::Length: {
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left_, count));
-        body.append(rest, take);
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(left_, n - i));
+        sink(user, data + i, take);
         left_ -= take;
         if (left_ == 0) state_ = State::Done;
         break;
     }
-    case Framing::Chunked:
-        if (!chunks_.Take(rest, count, body)) state_ = State::Failed;
-        if (chunks_.Done()) state_ = State::Done;
-        break;
-    default: body.append(rest, count); break;
+    case Framing::Chunked: TakeChunked(data + i, n - i, sink, user); break;
+    default: sink(user, data + i, n - i); break;  // to the close
     }
 }
 
-bool RawResponse::WholeAtClose() const {
+bool ResponseReader::End() {
+    if (state_ == State::Head && !atResponseStart_ && IsFinal(head_.status)) {  // its head cut
+        if (!field_.empty()) TakeField(field_);
+        field_.clear();
+        head_.complete = true;
+        state_ = State::Done;
+    }
     return state_ == State::Done || (state_ == State::Body && framing_ == Framing::ToClose);
+}
+
+// A whole line of the head is in line_, its LF last.
+void ResponseReader::TakeHeadLine() {
+    std::size_t end = line_.size() - 1;
+    if (end > 0 && line_[end - 1] == '\r') --end;
+    line_.resize(end);
+    std::replace(line_.begin(), line_.end(), '\r', ' ');  // a bare CR is a blank (RFC 9112, 2.2)
+    if (atResponseStart_) {
+        if (line_.empty()) return;  // empty lines before a status line are skipped
+        const long status = StatusOf(line_);
+        if (status == 0) {
+            return Fail(strncasecmp(line_.c_str(), "HTTP/", 5) == 0 ? Fault::BadStatusLine
+                                                                    : Fault::NoStatusLine);
+        }
+        head_ = ResponseHead{};  // an interim response leaves nothing behind
+        head_.status = status;
+        atResponseStart_ = false;
+        field_.clear();
+        line_.clear();
+        return;
+    }
+    if (!line_.empty() && IsBlank(line_[0])) {  // a fold: the field before goes on
+        if (field_.empty()) return Fail(Fault::BadField);
+        field_ += ' ';
+        field_ += Trimmed(line_, 0, line_.size());
+        line_.clear();
+        return;
+    }
+    if (!field_.empty()) TakeField(field_);
+    field_.clear();
+    if (line_.empty()) {
+        if (!IsFinal(head_.status)) {
+            atResponseStart_ = true;  // an interim response ended: the next one begins
+        } else {
+            HeadComplete();
+        }
+        return;
+    }
+    const std::size_t colon = line_.find(':');
+    if (colon == 0 || colon == std::string::npos) return Fail(Fault::BadField);
+    field_.swap(line_);
+    line_.clear();
+}
+
+void ResponseReader::TakeField(const std::string& field) {
+    const std::size_t colon = field.find(':');
+    const std::string value = Trimmed(field, colon + 1, field.size());
+    if (NameIs(field, colon, "content-length")) {
+        TakeLengths(head_, value);
+    } else if (NameIs(field, colon, "location") && !head_.hasLocation) {
+        head_.location = value;
+        head_.hasLocation = true;
+    } else if (NameIs(field, colon, "transfer-encoding")) {
+        TakeCodings(head_, value);
+    }
+}
+
+void ResponseReader::HeadComplete() {
+    head_.complete = true;
+    line_.clear();
+    headBytes_ = 0;  // now counts the trailer, if any
+    if (head_.status == 204 || head_.status == 304) {
+        framing_ = Framing::None;
+    } else if (head_.transferCodings > 0) {  // a transfer coding outranks a length
+        framing_ = head_.chunkedLast ? Framing::Chunked : Framing::ToClose;
+    } else if (head_.badLength) {
+        return Fail(Fault::BadLength);
+    } else if (head_.hasContentLength) {
+        framing_ = head_.length == 0 ? Framing::None : Framing::Length;
+        left_ = head_.length;
+    } else {
+        framing_ = Framing::ToClose;
+    }
+    state_ = framing_ == Framing::None ? State::Done : State::Body;
+}
+
+// The chunked coding undone. Short chunks' data is gathered into one run for the sink, so that a
+// body of tiny chunks costs about what one of large chunks does.
+void ResponseReader::TakeChunked(const char* data, std::size_t n, BodySink sink, void* user) {
+    constexpr std::size_t kRun = 4096;
+    char run[kRun];
+    std::size_t inRun = 0;
+    const auto flush = [&] {
+        if (inRun > 0) sink(user, run, inRun);
+        inRun = 0;
+    };
+    std::size_t i = 0;
+    while (i < n && state_ == State::Body) {
+        const char c = data[i];
+        if (sawCr_ && c != '\n') return flush(), Fail(Fault::BadLineEnd);
+        switch (chunk_) {
+        case Chunk::Size:
+            for (int digit; i < n && (digit = HexOf(data[i])) >= 0; ++i) {
+                const auto d = static_cast<std::uint64_t>(digit);
+                if (left_ > (kLargest - d) / 16) return flush(), Fail(Fault::ChunkTooLarge);
+                left_ = left_ * 16 + d;
+                sizeDigits_ = true;
+            }
+            if (i == n) break;  // more digits may come
+            if (!sizeDigits_) return flush(), Fail(Fault::BadChunkSize);
+            chunk_ = Chunk::SizeEnd;
+            break;
+        case Chunk::SizeEnd:
+        case Chunk::Extension:
+            ++i;
+            if (c == '\r') {
+                sawCr_ = true;
+            } else if (c == '\n') {  // the size line's end
+                sawCr_ = false;
+                chunk_ = left_ == 0 ? Chunk::Trailer : Chunk::Data;
+            } else if (c == ';') {
+                chunk_ = Chunk::Extension;
+            } else if (chunk_ == Chunk::SizeEnd && !IsBlank(c)) {
+                return flush(), Fail(Fault::BadChunkSize);
+            }
+            break;
+        case Chunk::Data: {
+            const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(left_, n - i));
+            if (take > kRun - inRun) flush();
+            if (take >= kRun) {
+                sink(user, data + i, take);
+            } else {
+                std::memcpy(run + inRun, data + i, take);
+                inRun += take;
+            }
+            left_ -= take;
+            i += take;
+            if (left_ == 0) chunk_ = Chunk::DataEnd;
+            break;
+        }
+        case Chunk::DataEnd:
+            ++i;
+            if (c == '\r' && !sawCr_) {
+                sawCr_ = true;
+            } else if (c == '\n') {
+                sawCr_ = false;
+                sizeDigits_ = false;
+                chunk_ = Chunk::Size;
+            } else {
+                return flush(), Fail(Fault::BadChunkEnd);
+            }
+            break;
+        case Chunk::Trailer: {  // trailer lines up to an empty one, read past
+            const void* lf = std::memchr(data + i, '\n', n - i);
+            const std::size_t end =
+                lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : n;
+            if (end - i > kHeadLimit - headBytes_) return flush(), Fail(Fault::HeadTooLong);
+            headBytes_ += end - i;
+            line_.append(data + i, end - i);
+            i = end;
+            if (!lf) break;
+            if (line_ == "\n" || line_ == "\r\n") state_ = State::Done;
+            line_.clear();
+            break;
+        }
+        }
+    }
+    flush();
 }
 
 }  // namespace plat::posix

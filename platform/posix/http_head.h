@@ -1,21 +1,27 @@
-// The head of an HTTP response as libcurl hands it over, one line at a time: the status of the
-// response being received, whether the final one's head is complete, the two headers that
-// WinINet's callers ask for and what ends the body. Then the body's end by HTTP's rules
-// (FramingOf), a chunked body undone (Dechunker), and a whole response read from its bytes
-// (RawResponse) for when libcurl gives one up as having no head. Pure text work, so that it can
-// be fuzzed alone.
+// The one reader of an HTTP response on Linux: its head, the framing of its body and the body,
+// from the response's bytes in order, whatever libcurl made of them (the head's lines through
+// its header callback and the rest through its write callback, or all of it as a body when it
+// found no status line). Pure byte work, so that it can be fuzzed alone: a response split
+// anywhere reads the same.
 //
 // Invariants:
-//  1. A status line ("HTTP/" in any letter case, then a space) starts a response afresh:
-//     interim 1xx responses leave nothing behind. It is read only where a response begins: the
-//     first line, or the line after an interim response's blank line, empty lines before it
-//     skipped; elsewhere such a line is a header like any other.
-//  2. A line that is neither a status line, a header ("name: value") nor the blank line is
-//     ignored, as WinINet ignores a malformed header line; the response goes on. Where a
-//     response begins, such a line marks it as having no status line.
-//  3. status is 0 or a number of at most three digits; values hold no CR or LF.
-//  4. The body's end is chunked only when chunked is the last transfer coding, over every
-//     Transfer-Encoding line; any other coding last leaves the body to the close.
+//  1. One state, moved forward by Take only: Head -> Body -> Done, or Failed from Head or Body
+//     with the one fault that says why. Done and Failed take no byte more.
+//  2. Where a response begins (the first line, or the line after an interim response's blank
+//     line) empty lines are skipped and the next line is its status line: "HTTP/1." and a digit
+//     ("HTTP" in any letter case, as WinINet reads it), a space, three digits from 100, then a
+//     space or the line's end (RFC 9112, 4). 1xx responses but 101 are interim and leave
+//     nothing behind; a 101 is the response (webmon never asks to switch protocols).
+//  3. Inside a head a line is a field ("name: value") or, starting with a blank, the folded
+//     continuation of the field before it (RFC 9112, 5.2); anything else fails the response.
+//  4. A head is at most kHeadLimit bytes, its interim responses included; a trailer too.
+//  5. head.status is 0 before a status line, else 100 to 999; values hold no CR or LF.
+//  6. The body ends as RFC 9112, 6.3 has it: none after a 204 or a 304; chunked when chunked
+//     is the last transfer coding, over every Transfer-Encoding line; any other coding last:
+//     at the close; else Content-Length, digits alone and the same value wherever it is given
+//     (RFC 9110, 8.6); else at the close.
+//  7. A chunk size is hex digits, leading zeros any number, bounded before it is multiplied;
+//     then blanks and extensions up to the line's end. A line ends with CR LF or LF alone.
 #pragma once
 
 #include <cstddef>
@@ -24,76 +30,78 @@
 
 namespace plat::posix {
 
+// The head of the response being read: what WinINet's callers ask for, and its framing.
 struct ResponseHead {
-    bool atResponseStart = true;  // the next line is where a status line may stand
-    bool noStatusLine = false;    // a response began with a line that is no status line
-    long status = 0;              // of the response being received; 0 before or unreadable
-    bool complete = false;        // the blank line after a final (>= 200) response's head
+    long status = 0;        // of the response being read (invariant 5)
+    bool complete = false;  // the blank line after a final response's head has come
     bool hasContentLength = false;
-    std::string contentLength;  // its value, blanks trimmed
+    std::string contentLength;  // the last one's value, blanks trimmed
     bool hasLocation = false;
-    std::string location;      // the first one's value, blanks trimmed
+    std::string location;      // the first one's value, blanks trimmed, as WinINet answers
     int transferCodings = 0;   // codings named by the Transfer-Encoding lines, all of them
-    bool chunkedLast = false;  // the last of those codings is chunked (invariant 4)
+    bool chunkedLast = false;  // the last of those codings is chunked (invariant 6)
+    bool badLength = false;    // a Content-Length not of digits, or two that differ
+    std::uint64_t length = 0;  // the Content-Length's value, while !badLength
 };
 
-// Takes one line of the head, its line end included or not.
-void TakeHeadLine(ResponseHead& head, const char* line, std::size_t n);
-
-// ---- The body's end ------------------------------------------------------------------------------
-
-enum class Framing {
-    None,     // no body: a 204 or a 304
-    Length,   // Content-Length bytes
-    Chunked,  // chunks, up to the last one (size 0) and its trailer
-    ToClose,  // whatever comes until the server closes
-    Invalid,  // a length that is no number: the response cannot be read
-};
-
-// How a complete head's body ends; length is set for Framing::Length.
-Framing FramingOf(const ResponseHead& head, std::uint64_t* length);
-
-// Undoes the chunked coding, as libcurl reads it: a size of 1 to 16 hex digits (at most
-// 2^63 - 1), extensions up to the line's end skipped, the data, then CR LF (CR optional), and
-// after the size-0 chunk trailer lines up to an empty one.
-class Dechunker {
-public:
-    // Appends the data of the n bytes to out; false once the coding is broken.
-    bool Take(const char* data, std::size_t n, std::string& out);
-    bool Done() const { return state_ == State::Done; }
-
-private:
-    enum class State { Size, Extension, Data, DataEnd, Trailer, TrailerLine, Done, Broken };
-    State state_ = State::Size;
-    int digits_ = 0;
-    std::uint64_t left_ = 0;  // the size being read, then the chunk's bytes still to come
-};
-
-// A response read whole from its bytes, head and body: what libcurl hands over as a body when
-// the response did not start with a status line (empty lines before it, or after an interim
-// response). Past its framing's end, bytes are not the response's and are dropped.
-class RawResponse {
+class ResponseReader {
 public:
     static constexpr std::size_t kHeadLimit = 300 * 1024;  // libcurl's own for a head
 
-    // Takes the next n bytes; the body's own bytes are appended to body.
-    void Take(const char* data, std::size_t n, std::string& body);
-    // The server closed: whether the response was whole.
-    bool WholeAtClose() const;
-    const ResponseHead& Head() const { return head_; }
-    bool HeadComplete() const { return head_.complete; }
-    bool Done() const { return state_ == State::Done; }
-    bool Failed() const { return state_ == State::Failed; }
+    enum class State { Head, Body, Done, Failed };
+    enum class Fault {
+        None,
+        HeadTooLong,    // past kHeadLimit (invariant 4)
+        NoStatusLine,   // a response began with another line
+        BadStatusLine,  // "HTTP/" but not a status line of HTTP/1 (invariant 2)
+        BadField,       // a head line neither a field nor a fold of one (invariant 3)
+        BadLength,      // a Content-Length that is no length, or two that differ
+        BadChunkSize,   // no hex digit, or something else before the size line's end
+        ChunkTooLarge,  // a chunk size past 2^63 - 1
+        BadChunkEnd,    // a chunk's data not followed by its line end
+        BadLineEnd,     // a CR not followed by LF
+    };
+    enum class Framing { None, Length, Chunked, ToClose };
+
+    // Where the body's bytes go, as they are found: a run of n bytes at data.
+    using BodySink = void (*)(void* user, const char* data, std::size_t n);
+
+    // Reads the next n bytes of the response: the body's own go to sink(user, ...). Bytes past
+    // the response's end are none of it and are left.
+    void Take(const char* data, std::size_t n, BodySink sink, void* user);
+    // No byte more comes (the server closed, or libcurl stopped reading): whether the response
+    // read is whole: ended by its framing, or a body that ends at the close. A final response's
+    // head that the close cuts short is that head, with no body, as WinINet reads it.
+    bool End();
+
+    State state() const { return state_; }
+    Fault fault() const { return fault_; }
+    const ResponseHead& head() const { return head_; }
 
 private:
-    enum class State { Head, Body, Done, Failed };
+    enum class Chunk { Size, SizeEnd, Extension, Data, DataEnd, Trailer };
+
+    void TakeHeadLine();
+    void TakeField(const std::string& field);
+    void HeadComplete();
+    void TakeChunked(const char* data, std::size_t n, BodySink sink, void* user);
+    void Fail(Fault fault) {
+        state_ = State::Failed;
+        fault_ = fault;
+    }
+
     State state_ = State::Head;
+    Fault fault_ = Fault::None;
     ResponseHead head_;
-    std::string line_;  // the head's line being gathered
-    std::size_t headBytes_ = 0;
+    bool atResponseStart_ = true;  // the next head line is where a status line stands
+    std::string line_;             // the head or trailer line being gathered
+    std::string field_;            // the last field line, folds joined, not yet taken
+    std::size_t headBytes_ = 0;    // of the head, interim responses included; then the trailer
     Framing framing_ = Framing::ToClose;
-    std::uint64_t left_ = 0;  // of a Length body
-    Dechunker chunks_;
+    std::uint64_t left_ = 0;  // of a Length body; of a chunk's size, then its data
+    Chunk chunk_ = Chunk::Size;
+    bool sizeDigits_ = false;  // the chunk size has a digit
+    bool sawCr_ = false;       // the last byte of a chunk's line was a CR
 };
 
 }  // namespace plat::posix

@@ -8,7 +8,7 @@
 //   transfer.cpp      the transfer engine: phases, limits, libcurl's callbacks;
 //   cookies.h, .cpp   the session's cookies held to their bounds (cookie_bound.cpp decides);
 //   url.cpp           addresses canonicalized and cracked;
-//   http_head.cpp     response heads read line by line;
+//   http_head.cpp     the one reader of a response: head, framing, body;
 //   request_text.cpp  the request's text (accept types, extra headers, target, URL);
 //   posix_internal.h  WinINet's error numbers and Fail, which every file answers with.
 //
@@ -171,19 +171,21 @@ bool HttpQueryInfoA(InetHandle request, std::uint32_t level, void* buffer, std::
     auto* r = As<Request>(request, Kind::Request);
     if (!r) return Fail(kErrIncorrectHandleType);
     if (level == (kQueryStatusCode | kQueryFlagNumber)) {
-        if (r->head.status == 0) return Fail(kErrHeaderNotFound);
+        if (r->reader.head().status == 0) return Fail(kErrHeaderNotFound);
         if (*length < 4) {
             *length = 4;
             return Fail(kErrorInsufficientBuffer);
         }
-        const auto status = static_cast<std::uint32_t>(r->head.status);
+        const auto status = static_cast<std::uint32_t>(r->reader.head().status);
         std::memcpy(buffer, &status, 4);
         *length = 4;
         return true;
     }
     const std::string* value = nullptr;
-    if (level == kQueryContentLength && r->head.hasContentLength) value = &r->head.contentLength;
-    if (level == kQueryLocation && r->head.hasLocation) value = &r->head.location;
+    if (level == kQueryContentLength && r->reader.head().hasContentLength) {
+        value = &r->reader.head().contentLength;
+    };
+    if (level == kQueryLocation && r->reader.head().hasLocation) value = &r->reader.head().location;
     if (!value) return Fail(kErrHeaderNotFound);
     if (*length < value->size() + 1) {
         *length = static_cast<std::uint32_t>(value->size() + 1);

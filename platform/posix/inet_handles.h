@@ -65,13 +65,6 @@ struct Session : Handle {
     // A handle on the cookies that runs no transfer, for the bounds: libcurl takes no more than
     // 50 cookies in a transfer, so that a transfer's own handle cannot expire any past them.
     CURL* cookieKeeper = nullptr;
-    // The connections libcurl keeps open for reuse after a transfer, each as its socket and
-    // the addresses that make sure the number still names it (transfer.cpp, point 7).
-    struct KeptConnection {
-        int socket;
-        std::string ends;  // local and peer address, as the socket had them
-    };
-    std::vector<KeptConnection> kept;
     int connections = 0;  // open children (invariant 1)
     std::string agent;
     bool environmentProxy = false;  // the configured proxy was asked for
@@ -113,20 +106,9 @@ struct Request : Handle {
     curl_slist* headerList = nullptr;
     char curlError[CURL_ERROR_SIZE] = "";
 
-    ResponseHead head;  // of the response being received
-    // How the body ends, by the final head (libcurl reads a body it takes for chunked as
-    // chunked, also when another coding is last, so the engine decides what it hands out).
-    Framing framing = Framing::ToClose;
-    Dechunker chunks;  // undoes a Framing::Chunked body, as libcurl hands it over undecoded
-    // libcurl gave the response up as having no head (empty lines before the status line):
-    // what it hands over as the body is the whole response, read by rawResponse.
-    bool raw = false;
-    RawResponse rawResponse;
-    std::string decoded;  // the body bytes of what libcurl just handed over, when they differ
-    // The answer on a kept connection had no status line: the request goes again on a new one
-    // (askAgain), once per send (askedAgain).
-    bool askAgain = false;
-    bool askedAgain = false;
+    // Reads the response to the request last sent, from every byte libcurl hands over: the one
+    // judge of its head, its framing and its body.
+    ResponseReader reader;
     // The waiting reader's block, while InternetReadFile runs the transfer: body bytes go
     // straight into it. What arrives with no reader waiting, or beyond its block, is pending.
     char* target = nullptr;

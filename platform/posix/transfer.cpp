@@ -24,16 +24,15 @@
 //     request sent; the deadline holds throughout.
 //  5. Credentials from the address are sent only in answer to a 401 challenge, by the scheme
 //     it names (Basic or Digest), never with the first request.
-//  6. A response is read as WinINet reads it, by HTTP's rules where libcurl reads otherwise:
-//     empty lines before a status line are skipped (libcurl takes such a response for one with
-//     no head and hands it all over as the body: RawResponse reads it), and a body is chunked
-//     only when chunked is its last transfer coding, else it is read to the close. libcurl
-//     hands bodies over undecoded; the engine undoes the chunks itself.
-//  7. Bytes past a response's end are never read as the next response's: a kept connection
-//     on which bytes wait when the next transfer starts is shut, so that libcurl, which would
-//     send the next request down it, finds it closed and opens another; and an answer on a
-//     kept connection that starts with no status line (bytes that came late, after the next
-//     request went) is not the answer: the request goes again, once, on a new connection.
+//  6. One reader judges the response (http_head.h): libcurl makes the connection, TLS, the proxy
+//     and the answer to a challenge, and hands over the response's bytes as they came, the
+//     head's lines through its header callback and the rest, undecoded, through its write
+//     callback, also a whole response when it finds no status line (HTTP/0.9 allowed). Each
+//     request libcurl sends starts the reader afresh. The reader ends the transfer where the
+//     response ends or breaks; where libcurl ends it first, libcurl says only that no byte
+//     more comes, and the reader whether what came is whole.
+//  7. Bytes past a response's end are never read as the next response's: no connection is
+//     kept for another transfer, so each request has a connection of its own.
 #include "platform/posix/transfer.h"
 
 #include <curl/curl.h>
@@ -46,9 +45,7 @@
 #include <new>
 #include <string>
 
-#include <poll.h>
 #include <strings.h>
-#include <sys/socket.h>
 
 #include "platform/check.h"
 #include "platform/posix/cookies.h"
@@ -71,7 +68,7 @@ constexpr unsigned long kAnsweredSchemes = CURLAUTH_BASIC | CURLAUTH_DIGEST;  //
 //   Connecting    StartTransfer
 //   Sending       OnConnected: the connection (and its TLS) is up
 //   AwaitingHead  OnSent: the request's head has gone out
-//   Body          HeadComplete, or ReadBody resuming
+//   Body          Read: the final head is in; or ReadBody resuming
 //   Paused        OnBody: the reader is behind, libcurl holds the rest in the socket
 //   Done          End: the transfer ended; `result` says how
 [[maybe_unused]] bool Allowed(Phase from, Phase to) {
@@ -122,16 +119,9 @@ bool AwaitingAnswer(Phase phase) {
 
 // ---- Callbacks ---------------------------------------------------------------------------------
 
-// The head is complete: body bytes may come now, ending as the head says.
-void HeadComplete(Request* r) {
-    std::uint64_t length = 0;
-    r->framing = posix::FramingOf(r->head, &length);
-    r->chunks = posix::Dechunker{};
-    if (AwaitingAnswer(r->phase)) Enter(r, Phase::Body);
-}
-
-// Hands body bytes to the waiting reader's block, the rest to pending.
-void Deliver(Request* r, const char* data, std::size_t bytes) {
+// Hands body bytes to the waiting reader's block, the rest to pending (the reader's sink).
+void Deliver(void* user, const char* data, std::size_t bytes) {
+    auto* r = static_cast<Request*>(user);
     std::size_t taken = 0;
     if (r->target && r->pendingAt == r->pending.size()) {  // nothing queued before these bytes
         taken = std::min(bytes, r->targetRoom - r->targetGot);
@@ -146,25 +136,32 @@ void Deliver(Request* r, const char* data, std::size_t bytes) {
     r->pending.append(data + taken, bytes - taken);
 }
 
-// What libcurl hands over of a response it took for one without a head: the engine reads it
-// whole, and ends the transfer itself where the response ends. 0 aborts libcurl's transfer.
-std::size_t TakeRaw(Request* r, const char* data, std::size_t bytes) {
+// A 401 that libcurl may answer with the address's credentials: its own head stands only
+// should no answer follow (its body, or the end, then comes).
+bool MayBeAnswered(const Request* r) {
+    return r->reader.head().status == 401 && !r->connection->user.empty();
+}
+
+// The bytes libcurl hands over, head or body, to the reader: what it finds ends the transfer
+// or lets the body's reader go on. The count taken, 0 to stop libcurl.
+std::size_t Read(Request* r, const char* data, std::size_t bytes) {
+    using State = posix::ResponseReader::State;
     if (r->phase == Phase::Done) return 0;  // ended here already; libcurl is stopped
-    r->decoded.clear();
-    r->rawResponse.Take(data, bytes, r->decoded);
-    if (!r->head.complete && r->rawResponse.HeadComplete()) {
-        r->head = r->rawResponse.Head();
-        HeadComplete(r);
-    }
-    Deliver(r, r->decoded.data(), r->decoded.size());
-    if (r->rawResponse.Failed()) {
-        long made = 0;  // connections this transfer made: none when it took a kept one
-        curl_easy_getinfo(r->easy, CURLINFO_NUM_CONNECTS, &made);
-        r->askAgain = r->rawResponse.Head().noStatusLine && made == 0 && !r->askedAgain;
+    Arrived(r);
+    const std::size_t before = r->pending.size() + r->targetGot;
+    r->reader.Take(data, bytes, Deliver, r);
+    const bool bodyCame = r->pending.size() + r->targetGot != before;
+    const State state = r->reader.state();
+    if (state == State::Failed) {
         End(r, CURLE_RECV_ERROR);
         return 0;
     }
-    if (r->rawResponse.Done()) End(r, CURLE_OK);
+    if (!r->reader.head().complete || (MayBeAnswered(r) && !bodyCame)) return bytes;
+    if (state == State::Done) {
+        End(r, CURLE_OK);
+        return 0;
+    }
+    if (AwaitingAnswer(r->phase)) Enter(r, Phase::Body);
     return bytes;
 }
 
@@ -173,63 +170,25 @@ std::size_t TakeRaw(Request* r, const char* data, std::size_t bytes) {
 std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) try {
     auto* r = static_cast<Request*>(user);
     const std::size_t bytes = size * n;
-    Arrived(r);
-    posix::TakeHeadLine(r->head, data, bytes);
-    if (r->head.complete && r->head.status == 401 && !r->connection->user.empty()) {
-        // A challenge that libcurl may answer: its body is skipped and the answer's head comes
-        // next. Its own head stands should no answer follow (a body, or the end, then comes).
-        r->head.complete = false;
-        r->head.atResponseStart = true;
-    }
-    if (r->head.complete) HeadComplete(r);
     constexpr char kSetCookie[] = "set-cookie:";
     constexpr std::size_t kSetCookieLength = sizeof kSetCookie - 1;
     if (bytes > kSetCookieLength && strncasecmp(data, kSetCookie, kSetCookieLength) == 0) {
         r->setsCookies = true;
     }
-    return bytes;
+    return Read(r, data, bytes);
 } catch (const std::bad_alloc&) {
     return 0;
 }
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try {
     auto* r = static_cast<Request*>(user);
-    const std::size_t bytes = size * n;
-    if (!r->head.complete && !r->raw) {
-        // The body has begun, so libcurl has read the whole head, also one whose lines the
-        // head reader did not take for a response: its status is libcurl's. No final status
-        // is a response libcurl found no head in (or none after an interim one): read here.
-        long code = 0;
-        curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
-        if (code < 200) {
-            r->raw = true;
-        } else {
-            r->head.status = code;
-            r->head.complete = true;
-            HeadComplete(r);
-        }
-    }
-    Arrived(r);
-    // Bytes are taken whole or paused whole, before any is decoded: libcurl hands paused bytes
+    // Bytes are taken whole or paused whole, before any is read: libcurl hands paused bytes
     // over again. Paused only where the reader is behind, with the rest held in the socket.
     if (r->phase == Phase::Body && r->pending.size() - r->pendingAt >= kPauseAt) {
         Enter(r, Phase::Paused);
         return CURL_WRITEFUNC_PAUSE;
     }
-    if (r->raw) return TakeRaw(r, data, bytes);
-    if (r->framing == posix::Framing::Chunked) {
-        if (r->phase == Phase::Done) return 0;  // the chunks broke: ended here, libcurl stops
-        r->decoded.clear();
-        // libcurl may read to the close where the head names chunked as it does not (with a
-        // parameter): the chunks' own break is then the only one, and ends the transfer.
-        const bool whole = r->chunks.Take(data, bytes, r->decoded);
-        Deliver(r, r->decoded.data(), r->decoded.size());
-        if (whole) return bytes;
-        End(r, CURLE_RECV_ERROR);
-        return 0;
-    }
-    Deliver(r, data, bytes);
-    return bytes;
+    return Read(r, data, size * n);
 } catch (const std::bad_alloc&) {
     return 0;
 }
@@ -244,10 +203,13 @@ int OnConnected(void* user, char*, char*, int, int) {
 // libcurl tells what it sent through its debug callback: the request's head going out ends
 // the send (a request of webmon's is its head alone, a few hundred bytes). A head too large for
 // the socket is told as its first part goes, so the silence limit then counts the rest, with
-// the same 30 s. A second request of the transfer (the answer to a challenge) moves nothing.
+// the same 30 s. A second request of the transfer (the answer to a challenge) moves no phase;
+// what comes next is its answer, read afresh.
 int OnSent(CURL*, curl_infotype type, char*, std::size_t, void* user) {
     auto* r = static_cast<Request*>(user);
-    if (type == CURLINFO_HEADER_OUT && r->phase == Phase::Sending) {
+    if (type != CURLINFO_HEADER_OUT) return 0;
+    r->reader = posix::ResponseReader{};
+    if (r->phase == Phase::Sending) {
         Enter(r, Phase::AwaitingHead);
         r->headEnds = r->lastActivity + std::chrono::milliseconds(r->headMs);
     }
@@ -261,65 +223,11 @@ void UnlockCookies(CURL*, curl_lock_data, void* session) {
     static_cast<Session*>(session)->cookieLock.unlock();
 }
 
-// ---- Kept connections ----------------------------------------------------------------------------
-
-// The two ends of a connected socket, as bytes; empty when the number names no such socket.
-std::string EndsOf(int socket) {
-    sockaddr_storage local{}, peer{};
-    socklen_t localLength = sizeof local, peerLength = sizeof peer;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
-        getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
-        return "";
-    }
-    return std::string(reinterpret_cast<const char*>(&local), localLength) +
-           std::string(reinterpret_cast<const char*>(&peer), peerLength);
-}
-
-// A transfer ended: the connection it leaves open for reuse, if any, is remembered (one that
-// cannot be, for want of memory, is reused unchecked, as libcurl would).
-void RememberConnection(Session* s, CURL* easy) try {
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
-        socket == CURL_SOCKET_BAD) {
-        return;
-    }
-    std::string ends = EndsOf(socket);
-    if (ends.empty()) return;
-    for (Session::KeptConnection& k : s->kept) {
-        if (k.socket == socket) {
-            k.ends = std::move(ends);
-            return;
-        }
-    }
-    s->kept.push_back({socket, std::move(ends)});
-} catch (const std::bad_alloc&) {}
-
-// Before a transfer starts: a kept connection with bytes waiting (past the end of the last
-// response on it) is shut; one that is gone is forgotten.
-void ShutConnectionsWithBytesWaiting(Session* s) {
-    for (std::size_t i = 0; i < s->kept.size();) {
-        const Session::KeptConnection& k = s->kept[i];
-        pollfd p{k.socket, POLLIN, 0};
-        const bool same = EndsOf(k.socket) == k.ends;  // libcurl may have closed it since
-        if (same && poll(&p, 1, 0) == 0) {
-            ++i;
-            continue;
-        }
-        if (same) shutdown(k.socket, SHUT_RDWR);
-        s->kept.erase(s->kept.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-}
-
 // ---- The engine ----------------------------------------------------------------------------------
 
-bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
+bool StartTransfer(Request* r, const std::string& url) {
     r->StopTransfer();
-    r->head = posix::ResponseHead{};
-    r->framing = posix::Framing::ToClose;
-    r->chunks = posix::Dechunker{};
-    r->raw = false;
-    r->rawResponse = posix::RawResponse{};
-    r->askAgain = false;
+    r->reader = posix::ResponseReader{};
     r->pending.clear();
     r->pendingAt = 0;
     r->setsCookies = false;
@@ -329,7 +237,6 @@ bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
     const Connection* c = r->connection;
     Session* s = c->session;
     std::lock_guard<std::mutex> hold(s->lock);
-    ShutConnectionsWithBytesWaiting(s);
     if (!s->multi) s->multi = curl_multi_init();
     if (!s->cookies && (s->cookies = curl_share_init())) {
         curl_share_setopt(s->cookies, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
@@ -357,9 +264,9 @@ bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(e, CURLOPT_USERAGENT, s->agent.c_str());
     curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(e, CURLOPT_HTTP_TRANSFER_DECODING, 0L);  // chunks undone here (point 6)
+    curl_easy_setopt(e, CURLOPT_HTTP_TRANSFER_DECODING, 0L);  // the bytes as they came (point 6)
     curl_easy_setopt(e, CURLOPT_HTTP09_ALLOWED, 1L);          // a response with no head: read here
-    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, newConnection ? 1L : 0L);  // point 7
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);            // point 7
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, s->connectMs);
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -395,20 +302,14 @@ bool StartTransfer(Request* r, const std::string& url, bool newConnection) {
     return true;
 }
 
-// How a transfer ended, by the response's own end: libcurl's word, but for a body that ends
-// at the close where libcurl looked for chunks (the close is its end), and a response read
-// here, or chunks undone here, that the close cut short.
-CURLcode Judged(const Request* r, CURLcode result) {
-    if (r->raw)
-        return result == CURLE_OK && !r->rawResponse.WholeAtClose() ? CURLE_PARTIAL_FILE : result;
-    if (r->head.complete && r->framing == posix::Framing::Chunked && result == CURLE_OK &&
-        !r->chunks.Done()) {
-        return CURLE_PARTIAL_FILE;
+// How a transfer that libcurl ended came out: a failure of the connection stays one; where
+// libcurl only stopped reading (the close, or a framing of its own it found broken or ended),
+// the reader says whether the response is whole.
+CURLcode Judged(Request* r, CURLcode result) {
+    if (result != CURLE_OK && result != CURLE_PARTIAL_FILE && result != CURLE_RECV_ERROR) {
+        return result;
     }
-    if (r->head.complete && r->framing == posix::Framing::ToClose && result == CURLE_PARTIAL_FILE) {
-        return CURLE_OK;
-    }
-    return result;
+    return r->reader.End() ? CURLE_OK : CURLE_PARTIAL_FILE;
 }
 
 // Runs the transfer a little: until something arrived, it ended, or a short wait passed. The
@@ -429,7 +330,6 @@ void Pump(Request* r) {
         auto* done = reinterpret_cast<Request*>(owner);
         WEBMON_ASSERT(done->connection->session == s);  // the session's own (inet_handles.h, 2)
         if (done->phase != Phase::Done) End(done, Judged(done, m->data.result));
-        RememberConnection(s, m->easy_handle);
     }
     if (r->phase == Phase::Done) return;
     const Clock::time_point now = Clock::now();
@@ -472,14 +372,7 @@ std::uint32_t ErrorFor(CURLcode code) {
 bool AwaitHeaders(Request* r) {
     while (AwaitingAnswer(r->phase)) Pump(r);
     if (r->setsCookies) BoundSessionCookies(r);
-    if (r->head.complete) return true;
-    // Ended before any final header: a failure, unless an empty response ended cleanly.
-    if (r->result == CURLE_OK && r->head.status == 0) {
-        long code = 0;  // a head that libcurl read and the head reader did not
-        curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
-        r->head.status = code;
-    }
-    if (r->result == CURLE_OK && r->head.status >= 200) return true;
+    if (r->reader.head().complete) return true;
     return Fail(ErrorFor(r->result == CURLE_OK ? CURLE_RECV_ERROR : r->result));
 }
 
@@ -488,12 +381,7 @@ bool AwaitHeaders(Request* r) {
 // ---- The exchange ------------------------------------------------------------------------------
 
 bool SendAndAwaitHead(Request* r, const std::string& url) {
-    r->askedAgain = false;
-    if (!StartTransfer(r, url, false)) return false;
-    if (AwaitHeaders(r)) return true;
-    if (!r->askAgain) return false;
-    r->askedAgain = true;  // the answer was bytes a kept connection held (point 7)
-    return StartTransfer(r, url, true) && AwaitHeaders(r);
+    return StartTransfer(r, url) && AwaitHeaders(r);
 }
 
 bool ReadBody(Request* r, void* buffer, std::uint32_t count, std::uint32_t* got) {

@@ -1,7 +1,6 @@
-// The Linux HTTP stand-in's reading of a response head, line by line (platform/posix).
+// The Linux HTTP stand-in's one reader of a response: head, framing and body (platform/posix).
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -9,221 +8,184 @@
 
 namespace {
 
-using plat::posix::ResponseHead;
+using plat::posix::ResponseReader;
+using State = ResponseReader::State;
+using Fault = ResponseReader::Fault;
 
-ResponseHead Read(std::initializer_list<const char*> lines) {
-    ResponseHead head;
-    for (const char* line : lines) plat::posix::TakeHeadLine(head, line, std::strlen(line));
-    return head;
+void Append(void* body, const char* data, std::size_t n) {
+    static_cast<std::string*>(body)->append(data, n);
 }
 
-TEST(ResponseHead, AFinalResponseCompletesAtItsBlankLine) {
-    ResponseHead head =
-        Read({"HTTP/1.0 302 Found\r\n", "Location:  /next \t\r\n", "content-LENGTH: 12\r\n"});
-    EXPECT_EQ(head.status, 302);
-    EXPECT_FALSE(head.complete);
-    EXPECT_TRUE(head.hasLocation);
-    EXPECT_EQ(head.location, "/next");
-    EXPECT_EQ(head.contentLength, "12");
-    plat::posix::TakeHeadLine(head, "\r\n", 2);
-    EXPECT_TRUE(head.complete);
-}
-
-TEST(ResponseHead, InterimResponsesLeaveNothingBehind) {
-    ResponseHead head = Read({"HTTP/1.1 100 Continue\r\n", "Location: /stale\r\n", "\r\n"});
-    EXPECT_FALSE(head.complete) << "a 1xx head is not the response";
-    head = Read({"HTTP/1.1 100 Continue\r\n", "Location: /stale\r\n", "\r\n", "HTTP/1.0 200 OK\r\n",
-                 "\r\n"});
-    EXPECT_TRUE(head.complete);
-    EXPECT_EQ(head.status, 200);
-    EXPECT_FALSE(head.hasLocation);
-    EXPECT_EQ(head.location, "");
-}
-
-// Empty lines where a response begins are skipped, before the first one and after an interim
-// one; a line there that is no status line marks the response as having none.
-TEST(ResponseHead, EmptyLinesBeforeAStatusLineAreSkipped) {
-    const struct {
-        std::initializer_list<const char*> lines;
-        long status;
-        bool complete;
-        bool noStatusLine;
-    } rows[] = {
-        {{"\r\n", "HTTP/1.1 200 OK\r\n", "Content-Length: 4\r\n", "\r\n"}, 200, true, false},
-        {{"\n", "\r\n", "HTTP/1.1 200 OK\r\n", "\r\n"}, 200, true, false},
-        {{"HTTP/1.1 100 Continue\r\n", "\r\n", "\r\n", "HTTP/1.1 404 Not Found\r\n", "\r\n"},
-         404,
-         true,
-         false},
-        {{"just text\r\n", "\r\n"}, 0, false, true},
-        {{"\r\n", "just text\r\n", "HTTP/1.1 200 OK\r\n", "\r\n"}, 0, false, true},
-        {{"HTTP/1.0 199 Hold on\r\n", "\r\n", "body"}, 199, false, true},
-    };
-    for (const auto& row : rows) {
-        const ResponseHead head = Read(row.lines);
-        EXPECT_EQ(head.status, row.status) << *row.lines.begin();
-        EXPECT_EQ(head.complete, row.complete) << *row.lines.begin();
-        EXPECT_EQ(head.noStatusLine, row.noStatusLine) << *row.lines.begin();
+// The bytes read in pieces: cut at `at` (0: whole), or one byte at a time (at = npos).
+ResponseReader Read(const std::string& bytes, std::string* body, std::size_t at = 0) {
+    ResponseReader reader;
+    if (at == std::string::npos) {
+        for (char c : bytes) reader.Take(&c, 1, Append, body);
+    } else {
+        reader.Take(bytes.data(), at, Append, body);
+        reader.Take(bytes.data() + at, bytes.size() - at, Append, body);
     }
+    return reader;
 }
 
-// The body's end by HTTP's rules: a transfer coding outranks a length, chunked counts only as
-// the last coding over every Transfer-Encoding line, a length that is no number is refused.
-TEST(ResponseHead, TheBodyEndsAsTheHeadSays) {
-    using plat::posix::Framing;
-    const struct {
-        std::initializer_list<const char*> lines;
-        Framing framing;
-        std::uint64_t length;
-    } rows[] = {
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 14\r\n"}, Framing::Length, 14},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 0\r\n"}, Framing::None, 0},
-        {{"HTTP/1.1 200 OK\r\n"}, Framing::ToClose, 0},
-        {{"HTTP/1.0 204 No Content\r\n", "Content-Length: 4\r\n"}, Framing::None, 0},
-        {{"HTTP/1.0 304 Not Modified\r\n"}, Framing::None, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: -5\r\n"}, Framing::Invalid, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: abc\r\n"}, Framing::Invalid, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 9999999999999999999\r\n"}, Framing::Invalid, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: chunked\r\n"}, Framing::Chunked, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: CHUNKED \r\n", "Content-Length: 4\r\n"},
-         Framing::Chunked,
-         0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: gzip, chunked\r\n"}, Framing::Chunked, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: gzip\r\n", "Transfer-Encoding: chunked\r\n"},
-         Framing::Chunked,
-         0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: chunked, deflate\r\n"}, Framing::ToClose, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: deflate\r\n"}, Framing::ToClose, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: chunked\r\n",
-          "Transfer-Encoding: identity\r\n"},
-         Framing::ToClose,
-         0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: chunked\r\n", "Content-Length: 4\r\n",
-          "Transfer-Encoding: deflate\r\n"},
-         Framing::ToClose,
-         0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: chunked,\r\n"}, Framing::Chunked, 0},
-        {{"HTTP/1.1 200 OK\r\n", "Transfer-Encoding: chunkedx\r\n"}, Framing::ToClose, 0},
-    };
-    for (const auto& row : rows) {
-        std::uint64_t length = 0;
-        const ResponseHead head = Read(row.lines);
-        const char* last = *(row.lines.end() - 1);
-        EXPECT_EQ(plat::posix::FramingOf(head, &length), row.framing) << last;
-        EXPECT_EQ(length, row.length) << last;
-    }
-}
+const std::string kOk = "HTTP/1.1 200 OK\r\n";
+const std::string kChunked = kOk + "Transfer-Encoding: chunked\r\n\r\n";
 
-// Chunks undone as libcurl reads them, whether the bytes come at once or one at a time.
-TEST(ResponseHead, ChunksAreUndoneAsLibcurlReadsThem) {
+// Each response reads the same whole, one byte at a time and cut at every byte: its status,
+// its body, where the reader stands and why it failed, and whether the close leaves it whole.
+TEST(ResponseReader, AResponseReadsTheSameWhereverItIsCut) {
     const struct {
-        const char* coded;
-        const char* data;
-        bool ok;
-        bool done;
-    } rows[] = {
-        {"5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", "hello world", true, true},
-        {"4;ext=1\r\nbody\r\n0\r\nX-Trailer: y\r\n\r\nstray", "body", true, true},
-        {"4\nbody\n0\n\n", "body", true, true},
-        {"A\r\n0123456789\r\n", "0123456789", true, false},
-        {"4\r\nbody\r\n", "body", true, false},
-        {"4\r\nbodyX\r\n", "body", false, false},
-        {"body read to the close", "", true, false},  // a size "b", its line never ends
-        {"ffffffffffffffff\r\nbody\r\n0\r\n\r\n", "", false, false},
-        {"1ffffffffffffffff\r\nbody\r\n0\r\n\r\n", "", false, false},
-        {"-5\r\nbody\r\n0\r\n\r\n", "", false, false},
-    };
-    for (const auto& row : rows) {
-        for (bool oneByOne : {false, true}) {
-            plat::posix::Dechunker chunks;
-            std::string out;
-            bool ok = true;
-            const std::size_t n = std::strlen(row.coded);
-            for (std::size_t at = 0; at < n && ok; at += oneByOne ? 1 : n) {
-                ok = chunks.Take(row.coded + at, oneByOne ? 1 : n, out);
-            }
-            EXPECT_EQ(out, row.data) << row.coded << (oneByOne ? " (one by one)" : "");
-            EXPECT_EQ(ok, row.ok) << row.coded;
-            EXPECT_EQ(chunks.Done(), row.done) << row.coded;
-        }
-    }
-}
-
-// A whole response read from its bytes, as libcurl hands over one that it found no head in:
-// the head, then the body to its end by the head; nothing past that end is the body's.
-TEST(ResponseHead, AResponseWithoutAHeadForLibcurlIsReadWhole) {
-    const struct {
-        const char* bytes;
+        std::string bytes;
         long status;
         const char* body;
-        bool done;          // ended by its framing, before the close
-        bool wholeAtClose;  // the close after these bytes leaves the response whole
+        State state;
+        Fault fault;
     } rows[] = {
-        {"\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody", 200, "body", true, true},
-        {"\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbodystray", 200, "body", true, true},
-        {"\r\nHTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nbody", 200, "body", false, false},
-        {"\r\n\r\nHTTP/1.1 404 Not Found\r\nContent-Length: 14\r\n\r\nnot found here", 404,
-         "not found here", true, true},
-        {"\r\nHTTP/1.1 200 OK\r\n\r\nread to the close", 200, "read to the close", false, true},
-        {"\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n", 200,
-         "body", true, true},
-        {"\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n", 200, "body",
-         false, false},
-        {"\r\nHTTP/1.0 204 No Content\r\n\r\nstray", 204, "", true, true},
-        {"\r\nHTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\nbody", 200, "", false, false},
-        {"\r\njust text\r\n\r\nbody", 0, "", false, false},
-        {"body", 0, "", false, false},
-        {"\r\nHTTP/1.1 200 OK\r\nX: 1", 200, "", false, false},
+        // The head: empty lines before a status line skipped, interim responses left behind,
+        // a 101 is the response, any letter case of "HTTP".
+        {kOk + "Content-Length: 4\r\n\r\nbodystray", 200, "body", State::Done, Fault::None},
+        {"\r\n\n" + kOk + "Content-Length: 4\r\n\r\nbody", 200, "body", State::Done, Fault::None},
+        {"HTTP/1.1 100 Continue\r\nContent-Length: 9\r\n\r\n\r\nHTTP/1.1 404 Not Found\r\n"
+         "Content-Length: 14\r\n\r\nnot found here",
+         404, "not found here", State::Done, Fault::None},
+        {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nContent-Length: 4\r\n\r\nbody", 101,
+         "body", State::Done, Fault::None},
+        {"HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 103 Early Hints\r\n\r\n" + kOk +
+             "\r\nread to the close",
+         200, "read to the close", State::Body, Fault::None},
+        {"http/1.0 201 Created\r\nX: y\r\n\r\nread", 201, "read", State::Body, Fault::None},
+        {"HTTP/1.0 200\r\n\r\nno reason", 200, "no reason", State::Body, Fault::None},
+        {"HTTP/1.0 200 OK\r\nno colon here\r\nContent-Length: 4\r\n\r\nbody", 200, "",
+         State::Failed, Fault::BadField},
+        {"HTTP/1.0 200 OK\r\n folded first\r\n\r\nbody", 200, "", State::Failed, Fault::BadField},
+        {kOk + "Location: /a\r\nHTTP/1.1 302 Found\r\n\r\n", 200, "", State::Failed,
+         Fault::BadField},
+        {"HTTP/1.0 2000 OK\r\n\r\nbody", 0, "", State::Failed, Fault::BadStatusLine},
+        {"HTTP/9.9 200 OK\r\n\r\nbody", 0, "", State::Failed, Fault::BadStatusLine},
+        {"HTTP/1.0 099 Low\r\n\r\nbody", 0, "", State::Failed, Fault::BadStatusLine},
+        {"\r\njust text\r\n\r\nbody", 0, "", State::Failed, Fault::NoStatusLine},
+        {"HTTP/1.0 199 Hold on\r\n\r\nbody", 199, "", State::Head, Fault::None},
+        {kOk + "X: 1", 200, "", State::Head, Fault::None},
+        // Lengths: digits alone, the same wherever given; a coding outranks them.
+        {kOk + "Content-Length: 4, 4\r\nContent-Length: 4\r\n\r\nbody", 200, "body", State::Done,
+         Fault::None},
+        {kOk + "Content-Length: 00000000000000000004\r\n\r\nbody", 200, "body", State::Done,
+         Fault::None},
+        {kOk + "Content-Length: 0\r\nContent-Length: 5\r\n\r\nhello", 200, "", State::Failed,
+         Fault::BadLength},
+        {kOk + "Content-Length: +4\r\n\r\nbody", 200, "", State::Failed, Fault::BadLength},
+        {kOk + "Content-Length: 4 4\r\n\r\nbody", 200, "", State::Failed, Fault::BadLength},
+        {kOk + "Content-Length:\r\nContent-Length: 4\r\n\r\nbody", 200, "", State::Failed,
+         Fault::BadLength},
+        {kOk + "Content-Length: 9223372036854775808\r\n\r\nbody", 200, "", State::Failed,
+         Fault::BadLength},
+        {kOk + "Content-Length: 8\r\n\r\nbody", 200, "body", State::Body, Fault::None},
+        {"HTTP/1.0 204 No Content\r\nContent-Length: 4\r\n\r\nbody", 204, "", State::Done,
+         Fault::None},
+        {"HTTP/1.0 304 Not Modified\r\n\r\nbody", 304, "", State::Done, Fault::None},
+        {kOk + "Content-Length: abc\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n",
+         200, "body", State::Done, Fault::None},
+        // Codings: chunked only as the last, over every line, folds joined.
+        {kOk + "Transfer-Encoding: gzip,\r\n\t chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n", 200, "body",
+         State::Done, Fault::None},
+        {kOk + "Transfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n\r\n4\r\nbody", 200,
+         "4\r\nbody", State::Body, Fault::None},
+        {kOk + "Transfer-Encoding: chunked, deflate\r\n\r\nzz", 200, "zz", State::Body,
+         Fault::None},
+        // Chunks: sizes of hex digits, leading zeros any number, bounded; lines end with CR LF
+        // or LF; extensions and trailers read past.
+        {kChunked + "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\nstray", 200, "hello world", State::Done,
+         Fault::None},
+        {kChunked + "4 ;ext=1\r\nbody\r\n0\r\nX-Trailer: y\r\n\r\n", 200, "body", State::Done,
+         Fault::None},
+        {kChunked + "4\nbody\n0\n\n", 200, "body", State::Done, Fault::None},
+        {kChunked + std::string(100, '0') + "4\r\nbody\r\n0\r\n\r\n", 200, "body", State::Done,
+         Fault::None},
+        {kChunked + "7fffffffffffffff\r\nbody", 200, "body", State::Body, Fault::None},
+        {kChunked + "4\r\nbody\r\n", 200, "body", State::Body, Fault::None},
+        {kChunked + "8000000000000000\r\nbody", 200, "", State::Failed, Fault::ChunkTooLarge},
+        {kChunked + "4zz\r\nbody\r\n0\r\n\r\n", 200, "", State::Failed, Fault::BadChunkSize},
+        {kChunked + "-5\r\nbody\r\n0\r\n\r\n", 200, "", State::Failed, Fault::BadChunkSize},
+        {kChunked + "\r\nbody\r\n0\r\n\r\n", 200, "", State::Failed, Fault::BadChunkSize},
+        {kChunked + "4\rbody\r\n0\r\n\r\n", 200, "", State::Failed, Fault::BadLineEnd},
+        {kChunked + "4\r\nbodyX\r\n0\r\n\r\n", 200, "body", State::Failed, Fault::BadChunkEnd},
     };
     for (const auto& row : rows) {
-        for (bool oneByOne : {false, true}) {
-            plat::posix::RawResponse response;
+        for (std::size_t at = 0; at <= row.bytes.size() + 1; ++at) {
+            const std::size_t cut = at > row.bytes.size() ? std::string::npos : at;
             std::string body;
-            const std::size_t n = std::strlen(row.bytes);
-            for (std::size_t at = 0; at < n; at += oneByOne ? 1 : n) {
-                response.Take(row.bytes + at, oneByOne ? 1 : n, body);
+            const ResponseReader reader = Read(row.bytes, &body, cut);
+            const std::string where = row.bytes + " (cut at " + std::to_string(at) + ")";
+            ASSERT_EQ(reader.state(), row.state) << where;
+            ASSERT_EQ(reader.fault(), row.fault) << where;
+            ASSERT_EQ(body, row.body) << where;
+            if (row.status != 0) ASSERT_EQ(reader.head().status, row.status) << where;
+            if (row.state != State::Failed) {
+                ASSERT_EQ(reader.head().complete, row.state != State::Head) << where;
             }
-            EXPECT_EQ(response.Head().status, row.status) << row.bytes;
-            EXPECT_EQ(body, row.body) << row.bytes << (oneByOne ? " (one by one)" : "");
-            EXPECT_EQ(response.Done(), row.done) << row.bytes;
-            EXPECT_EQ(response.WholeAtClose(), row.wholeAtClose) << row.bytes;
         }
     }
-    plat::posix::RawResponse endless;
-    std::string body;
-    const std::string line = "X-Line: " + std::string(1000, 'x') + "\r\n";
-    endless.Take("HTTP/1.1 200 OK\r\n", 17, body);
-    for (int i = 0; i < 400 && !endless.Failed(); ++i) endless.Take(line.data(), line.size(), body);
-    EXPECT_TRUE(endless.Failed()) << "a head past libcurl's own limit";
 }
 
-TEST(ResponseHead, MalformedLinesAreIgnoredAndTheResponseGoesOn) {
-    ResponseHead head = Read({"HTTP/1.0 200 OK\r\n", "HTTP/x:1\r\n", "HTTP/x\r\n",
-                              "no colon here\r\n", "Content-Length: 2\r\n"});
-    EXPECT_EQ(head.status, 200) << "a line starting like a status line, without a space";
-    EXPECT_EQ(head.contentLength, "2");
-    // A status line stands only where a response begins; inside a head it is a header.
-    for (const char* inside : {"Http/X: 302 y\r\n", "HTTP/1.1 302 Found\r\n"}) {
-        head = Read({"HTTP/1.0 200 OK\r\n", inside, "Location: /elsewhere\r\n", "\r\n"});
-        EXPECT_EQ(head.status, 200) << inside;
-        EXPECT_TRUE(head.complete) << inside;
-        EXPECT_EQ(head.location, "/elsewhere") << inside;
+// The close ends a body only where nothing else would: a response that ended, or one whose
+// body runs to the close; a final response's head cut short is that head with no body.
+TEST(ResponseReader, OnlyABodyToTheCloseIsWholeAtTheClose) {
+    const struct {
+        std::string bytes;
+        bool whole;
+    } rows[] = {
+        {kOk + "\r\nto the close", true},
+        {kOk + "Content-Length: 2\r\n\r\nok", true},
+        {kOk + "Content-Length: 3\r\n\r\nok", false},
+        {kChunked + "2\r\nok\r\n", false},
+        {kOk + "Content-Length: 2\r\nLocation: /a\r\nX-Cut", true},
+        {"HTTP/1.0 2000 OK\r\n\r\n", false},
+        {"HTTP/1.0 199 Hold on\r\n\r\nbody", false},
+        {"HTTP/1.0 199 Hold on\r\n", false},
+    };
+    for (const auto& row : rows) {
+        std::string body;
+        ResponseReader reader = Read(row.bytes, &body);
+        EXPECT_EQ(reader.End(), row.whole) << row.bytes;
+        if (row.whole) EXPECT_TRUE(reader.head().complete) << row.bytes;
     }
-    EXPECT_EQ(Read({"http/1.0 201 Created\r\n"}).status, 201) << "any letter case";
-    EXPECT_EQ(Read({"HTTP/1.0 302 Found\r\n", "Location: /a\r\n", "Location: /b\r\n"}).location,
-              "/a")
-        << "the first Location";
-    EXPECT_EQ(Read({"HTTP/1.0 abc\r\n"}).status, 0);
-    EXPECT_EQ(Read({"HTTP/1.0 2000\r\n"}).status, 200) << "three digits at most";
-    EXPECT_EQ(Read({"HTTP/1.0 99999999999999999999\r\n"}).status, 999);
+    std::string body;
+    ResponseReader cut = Read(kOk + "Location: /a\r\nX-Cut", &body);
+    cut.End();
+    EXPECT_EQ(cut.head().location, "/a") << "the head's lines that came whole";
 }
 
-TEST(ResponseHead, OnlyTheTwoHeadersAskedForAreKept) {
-    ResponseHead head = Read({"HTTP/1.0 200 OK\r\n", "X-Location: /no\r\n",
-                              "Content-Length-Extra: 5\r\n", "Location:\r\n"});
-    EXPECT_FALSE(head.hasContentLength);
-    EXPECT_TRUE(head.hasLocation);
-    EXPECT_EQ(head.location, "") << "an empty Location is present and empty";
+TEST(ResponseReader, AHeadOrATrailerPastTheBoundFails) {
+    const std::string line = "X-Line: " + std::string(1000, 'x') + "\r\n";
+    for (const std::string& start : {kOk, kChunked + "0\r\n"}) {
+        ResponseReader reader;
+        std::string body;
+        reader.Take(start.data(), start.size(), Append, &body);
+        for (int i = 0; i < 400 && reader.state() != State::Failed; ++i) {
+            reader.Take(line.data(), line.size(), Append, &body);
+        }
+        EXPECT_EQ(reader.fault(), Fault::HeadTooLong) << start;
+    }
+    // An endless line, never ended, is bounded the same.
+    ResponseReader reader;
+    std::string body;
+    const std::string endless(ResponseReader::kHeadLimit + 1, 'a');
+    reader.Take(endless.data(), endless.size(), Append, &body);
+    EXPECT_EQ(reader.fault(), Fault::HeadTooLong);
+}
+
+TEST(ResponseReader, TheHeadKeepsWhatWinInetsCallersAskFor) {
+    std::string body;
+    ResponseReader reader = Read(
+        "HTTP/1.0 302 Found\r\nLocation:  /a \t\r\nLocation: /b\r\nX-Location: /no\r\n"
+        "content-LENGTH: 0\r\nContent-Length-Extra: 5\r\n\r\n",
+        &body);
+    EXPECT_EQ(reader.head().location, "/a") << "the first Location, blanks trimmed";
+    EXPECT_EQ(reader.head().contentLength, "0");
+    reader = Read(kOk + "Location:\r\n\r\n", &body);
+    EXPECT_TRUE(reader.head().hasLocation);
+    EXPECT_EQ(reader.head().location, "") << "an empty Location is present and empty";
+    EXPECT_FALSE(reader.head().hasContentLength);
 }
 
 }  // namespace
