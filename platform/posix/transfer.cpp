@@ -302,13 +302,11 @@ bool StartTransfer(Request* r, const std::string& url) {
     return true;
 }
 
-// How a transfer that libcurl ended came out: a failure of the connection stays one; where
-// libcurl only stopped reading (the close, or a framing of its own it found broken or ended),
-// the reader says whether the response is whole.
+// How a transfer that libcurl ended came out: a failure stays one; where libcurl says the
+// bytes ended (the close, or the end by its own reading of the head, which may be another's
+// than the reader's), the reader says whether the response is whole.
 CURLcode Judged(Request* r, CURLcode result) {
-    if (result != CURLE_OK && result != CURLE_PARTIAL_FILE && result != CURLE_RECV_ERROR) {
-        return result;
-    }
+    if (result != CURLE_OK && result != CURLE_PARTIAL_FILE) return result;
     return r->reader.End() ? CURLE_OK : CURLE_PARTIAL_FILE;
 }
 

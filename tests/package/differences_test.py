@@ -38,6 +38,19 @@ ALIKE = [  # (response, the verdict on both builds)
     (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, deflate\r\n\r\nbody read to the close',
      SUCCESS),
     (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: deflate\r\n\r\nbody read to the close', SUCCESS),
+    (b'HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nContent-Length: 4\r\n\r\nbody', SUCCESS),
+    (b'HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nTransfer-Encoding: chunked\r\n\r\n'
+     b'4\r\nbody\r\n0\r\n\r\n', SUCCESS),
+    (b'HTTP/1.1 101 Switching Protocols\r\n\r\nbody', SUCCESS),
+    (b'HTTP/1.1 102 Processing\r\n\r\n' * 10 + b'HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody',
+     SUCCESS),
+    (b'http/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody', SUCCESS),
+    (b'HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Length: 4\r\n\r\nbody', SUCCESS),
+    (b'HTTP/1.0 200 OK\r\nContent-Length: 4, 4\r\n\r\nbody', SUCCESS),
+    (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n' + b'0' * 99 +
+     b'4\r\nbody\r\n0\r\n\r\n', SUCCESS),
+    (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip,\r\n chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n',
+     SUCCESS),
 ]
 
 
