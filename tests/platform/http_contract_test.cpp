@@ -196,6 +196,16 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
         // only a value of exactly "chunked" for chunks and reads these to the close.
         {"chunked-with-parameter-broken", "<failed>", "5\r\nhelloXXXXX the rest"},
         {"chunked-with-parameter-cut", "<failed>", "5\r\nhello\r\n6\r\n wo"},
+        // A 101 that nobody asked for is the response, its body as its head says; a chunk size
+        // has leading zeros any number; a folded Transfer-Encoding is one line (wine's WinINet
+        // reads no chunked there and keeps the chunks as they came: a page on both builds).
+        {"switching-protocols", "body", nullptr},
+        {"chunk-size-zeros", "body", nullptr},
+        {"chunked-folded", "body", "4\r\nbody\r\n0\r\n\r\n"},
+        // Lengths that differ and a size line that is no size (RFC 9112, 6.3 and 7.1) fail the
+        // read on Linux; wine's WinINet reads on (the README's table of differences).
+        {"lengths-differ", "<failed>", "hello"},
+        {"chunk-size-junk", "<failed>", "body"},
     };
     for (const auto& row : rows) {
         const char* expected = wine && row.wine ? row.wine : row.body;
@@ -214,7 +224,7 @@ TEST(PlatformHttp, BytesPastAResponsesEndAreNotTheNextOnes) {
     const std::string server = Env("WEBMON_HTTP");
     const std::string host = server.substr(0, server.find(':'));
     const auto port = static_cast<std::uint16_t>(std::stoi(server.substr(server.find(':') + 1)));
-    for (const char* wait : {"0", "0.2", "1"}) {
+    for (const char* wait : {"0", "0.2", "1", "0.05&whole=1"}) {
         plat::InetHandle session =
             plat::InternetOpenA("test", plat::kInternetOpenTypeDirect, nullptr, nullptr, 0);
         ASSERT_NE(session, nullptr);
@@ -246,7 +256,9 @@ TEST(PlatformHttp, BytesPastAResponsesEndAreNotTheNextOnes) {
             // Wine's WinINet sends the next request down the same connection and reads the
             // bytes in front of its answer: their line is its status line, the head its body.
             // Bytes that come with the 204's head it drops, or not, as they arrive: not asked.
-            if (std::string(wait) == "0") continue;
+            if (std::string(wait) == "0" || std::string(wait).find("whole") != std::string::npos) {
+                continue;
+            }
             EXPECT_NE(bodies.find("Content-Length: 11\r\n\r\nhello world]"), std::string::npos)
                 << "bytes " << wait << " s past the end: " << bodies;
         } else {
