@@ -122,7 +122,7 @@ void Abandon(Handle* h) {
     Call* call = h->call;
     h->raw = nullptr;
     h->call = nullptr;
-    win32::ClosingAwaitingHead(call);
+    win32::ClosingAwaitingHead(call, h->limits.headMs);
     ::InternetCloseHandle(raw);
     LetGo(call);
 }
@@ -297,9 +297,10 @@ bool InternetCloseHandle(InetHandle handle) {
     if (!h) return false;
     HINTERNET raw = h->raw;
     Call* call = h->call;
+    const DWORD headMs = h->limits.headMs;
     delete h;
     if (!raw) return true;  // closed at its deadline already, its Call let go then
-    if (call) win32::ClosingAwaitingHead(call);
+    if (call) win32::ClosingAwaitingHead(call, headMs);
     const bool closed = ::InternetCloseHandle(raw) != 0;
     const DWORD error = ::GetLastError();
     if (call) LetGo(call);  // after the close: the block stays while WinINet may write it

@@ -54,21 +54,35 @@ std::uint64_t MemoryNow() {
 // Requests closed while their head was awaited whose closing notice has not come: WinINet may
 // still be receiving their heads (see ClosingAwaitingHead).
 std::atomic<std::size_t> g_headsAfterClose{0};
+// While such a head may still arrive, the process's growth is held against no later head, but
+// not for ever, should the notice never come: until the head limit since the latest such close
+// (g_exemptUntil, a steady clock's count) and below kHeadMemoryMax past the process's memory
+// then (g_exemptBelow); past either, each head's growth counts again, its own from there.
+std::atomic<Clock::rep> g_exemptUntil{0};
+std::atomic<std::uint64_t> g_exemptBelow{0};
+
+// Whether the process's growth, at memory, may be an earlier head's arriving after its close.
+bool EarlierHeadMayGrow(std::uint64_t memory) {
+    return g_headsAfterClose.load() != 0 && memory < g_exemptBelow.load() &&
+           Clock::now().time_since_epoch().count() < g_exemptUntil.load();
+}
 
 // A head that has cost the process more than a head can: WinINet buffers it whole before it
 // tells of it (wine tells its bytes only then), so its growth shows in the process. Counted
 // from the least the process took while the head was awaited: a head's own cost only grows,
-// and memory that another request gave back meanwhile is none of it. While an earlier head is
-// still arriving after its close, the process's growth is that head's as much as this one's,
-// and none is held against this one; its head limit and the deadline bound it then.
+// and memory that another request gave back meanwhile is none of it. While an earlier head may
+// still be arriving after its close, the growth is that head's as much as this one's: this one
+// counts from where the process then stands.
 bool HeadCostsTooMuch(Call* call) {
     std::uint64_t least = call->memoryAtHead.load();
     const std::uint64_t now = MemoryNow();
     if (least == 0 || now == 0) return false;  // no measure at the head's start, or now
+    if (EarlierHeadMayGrow(now)) {
+        call->memoryAtHead.store(now);
+        return false;
+    }
     while (now < least && !call->memoryAtHead.compare_exchange_weak(least, now)) {}
-    least = std::min(least, now);
-    if (g_headsAfterClose.load() != 0) return false;
-    return now > least + kHeadMemoryMax;
+    return now > std::min(least, now) + kHeadMemoryMax;
 }
 
 DWORD MillisecondsUntil(Clock::time_point until) {
@@ -112,8 +126,13 @@ void LetGoAfterFailedOpen(Call* call) {
 
 std::size_t CallsAlive() { return calls_alive.load(); }
 
-void ClosingAwaitingHead(Call* call) {
+void ClosingAwaitingHead(Call* call, DWORD headMs) {
     if (call->phase.load() != Phase::AwaitingHead) return;
+    const Clock::time_point until = headMs == INFINITE
+                                        ? Clock::time_point::max()
+                                        : Clock::now() + std::chrono::milliseconds(headMs);
+    g_exemptUntil.store(until.time_since_epoch().count());
+    g_exemptBelow.store(MemoryNow() + kHeadMemoryMax);
     // Counted before it is flagged: the notice, which takes back only what is flagged, never
     // takes the count below what is counted.
     g_headsAfterClose.fetch_add(1);

@@ -94,9 +94,10 @@ Clock::time_point PhaseEnds(const Limits& limits, Call* call);
 // The request's WinINet handle is about to be closed. Closed while its head is awaited, the
 // head's bytes should stop (InternetCloseHandle "discards any outstanding data"); wine's
 // WinINet goes on receiving them, the process growing by them, until the server stops, and
-// sends the closing notice only then. Until that notice no later head's cost can be told from
-// the process's growth (HeadCostsTooMuch, inet_call.cpp).
-void ClosingAwaitingHead(Call* call);
+// sends the closing notice only then. Until that notice, for at most headMs (the request's
+// head limit) and its 16 MiB, no later head's cost can be told from the process's growth
+// (HeadCostsTooMuch, inet_call.cpp).
+void ClosingAwaitingHead(Call* call, DWORD headMs);
 // The requests closed awaiting their heads whose closing notice has not come.
 std::size_t HeadsArrivingAfterClose();
 

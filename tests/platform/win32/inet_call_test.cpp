@@ -331,8 +331,10 @@ TEST(InetCall, AHeadWaitEndsOnceTheHeadCostsTheProcessTooMuch) {
 // A request closed awaiting its head whose closing notice has not come: wine's WinINet goes on
 // receiving that head until its server stops (Windows discards it at the close), the process
 // growing by it, and sends the notice only then. Meanwhile the process's growth is held against
-// no later head; once the notice comes, a head's growth counts again, from the least the
-// process fell to. Memory: 100 MiB as the earlier request closes.
+// no later head, but only within the closed head's limit from its close and its 16 MiB: a
+// notice that never comes lifts no later head's bound. Once the notice comes, or either bound
+// is past, a head's growth counts again, from the least the process fell to, or from where it
+// stood when it was last excused. Memory: 100 MiB as the earlier request closes.
 TEST(InetCall, AHeadStillArrivingAfterItsCloseCostsNoLaterHead) {
     const Limits limits{1000, 2000, 3000, 4000};
     Call* earlier = nullptr;
@@ -342,19 +344,37 @@ TEST(InetCall, AHeadStillArrivingAfterItsCloseCostsNoLaterHead) {
         earlierLetGo = true;
     };
     const Step kLook = [&](Call* call) { PhaseEnds(limits, call); };
+    const Step kAWhile = [](Call*) { std::this_thread::sleep_for(50ms); };
     struct Row {
         const char* name;
         Phase closedIn;                 // the earlier request's phase as webmon closed it
         std::vector<Step> beforeClose;  // before webmon closes the earlier request
         std::vector<Step> steps;        // on the later one, once its request is sent
         bool past;
+        DWORD headMs = 60000;  // the earlier request's head limit
     };
     const Row rows[] = {
-        {"an earlier head still arriving: the growth is not this head's",
+        {"an earlier head still arriving, within its bounds: the growth is not this head's",
+         Phase::AwaitingHead,
+         {Memory(300)},
+         {Memory(150), kLook, Memory(315)},
+         false},
+        {"an earlier head past its 16 MiB, its notice never come: this head's growth counts",
          Phase::AwaitingHead,
          {},
-         {Memory(400)},
+         {Memory(110), kLook, Memory(126)},
          false},
+        {"... and past this head's own 16 MiB from where it was last excused",
+         Phase::AwaitingHead,
+         {},
+         {Memory(110), kLook, Memory(127)},
+         true},
+        {"an earlier head past its head limit, its notice never come: this head's growth counts",
+         Phase::AwaitingHead,
+         {},
+         {kAWhile, Memory(117)},
+         true,
+         20},
         {"its notice came and its memory went back: this head's growth counts from the least",
          Phase::AwaitingHead,
          {Memory(300)},
@@ -386,7 +406,7 @@ TEST(InetCall, AHeadStillArrivingAfterItsCloseCostsNoLaterHead) {
         Enter(earlier, Phase::Connecting);
         Enter(earlier, row.closedIn);
         for (const Step& step : row.beforeClose) step(earlier);
-        ClosingAwaitingHead(earlier);  // as webmon closes its handle
+        ClosingAwaitingHead(earlier, row.headMs);  // as webmon closes its handle
         LetGo(earlier);
         Call* call = NewCall();
         ASSERT_NE(call, nullptr);
