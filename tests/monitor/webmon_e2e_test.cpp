@@ -173,9 +173,12 @@ TEST_F(Webmon, ResultLinesJudgeOnlyTheBody) {
         {Http("/spaces"), kSuccess},    // only spaces
         {"ftp://" + Env("WEBMON_CLOSED") + "/", kFaild},
         // A head without end, at loopback speed, fails; what it costs stops with it: a head
-        // that comes a line a second for 6 s right after it is a page.
+        // that comes a line a second for 6 s right after it is a page. Wine's WinINet goes on
+        // receiving the closed head, faster than any head's bound, past the 16 MiB its close
+        // excuses, so there the slow head's growth is the endless one's: failed.
         {Http("/endless-head"), kFaild},
-        {Http("/slow-head?lines=6&pause=1"), kSuccess},
+        {Http("/slow-head?lines=6&pause=1"),
+         testing_support::RunningUnderWine() ? kFaild : kSuccess},
     };
     std::string file = "30\r\n";
     std::string expected = Banner("30");
