@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures webmon against the plain libcurl loop on a loopback nginx; prints the ratios.
 
-Usage: measure.py BUILD_DIR
+Usage: measure.py BUILD_DIR [--against WEBMON]
 Starts nginx (Debian nginx-light) with a configuration of its own on a free port, serving 1,000
 small files and one 64 MB file, then measures:
   1. 1,000 sequential HttpReadFile calls beside the plain loop (time);
@@ -14,11 +14,13 @@ small files and one 64 MB file, then measures:
   4. a webmon pass over one endless page (a server sending as fast as it can, forever): its peak
      resident memory beside the body limit;
   5. a 50 MB body behind lying lengths (Content-Length: 1 and then the true one; chunked under
-     Content-Length: 100000): one webmon pass over each beside a pass over the same body with an
-     honest length;
+     Content-Length: 100000) and in chunks of one byte: one webmon pass over each beside a pass
+     over the same body with an honest length (time, peak resident memory);
   6. input without end into a webmon whose output nobody reads (`yes | webmon | sleep 30`): its
      resident memory at 5, 15 and 30 s beside an idle webmon's and the read-ahead's bound.
 Alone, step 6 for any executable: measure.py --input-bound EXE [LAUNCHER...]
+With --against WEBMON (another webmon executable, such as one built from an earlier commit),
+steps 2 (64 MB) and 3 time that one too, the two taking turns, and print both: an A/B in one run.
 """
 import contextlib
 import os
@@ -141,14 +143,17 @@ LYING_BODY = 50 * 1000 * 1000
 
 def start_lying():
     """A server on loopback sending the same 50 MB body under three heads: /honest (its true
-    length), /two-lengths (Content-Length: 1, then the true one) and /chunked-lie (chunks of
-    64 KiB under Content-Length: 100000). Returns its port."""
+    length), /two-lengths (Content-Length: 1, then the true one), /chunked-lie (chunks of
+    64 KiB under Content-Length: 100000) and /one-byte-chunks (300 MB on the wire). Returns its
+    port."""
     import socketserver
     piece = b'<p>a body longer than its head says</p>\n' * 1600  # 64,000 bytes
+    one_byte_chunks = b''.join(b'1\r\n%c\r\n' % c for c in piece)
     heads = {
         b'/honest': b'Content-Length: %d\r\n' % LYING_BODY,
         b'/two-lengths': b'Content-Length: 1\r\nContent-Length: %d\r\n' % LYING_BODY,
         b'/chunked-lie': b'Content-Length: 100000\r\nTransfer-Encoding: chunked\r\n',
+        b'/one-byte-chunks': b'Transfer-Encoding: chunked\r\n',
     }
 
     class Lying(socketserver.BaseRequestHandler):
@@ -160,13 +165,14 @@ def start_lying():
                     return
                 request += data
             path = request.split(b' ')[1]
-            chunked = path == b'/chunked-lie'
+            chunked = path in (b'/chunked-lie', b'/one-byte-chunks')
+            block = {b'/chunked-lie': b'%x\r\n%s\r\n' % (len(piece), piece),
+                     b'/one-byte-chunks': one_byte_chunks}.get(path, piece)
             try:
                 self.request.sendall(b'HTTP/1.1 200 OK\r\nConnection: close\r\n' +
                                      heads[path] + b'\r\n')
                 for _ in range(LYING_BODY // len(piece)):
-                    self.request.sendall(b'%x\r\n%s\r\n' % (len(piece), piece) if chunked
-                                         else piece)
+                    self.request.sendall(block)
                 if chunked:
                     self.request.sendall(b'0\r\n\r\n')
             except OSError:
@@ -178,23 +184,43 @@ def lying_lengths(exe, folder, launcher=()):
     """Passes over a 50 MB body behind lying lengths beside the same body with an honest one,
     the three taking turns to go first; prints the table."""
     port = start_lying()
-    paths = ('/honest', '/two-lengths', '/chunked-lie')
+    paths = ('/honest', '/two-lengths', '/chunked-lie', '/one-byte-chunks')
     times = {p: [] for p in paths}
+    peaks = {p: [] for p in paths}
     for round_ in range(ROUNDS):
         for i in range(len(paths)):
             path = paths[(i + round_) % len(paths)]
             url = 'http://127.0.0.1:%d%s' % (port, path)
-            times[path].append(timed_pass(exe, folder, [url], launcher)[0])
+            seconds, peak = timed_pass(exe, folder, [url], launcher)
+            times[path].append(seconds)
+            peaks[path].append(peak)
     honest = statistics.median(times['/honest'])
-    print('50 MB body            webmon pass  x honest (target <= 1.5)')
+    honest_peak = statistics.median(peaks['/honest'])
+    print('50 MB body            webmon pass  x honest   peak resident  x honest '
+          '(targets: lying <= 1.5 time; one-byte chunks <= 2 time and memory)')
     for path in paths:
-        t = statistics.median(times[path])
-        print('  %-18s  %8.3f s    %5.2f' % (path, t, t / honest))
+        t, k = statistics.median(times[path]), statistics.median(peaks[path])
+        print('  %-18s  %8.3f s    %5.2f   %8.1f MB     %5.2f'
+              % (path, t, t / honest, k / 1024, k / honest_peak))
 
 
 def webmon_pass(build, folder, urls):
     """Time from webmon's start to its first closing line, and its peak resident kB."""
     return timed_pass(os.path.join(build, 'webmon'), folder, urls)
+
+
+def against(build, other, folder, urls, label):
+    """This build's webmon and the other executable over urls, taking turns, ROUNDS each: the
+    medians of both, printed side by side."""
+    ours, theirs = [], []
+    for round_ in range(ROUNDS):
+        for exe in ((os.path.join(build, 'webmon'), other) if round_ % 2 == 0
+                    else (other, os.path.join(build, 'webmon'))):
+            (ours if exe != other else theirs).append(timed_pass(exe, folder, urls))
+    o = [statistics.median(x) for x in zip(*ours)]
+    t = [statistics.median(x) for x in zip(*theirs)]
+    print('A/B %s: this build %.3f s, %.1f MB; against %.3f s, %.1f MB; time ratio %.3f'
+          % (label, o[0], o[1] / 1024, t[0], t[1] / 1024, o[0] / t[0]))
 
 
 def timed_pass(exe, folder, urls, launcher=()):
@@ -322,6 +348,7 @@ def main():
         input_bound(sys.argv[2], sys.argv[3:])
         return
     build = sys.argv[1]
+    other = sys.argv[sys.argv.index('--against') + 1] if '--against' in sys.argv else None
     bench = os.path.join(build, 'bench', 'http_bench')
     with serving('webmon-bench-') as (folder, port):
         urls = ['http://127.0.0.1:%d/f/%d' % (port, i) for i in range(1000)]
@@ -357,6 +384,9 @@ def main():
             print('%5d MB   %8.3f s    %8.3f s     %6.2f     %8.1f MB     %5.2f'
                   % (size, o, p, o / p, k / 1024, k * 1024 / (size * MB)))
         print('targets for 64 MB: time ratio <= 1.2, peak <= 2.2 x the body')
+        if other:
+            against(build, other, folder, ['http://127.0.0.1:%d/big64' % port], '64 MB page')
+            against(build, other, folder, urls, 'pass of 1000')
 
         passes, loops, pass_rss, loop_rss = [], [], [], []
         for _ in range(ROUNDS):

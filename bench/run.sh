@@ -24,7 +24,8 @@ for ours, plain, target in (('BM_SplitText', 'BM_SplitStdString', 1.3),
     print('%s / %s: %.2f (target <= %.1f)' % (ours, plain, median[ours] / median[plain], target))
 PY
 echo "=== HTTP and whole passes (nginx on loopback)"
-python3 bench/measure.py build/bench
+# WEBMON_AGAINST=EXE: another webmon (an earlier commit's bench build) timed beside this one.
+python3 bench/measure.py build/bench ${WEBMON_AGAINST:+--against "$WEBMON_AGAINST"}
 echo "=== a site that sets 60 new cookies on every visit: 2,000 fetches (test server)"
 python3 tests/fixtures/servers.py -- build/bench/bench/http_bench cookies 2000 |
   awk '{ printf "first hundred %.2f ms, last hundred %.2f ms a fetch: ratio %.2f (target <= 1.5); peak %d kB\n", $1, $2, $2 / $1, $3 }'
