@@ -47,6 +47,7 @@ struct ResponseHead {
 class ResponseReader {
 public:
     static constexpr std::size_t kHeadLimit = 300 * 1024;  // libcurl's own for a head
+    static constexpr std::size_t kChunkRun = 4096;  // short chunks' data handed over together
 
     enum class State { Head, Body, Done, Failed };
     enum class Fault {

@@ -1,6 +1,7 @@
 // The Linux HTTP stand-in's one reader of a response: head, framing and body (platform/posix).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -119,11 +120,36 @@ TEST(ResponseReader, AResponseReadsTheSameWhereverItIsCut) {
             ASSERT_EQ(reader.state(), row.state) << where;
             ASSERT_EQ(reader.fault(), row.fault) << where;
             ASSERT_EQ(body, row.body) << where;
-            if (row.status != 0) ASSERT_EQ(reader.head().status, row.status) << where;
+            if (row.status != 0) {
+                ASSERT_EQ(reader.head().status, row.status) << where;
+            }
             if (row.state != State::Failed) {
                 ASSERT_EQ(reader.head().complete, row.state != State::Head) << where;
             }
         }
+    }
+}
+
+// Short chunks' data goes out gathered, long chunks' as it stands: past the gathering's bound,
+// in any pieces, the body is the chunks' data in order.
+TEST(ResponseReader, ManyShortChunksAndLongOnesReadAsTheirData) {
+    std::string coded = kChunked, expected;
+    for (int i = 0; i < 5000; ++i) {
+        const char c = static_cast<char>('a' + i % 26);
+        coded += std::string("1\r\n") + c + "\r\n";
+        expected += c;
+    }
+    const std::string longData(ResponseReader::kChunkRun + 1, 'L');
+    coded += "1001\r\n" + longData + "\r\n3\r\nend\r\n0\r\n\r\n";
+    expected += longData + "end";
+    for (std::size_t piece : {coded.size(), std::size_t{7}, std::size_t{4099}}) {
+        ResponseReader reader;
+        std::string body;
+        for (std::size_t at = 0; at < coded.size(); at += piece) {
+            reader.Take(coded.data() + at, std::min(piece, coded.size() - at), Append, &body);
+        }
+        EXPECT_EQ(reader.state(), State::Done) << "pieces of " << piece;
+        EXPECT_TRUE(body == expected) << "pieces of " << piece;
     }
 }
 
@@ -147,7 +173,9 @@ TEST(ResponseReader, OnlyABodyToTheCloseIsWholeAtTheClose) {
         std::string body;
         ResponseReader reader = Read(row.bytes, &body);
         EXPECT_EQ(reader.End(), row.whole) << row.bytes;
-        if (row.whole) EXPECT_TRUE(reader.head().complete) << row.bytes;
+        if (row.whole) {
+            EXPECT_TRUE(reader.head().complete) << row.bytes;
+        }
     }
     std::string body;
     ResponseReader cut = Read(kOk + "Location: /a\r\nX-Cut", &body);
