@@ -228,7 +228,8 @@ std::size_t PlainChunks(const char* data, std::size_t n, char* run, std::size_t*
         std::uint64_t size = 0;
         for (int digit; j < n && (digit = HexOf(data[j])) >= 0; ++j) {
             const auto d = static_cast<std::uint64_t>(digit);
-            if (size > (kLargest - d) / 16) break;  // too large: the machine says so
+            // Too large, or too long: the machine says so.
+            if (size > (kLargest - d) / 16 || j - at == ResponseReader::kChunkSizeDigits) break;
             size = size * 16 + d;
         }
         if (j == at || size == 0 || n - j < 4 || data[j] != '\r' || data[j + 1] != '\n' ||
@@ -271,19 +272,21 @@ void ResponseReader::TakeChunked(const char* data, std::size_t n, BodySink sink,
         if (sawCr_ && c != '\n') return flush(), Fail(Fault::BadLineEnd);
         switch (chunk_) {
         case Chunk::Size:
-            if (!sizeDigits_) {  // at a chunk's start: whole plain chunks first, in locals
+            if (sizeDigits_ == 0) {  // at a chunk's start: whole plain chunks first, in locals
                 const std::size_t past = PlainChunks(data + i, n - i, run, &inRun, sink, user);
                 i += past;
                 if (past > 0) continue;
             }
             for (int digit; i < n && (digit = HexOf(data[i])) >= 0; ++i) {
                 const auto d = static_cast<std::uint64_t>(digit);
-                if (left_ > (kLargest - d) / 16) return flush(), Fail(Fault::ChunkTooLarge);
+                if (left_ > (kLargest - d) / 16 || sizeDigits_ == kChunkSizeDigits) {
+                    return flush(), Fail(Fault::ChunkTooLarge);
+                }
                 left_ = left_ * 16 + d;
-                sizeDigits_ = true;
+                ++sizeDigits_;
             }
             if (i == n) break;  // more digits may come
-            if (!sizeDigits_) return flush(), Fail(Fault::BadChunkSize);
+            if (sizeDigits_ == 0) return flush(), Fail(Fault::BadChunkSize);
             chunk_ = Chunk::SizeEnd;
             break;
         case Chunk::SizeEnd:
@@ -320,7 +323,7 @@ void ResponseReader::TakeChunked(const char* data, std::size_t n, BodySink sink,
                 sawCr_ = true;
             } else if (c == '\n') {
                 sawCr_ = false;
-                sizeDigits_ = false;
+                sizeDigits_ = 0;
                 chunk_ = Chunk::Size;
             } else {
                 return flush(), Fail(Fault::BadChunkEnd);

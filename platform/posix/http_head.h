@@ -20,8 +20,9 @@
 //     is the last transfer coding, over every Transfer-Encoding line; any other coding last:
 //     at the close; else Content-Length, digits alone and the same value wherever it is given
 //     (RFC 9110, 8.6); else at the close.
-//  7. A chunk size is hex digits, leading zeros any number, bounded before it is multiplied;
-//     then blanks and extensions up to the line's end. A line ends with CR LF or LF alone.
+//  7. A chunk size is hex digits, at most kChunkSizeDigits of them, leading zeros included,
+//     bounded before it is multiplied; then blanks and extensions up to the line's end. A line
+//     ends with CR LF or LF alone.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +49,10 @@ class ResponseReader {
 public:
     static constexpr std::size_t kHeadLimit = 300 * 1024;  // libcurl's own for a head
     static constexpr std::size_t kChunkRun = 4096;  // short chunks' data handed over together
+    // libcurl, which finds the chunks' end beside this reader, takes a size of this many digits
+    // at most and drops the connection at one more: were a longer size read here, its verdict
+    // would hang on whether the rest of the response came in the same read as that digit.
+    static constexpr std::size_t kChunkSizeDigits = 16;
 
     enum class State { Head, Body, Done, Failed };
     enum class Fault {
@@ -58,7 +63,7 @@ public:
         BadField,       // a head line neither a field nor a fold of one (invariant 3)
         BadLength,      // a Content-Length that is no length, or two that differ
         BadChunkSize,   // no hex digit, or something else before the size line's end
-        ChunkTooLarge,  // a chunk size past 2^63 - 1
+        ChunkTooLarge,  // a chunk size past 2^63 - 1, or of more than kChunkSizeDigits
         BadChunkEnd,    // a chunk's data not followed by its line end
         BadLineEnd,     // a CR not followed by LF
     };
@@ -101,8 +106,8 @@ private:
     Framing framing_ = Framing::ToClose;
     std::uint64_t left_ = 0;  // of a Length body; of a chunk's size, then its data
     Chunk chunk_ = Chunk::Size;
-    bool sizeDigits_ = false;  // the chunk size has a digit
-    bool sawCr_ = false;       // the last byte of a chunk's line was a CR
+    std::size_t sizeDigits_ = 0;  // the chunk size's digits so far
+    bool sawCr_ = false;          // the last byte of a chunk's line was a CR
 };
 
 }  // namespace plat::posix

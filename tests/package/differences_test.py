@@ -47,7 +47,7 @@ ALIKE = [  # (response, the verdict on both builds)
     (b'http/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody', SUCCESS),
     (b'HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Length: 4\r\n\r\nbody', SUCCESS),
     (b'HTTP/1.0 200 OK\r\nContent-Length: 4, 4\r\n\r\nbody', SUCCESS),
-    (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n' + b'0' * 99 +
+    (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n' + b'0' * 15 +
      b'4\r\nbody\r\n0\r\n\r\n', SUCCESS),
     (b'HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip,\r\n chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n',
      SUCCESS),

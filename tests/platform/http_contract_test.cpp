@@ -196,12 +196,14 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
         // only a value of exactly "chunked" for chunks and reads these to the close.
         {"chunked-with-parameter-broken", "<failed>", "5\r\nhelloXXXXX the rest"},
         {"chunked-with-parameter-cut", "<failed>", "5\r\nhello\r\n6\r\n wo"},
-        // A 101 that nobody asked for is the response, its body as its head says; a chunk size
-        // has leading zeros any number; a folded Transfer-Encoding is one line (wine's WinINet
-        // reads no chunked there and keeps the chunks as they came: a page on both builds).
+        // A 101 that nobody asked for is the response, its body as its head says; a folded
+        // Transfer-Encoding is one line (wine's WinINet reads no chunked there and keeps the
+        // chunks as they came: a page on both builds).
         {"switching-protocols", "body", nullptr},
-        {"chunk-size-zeros", "body", nullptr},
         {"chunked-folded", "body", "4\r\nbody\r\n0\r\n\r\n"},
+        // A chunk size of 17 digits, leading zeros: libcurl drops the connection at the 17th,
+        // so Linux fails it however the bytes come (the README's table of differences).
+        {"chunk-size-zeros", "<failed>", "body"},
         // Lengths that differ and a size line that is no size (RFC 9112, 6.3 and 7.1) fail the
         // read on Linux; wine's WinINet reads on (the README's table of differences).
         {"lengths-differ", "<failed>", "hello"},

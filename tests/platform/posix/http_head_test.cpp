@@ -93,15 +93,20 @@ TEST(ResponseReader, AResponseReadsTheSameWhereverItIsCut) {
          "4\r\nbody", State::Body, Fault::None},
         {kOk + "Transfer-Encoding: chunked, deflate\r\n\r\nzz", 200, "zz", State::Body,
          Fault::None},
-        // Chunks: sizes of hex digits, leading zeros any number, bounded; lines end with CR LF
+        // Chunks: sizes of hex digits, at most 16, leading zeros included (libcurl drops the
+        // connection at a 17th, wherever the bytes were cut), bounded; lines end with CR LF
         // or LF; extensions and trailers read past.
         {kChunked + "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\nstray", 200, "hello world", State::Done,
          Fault::None},
         {kChunked + "4 ;ext=1\r\nbody\r\n0\r\nX-Trailer: y\r\n\r\n", 200, "body", State::Done,
          Fault::None},
         {kChunked + "4\nbody\n0\n\n", 200, "body", State::Done, Fault::None},
-        {kChunked + std::string(100, '0') + "4\r\nbody\r\n0\r\n\r\n", 200, "body", State::Done,
+        {kChunked + std::string(15, '0') + "4\r\nbody\r\n0\r\n\r\n", 200, "body", State::Done,
          Fault::None},
+        {kChunked + "4\r\nbody\r\n" + std::string(16, '0') + "4\r\nmore\r\n0\r\n\r\n", 200, "body",
+         State::Failed, Fault::ChunkTooLarge},
+        {kChunked + std::string(100, '0') + "4\r\nbody\r\n0\r\n\r\n", 200, "", State::Failed,
+         Fault::ChunkTooLarge},
         {kChunked + "7fffffffffffffff\r\nbody", 200, "body", State::Body, Fault::None},
         {kChunked + "4\r\nbody\r\n", 200, "body", State::Body, Fault::None},
         {kChunked + "8000000000000000\r\nbody", 200, "", State::Failed, Fault::ChunkTooLarge},
