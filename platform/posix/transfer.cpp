@@ -136,27 +136,26 @@ void Deliver(void* user, const char* data, std::size_t bytes) {
     r->pending.append(data + taken, bytes - taken);
 }
 
-// A 401 that libcurl may answer with the address's credentials: its own head stands only
-// should no answer follow (its body, or the end, then comes).
-bool MayBeAnswered(const Request* r) {
-    return r->reader.head().status == 401 && !r->connection->user.empty();
+// A 401 whose head libcurl read (through its header callback) and may answer with the
+// address's credentials: its own head stands only should no answer follow (its body, or the
+// end, then comes). One that libcurl handed over as a body it never took for a challenge.
+bool MayBeAnswered(const Request* r, bool throughHeader) {
+    return throughHeader && r->reader.head().status == 401 && !r->connection->user.empty();
 }
 
-// The bytes libcurl hands over, head or body, to the reader: what it finds ends the transfer
-// or lets the body's reader go on. The count taken, 0 to stop libcurl.
-std::size_t Read(Request* r, const char* data, std::size_t bytes) {
+// The bytes libcurl hands over, head (throughHeader) or body, to the reader: what it finds ends
+// the transfer or lets the body's reader go on. The count taken, 0 to stop libcurl.
+std::size_t Read(Request* r, const char* data, std::size_t bytes, bool throughHeader) {
     using State = posix::ResponseReader::State;
     if (r->phase == Phase::Done) return 0;  // ended here already; libcurl is stopped
     Arrived(r);
-    const std::size_t before = r->pending.size() + r->targetGot;
     r->reader.Take(data, bytes, Deliver, r);
-    const bool bodyCame = r->pending.size() + r->targetGot != before;
     const State state = r->reader.state();
     if (state == State::Failed) {
         End(r, CURLE_RECV_ERROR);
         return 0;
     }
-    if (!r->reader.head().complete || (MayBeAnswered(r) && !bodyCame)) return bytes;
+    if (!r->reader.head().complete || MayBeAnswered(r, throughHeader)) return bytes;
     if (state == State::Done) {
         End(r, CURLE_OK);
         return 0;
@@ -175,7 +174,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) tr
     if (bytes > kSetCookieLength && strncasecmp(data, kSetCookie, kSetCookieLength) == 0) {
         r->setsCookies = true;
     }
-    return Read(r, data, bytes);
+    return Read(r, data, bytes, true);
 } catch (const std::bad_alloc&) {
     return 0;
 }
@@ -188,7 +187,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user) try 
         Enter(r, Phase::Paused);
         return CURL_WRITEFUNC_PAUSE;
     }
-    return Read(r, data, size * n);
+    return Read(r, data, size * n, false);
 } catch (const std::bad_alloc&) {
     return 0;
 }

@@ -21,10 +21,11 @@ using testing_support::Pattern;
 
 // A GET of path on the HTTP fixture through the platform's calls alone, on a session opened
 // with accessType; the body, or "<failed>". pauseMs: a wait after the first read, as a reader
-// that falls behind. host: another name for the fixture's address.
+// that falls behind. host: another name for the fixture's address. user: a user name, sent
+// with the password "secret" should a challenge ask.
 std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::uint32_t receiveMs,
                         int pauseMs, const char* headers = nullptr, std::uint32_t headersLength = 0,
-                        std::string host = "") {
+                        std::string host = "", const char* user = "") {
     plat::InetHandle session = plat::InternetOpenA("test", accessType, nullptr, nullptr, 0);
     if (!session) return "<failed>";
     plat::InternetSetOptionA(session, plat::kOptionReceiveTimeout, &receiveMs, 4);
@@ -32,8 +33,8 @@ std::string PlatformGet(const std::string& path, std::uint32_t accessType, std::
     if (host.empty()) host = server.substr(0, server.find(':'));
     const auto port = static_cast<std::uint16_t>(std::stoi(server.substr(server.find(':') + 1)));
     std::string body = "<failed>";
-    plat::InetHandle connection = plat::InternetConnectA(session, host.c_str(), port, "", "",
-                                                         plat::kInternetServiceHttp, 0, 0);
+    plat::InetHandle connection = plat::InternetConnectA(
+        session, host.c_str(), port, user, *user ? "secret" : "", plat::kInternetServiceHttp, 0, 0);
     plat::InetHandle request =
         connection ? plat::HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", nullptr,
                                             nullptr, plat::kFlagReload, 0)
@@ -216,6 +217,12 @@ TEST(PlatformHttp, ABodyEndsAsHttpHasIt) {
                   expected)
             << row.name;
     }
+    // A 401 after an empty line, which libcurl hands over as a body and answers no challenge
+    // of, ends where its head says, also with credentials and its connection held open (it was
+    // held until the silence limit). Wine's WinINet reads it as a body to the close.
+    EXPECT_EQ(PlatformGet("/framing/challenge-after-empty-line?hold=10",
+                          plat::kInternetOpenTypeDirect, 1000, 0, nullptr, 0, "", "user"),
+              wine ? "<failed>" : "");
 }
 
 // Bytes past a response's end are none of the next response's (RFC 9112, 6.3: a client must not
