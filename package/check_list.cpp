@@ -337,9 +337,9 @@ std::string Punycode(const std::u32string& label) {
 // they are neither.
 std::string AsciiHost(const std::string& host) {
     std::u32string text;
-    if (!IsText("UTF-8", host.data(), host.size(), &text) &&
-        !IsText("GBK", host.data(), host.size(), &(text = U""))) {
-        return "";
+    if (!IsText("UTF-8", host.data(), host.size(), &text)) {
+        text.clear();
+        if (!IsText("GBK", host.data(), host.size(), &text)) return "";
     }
     std::string out;
     for (std::size_t at = 0; at <= text.size();) {
