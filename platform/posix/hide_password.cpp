@@ -4,35 +4,57 @@
 #include <cstring>
 
 namespace plat::posix {
+namespace {
 
-bool FindPassword(const char* line, std::size_t n, std::size_t* begin, std::size_t* end) {
-    std::size_t start = 0, stop = n;
-    bool scheme = false;
-    for (std::size_t i = 0; i < n; ++i) {
+// The first '/', '?', '#', '\', CR or LF from i on (a GBK character's second byte is none of
+// them), or n.
+std::size_t NextDelimiter(const char* line, std::size_t i, std::size_t n) {
+    for (; i < n; ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
         if (c >= 0x81 && c <= 0xFE && i + 1 < n && line[i + 1] != '\r' && line[i + 1] != '\n') {
-            ++i;  // a GBK character: its second byte ends nothing
+            ++i;
             continue;
         }
-        if (c == '\r' || c == '\n') {
-            stop = i;
-            break;
-        }
-        if (c != '/' && c != '?' && c != '#' && c != '\\') continue;
-        if (!scheme && c == '/' && i > 0 && line[i - 1] == ':' && i + 1 < n && line[i + 1] == '/') {
-            scheme = true;
-            start = ++i + 1;
-            continue;
-        }
-        stop = i;
-        break;
+        if (c == '/' || c == '?' || c == '#' || c == '\\' || c == '\r' || c == '\n') break;
     }
-    std::size_t at = stop;
-    while (at > start && line[at - 1] != '@') --at;
-    if (at == start) return false;
-    const void* colon = std::memchr(line + start, ':', at - 1 - start);
+    return i;
+}
+
+// The last '@' in [from, to), or from when there is none.
+std::size_t AfterLastAt(const char* line, std::size_t from, std::size_t to) {
+    while (to > from && line[to - 1] != '@') --to;
+    return to;
+}
+
+}  // namespace
+
+bool FindPassword(const char* line, std::size_t n, std::size_t* begin, std::size_t* end) {
+    std::size_t start = 0;
+    std::size_t stop = NextDelimiter(line, 0, n);
+    if (stop + 1 < n && line[stop] == '/' && stop > 0 && line[stop - 1] == ':' &&
+        line[stop + 1] == '/') {
+        start = stop + 2;  // "scheme://"
+        stop = NextDelimiter(line, start, n);
+    }
+    std::size_t at = AfterLastAt(line, start, stop);
+    const void* colon = std::memchr(line + start, ':', (at == start ? stop : at - 1) - start);
     if (!colon) return false;
     *begin = static_cast<std::size_t>(static_cast<const char*>(colon) - line) + 1;
+    if (at == start) {
+        // No '@' where the fetch reads the authority: a password written with '/', '?', '#' or
+        // '\' in it ends it early. Unless a port ends there, what its writer meant as the
+        // authority runs to the next delimiter after the first '@' of the line, and the last
+        // '@' before that ends the password: hidden all the same.
+        bool port = *begin < stop;
+        for (std::size_t i = *begin; i < stop; ++i) port = port && line[i] >= '0' && line[i] <= '9';
+        std::size_t first = stop;
+        while (!port && first < n && line[first] != '@' && line[first] != '\r' &&
+               line[first] != '\n') {
+            ++first;
+        }
+        if (first == n || line[first] != '@') return false;
+        at = AfterLastAt(line, first, NextDelimiter(line, first, n));
+    }
     *end = at - 1;
     return *begin < *end;
 }
