@@ -11,8 +11,8 @@
 // its period, then each line from the first address on ("request", "refuse" or "empty").
 // Exit status 0 for a list it says nothing of, 1 for one it warns about (the units run it with
 // "-": webmon starts all the same, and reads its list as it always does), 2 for a command line
-// it does not take. A list above kMostBytes is not read at all (the service hands webmon none
-// that large): the check's memory is bounded by that, whatever the file.
+// it does not take. A list above kMostBytes is not read at all (the Debian service hands webmon
+// none that large): the check's memory is bounded by that, whatever the file.
 //
 // Invariants:
 //  1. The list is read by webmon's own code (monitor::ReadList, on webmon's runtime and core
@@ -238,8 +238,9 @@ void CheckAccess(bool named) {
     if (st.st_size > kMostBytes) {
         Warn("the list " + g_name + " is " + std::to_string(st.st_size) +
              " bytes, more than a list may be (64 MiB, " + std::to_string(kMostBytes) +
-             " bytes): it is not read here, and the service hands webmon an empty list in its "
-             "place, so webmon requests nothing. Keep the list under 64 MiB");
+             " bytes): it is not read here. The Debian package's service hands webmon an empty "
+             "list in its place, so webmon requests nothing; webmon started from its own folder "
+             "reads it whole all the same. Keep the list under 64 MiB");
         g_tooLarge = true;
         return;
     }

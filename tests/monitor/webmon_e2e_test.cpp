@@ -792,8 +792,10 @@ TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
         EXPECT_EQ(r.out, "empty\n");
         EXPECT_EQ(r.err, "webmon: the list " + dir_ + "/huge.txt is " + std::to_string(size) +
                              " bytes, more than a list may be (64 MiB, 67108864 bytes): it is not "
-                             "read here, and the service hands webmon an empty list in its "
-                             "place, so webmon requests nothing. Keep the list under 64 MiB\n");
+                             "read here. The Debian package's service hands webmon an empty list "
+                             "in its place, so webmon requests nothing; webmon started from its "
+                             "own folder reads it whole all the same. Keep the list under 64 "
+                             "MiB\n");
     }
     fs::resize_file(dir_ + "/huge.txt", std::uintmax_t{64} << 20);
     EXPECT_NE(check({dir_ + "/huge.txt"}).err.find("holds a zero byte at byte 4"),
