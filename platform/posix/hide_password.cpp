@@ -42,11 +42,15 @@ bool FindPassword(const char* line, std::size_t n, std::size_t* begin, std::size
     *begin = static_cast<std::size_t>(static_cast<const char*>(colon) - line) + 1;
     if (at == start) {
         // No '@' where the fetch reads the authority: a password written with '/', '?', '#' or
-        // '\' in it ends it early. Unless a port ends there, what its writer meant as the
-        // authority runs to the next delimiter after the first '@' of the line, and the last
-        // '@' before that ends the password: hidden all the same.
-        bool port = *begin < stop;
-        for (std::size_t i = *begin; i < stop; ++i) port = port && line[i] >= '0' && line[i] <= '9';
+        // '\' in it ends it early. Unless the authority is a host and port as the fetch cracks
+        // it (digits after its last ':', or an IPv6 host in brackets), what its writer meant as
+        // the authority runs to the next delimiter after the line's first '@', and the last '@'
+        // before that ends the password: hidden all the same.
+        const char* last = line + stop;  // the authority's last ':' (it holds one)
+        while (*--last != ':') {}
+        bool port = last + 1 < line + stop;
+        for (const char* p = last + 1; p < line + stop; ++p) port = port && *p >= '0' && *p <= '9';
+        port = port || line[start] == '[';
         std::size_t first = stop;
         while (!port && first < n && line[first] != '@' && line[first] != '\r' &&
                line[first] != '\n') {

@@ -6,10 +6,11 @@
 // and runs to the next of them or the line's end; the last '@' in it ends the user's part, and
 // the first ':' before that begins the password. A '\' that is a GBK character's second byte
 // ends nothing; '/', '?', '#' and ':' never are one; an '@' is taken wherever it stands, as the
-// fetch takes it. When that authority holds no '@' but a password, not a port, follows its
-// ':', the password was written with one of '/', '?', '#' or '\' in it: it then runs to the last
-// '@' before the delimiter after the line's first '@' (the host the writer meant), and is hidden
-// all the same. Nothing here takes from the heap (the console's writes never do).
+// fetch takes it. When that authority holds no '@' but a ':', and is no host and port (digits
+// after its last ':', or an IPv6 host in brackets), a password was written there with one of
+// '/', '?', '#' or '\' in it: it then runs to the last '@' before the delimiter after the line's
+// first '@' (the host its writer meant), and is hidden all the same. Nothing here takes from the
+// heap (the console's writes never do).
 #pragma once
 
 #include <cstddef>
