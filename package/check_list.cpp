@@ -9,8 +9,10 @@
 // Each finding is one line on standard error, at warning priority when that is the journal; a
 // good list says nothing. --show also prints, on standard output, the list as webmon reads it:
 // its period, then each line from the first address on ("request", "refuse" or "empty").
-// Exit status 0 whatever the list holds (webmon starts and reads it as it always does), 2 for
-// a command line it does not take.
+// Exit status 0 for a list it says nothing of, 1 for one it warns about (the units run it with
+// "-": webmon starts all the same, and reads its list as it always does), 2 for a command line
+// it does not take. A list above kMostBytes is not read at all (the Debian service hands webmon
+// none that large): the check's memory is bounded by that, whatever the file.
 //
 // Invariants:
 //  1. The list is read by webmon's own code (monitor::ReadList, on webmon's runtime and core
@@ -20,13 +22,16 @@
 //     the system's calls: that is the service's, not webmon's, and this program is the
 //     package's Linux tool, never part of webmon.
 //  3. Every byte of a list that is shown is shown as printable ASCII (others as \xHH), so that
-//     a warning is text in any journal.
+//     a warning is text in any journal; an address's password is shown as "***" where the output
+//     is the journal, as webmon writes it there.
 #include <fcntl.h>
 #include <grp.h>
+#include <iconv.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -36,37 +41,36 @@
 #include <string>
 #include <vector>
 
+#include "libs/core/conversion.h"
 #include "libs/internet/http_session.h"
 #include "monitor/list.h"
 #include "monitor/program.h"
+#include "platform/posix/hide_password.h"
+#include "platform/posix/posix_internal.h"
 #include "runtime/service_table.h"
 
 namespace {
 
 constexpr int kShownAddresses = 10;  // refused addresses named one by one; the rest counted
 constexpr std::size_t kShownBytes = 60;
+// The largest list read, and handed to the service (webmon-copy-list): a list of addresses, one
+// a line, is far smaller; past it, memory and the service's runtime folder would be the limit.
+constexpr long long kMostBytes = 64LL << 20;
 
 std::string g_file;  // what is read, an absolute path
 std::string g_name;  // what the warnings name
 bool g_show = false;
 bool g_readable = false;  // the access check found nothing in the way
-long long g_size = 0;     // the file's size, as the access check found it
-
-// True when standard error is the journal's stream that systemd gave the unit.
-bool ErrorIsTheJournal() {
-    const char* stream = std::getenv("JOURNAL_STREAM");
-    unsigned long long device = 0, inode = 0;
-    struct stat error {};
-    return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
-           fstat(STDERR_FILENO, &error) == 0 && error.st_dev == device && error.st_ino == inode;
-}
+bool g_tooLarge = false;  // above kMostBytes: not read
+bool g_warned = false;
 
 void Warn(const std::string& text) {
     // journald takes a line's priority from a "<4>" at its start (sd-daemon(3)).
-    static const bool journal = ErrorIsTheJournal();
+    static const bool journal = plat::posix::IsTheJournal(STDERR_FILENO);
     std::string line = std::string(journal ? "<4>" : "") + "webmon: " + text + "\n";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
+    g_warned = true;
 }
 
 std::string Shown(const char* bytes, std::size_t n, std::size_t most = kShownBytes) {
@@ -94,8 +98,21 @@ std::string ForShell(const std::string& path) {
     return out + "'";
 }
 
-std::string Shown(const char* text) {
-    return Shown(text ? text : "", text ? std::strlen(text) : 0);
+// An address of the list, as Shown, its password as "***" where the output is the journal.
+std::string ShownAddress(const char* text, std::size_t most = kShownBytes) {
+    static const bool journal =
+        plat::posix::IsTheJournal(STDOUT_FILENO) || plat::posix::IsTheJournal(STDERR_FILENO);
+    const std::size_t n = text ? std::strlen(text) : 0;
+    if (!journal) return Shown(text ? text : "", n, most);
+    std::string hidden;
+    for (std::size_t at = 0; at < n;) {  // each piece of a line that holds LFs
+        const char* end = static_cast<const char*>(std::memchr(text + at, '\n', n - at));
+        const std::size_t piece = end ? static_cast<std::size_t>(end - text) + 1 - at : n - at;
+        plat::posix::WriteHidingPassword(
+            text + at, piece, [&hidden](const char* b, std::size_t k) { hidden.append(b, k); });
+        at += piece;
+    }
+    return Shown(hidden.data(), hidden.size(), most);
 }
 
 // ---- Access: what is in the way of the service's user reading the file ------------------------
@@ -218,12 +235,20 @@ void CheckAccess(bool named) {
         return;
     }
     close(fd);
+    if (st.st_size > kMostBytes) {
+        Warn("the list " + g_name + " is " + std::to_string(st.st_size) +
+             " bytes, more than a list may be (64 MiB, " + std::to_string(kMostBytes) +
+             " bytes): it is not read here. The Debian package's service hands webmon an empty "
+             "list in its place, so webmon requests nothing; webmon started from its own folder "
+             "reads it whole all the same. Keep the list under 64 MiB");
+        g_tooLarge = true;
+        return;
+    }
     if (st.st_size == 0) {
         Warn("the list " + g_name +
              " is empty: webmon requests nothing until an address is written in it");
         return;
     }
-    g_size = static_cast<long long>(st.st_size);
     g_readable = true;
 }
 
@@ -250,6 +275,112 @@ const char* Line(const monitor::ListReading& list, std::int32_t index) {
     return rt::CheckedTextElement(list.lines, index);
 }
 
+// Whether the n bytes are text in charset (iconv's name); with out, its characters appended.
+bool IsText(const char* charset, const char* bytes, std::size_t n, std::u32string* out = nullptr) {
+    iconv_t cd = iconv_open("UTF-32LE", charset);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    char* in = const_cast<char*>(bytes);
+    bool whole = true;
+    while (n > 0 && whole) {
+        char32_t chunk[256];
+        char* to = reinterpret_cast<char*>(chunk);
+        std::size_t room = sizeof chunk;
+        whole = iconv(cd, &in, &n, &to, &room) != static_cast<std::size_t>(-1) || errno == E2BIG;
+        if (out) out->append(chunk, (sizeof chunk - room) / sizeof(char32_t));
+    }
+    iconv_close(cd);
+    return whole;
+}
+
+// RFC 3492's Punycode of a label (the part of an "xn--" label after the prefix).
+std::string Punycode(const std::u32string& label) {
+    constexpr std::uint32_t kBase = 36, kTMin = 1, kTMax = 26;
+    std::string out;
+    for (char32_t c : label) {
+        if (c < 0x80) out += static_cast<char>(c);
+    }
+    const std::size_t basic = out.size();
+    if (basic > 0) out += '-';
+    auto digit = [](std::uint32_t d) { return static_cast<char>(d < 26 ? 'a' + d : '0' + d - 26); };
+    std::uint32_t next = 0x80, delta = 0, bias = 72;
+    for (std::size_t handled = basic; handled < label.size(); ++delta, ++next) {
+        std::uint32_t least = UINT32_MAX;
+        for (char32_t c : label) {
+            if (c >= next && c < least) least = c;
+        }
+        delta += (least - next) * static_cast<std::uint32_t>(handled + 1);
+        next = least;
+        for (char32_t c : label) {
+            if (c < next) ++delta;
+            if (c != next) continue;
+            std::uint32_t q = delta;
+            for (std::uint32_t k = kBase;; k += kBase) {
+                const std::uint32_t t = k <= bias ? kTMin : k >= bias + kTMax ? kTMax : k - bias;
+                if (q < t) break;
+                out += digit(t + (q - t) % (kBase - t));
+                q = (q - t) / (kBase - t);
+            }
+            out += digit(q);
+            // Bias adaptation (RFC 3492, 6.1).
+            delta = handled == basic ? delta / 700 : delta / 2;
+            delta += delta / static_cast<std::uint32_t>(++handled);
+            std::uint32_t k = 0;
+            for (; delta > (kBase - kTMin) * kTMax / 2; k += kBase) delta /= kBase - kTMin;
+            bias = k + (kBase - kTMin + 1) * delta / (delta + 38);
+            delta = 0;
+        }
+    }
+    return out;
+}
+
+// A host that is not ASCII in the form a name server knows: each label that is not ASCII as
+// "xn--" and its Punycode. Its bytes are read as UTF-8 when they are that, else as GBK; "" when
+// they are neither.
+std::string AsciiHost(const std::string& host) {
+    std::u32string text;
+    if (!IsText("UTF-8", host.data(), host.size(), &text)) {
+        text.clear();
+        if (!IsText("GBK", host.data(), host.size(), &text)) return "";
+    }
+    std::string out;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t dot = std::min(text.find(U'.', at), text.size());
+        std::u32string label = text.substr(at, dot - at);
+        bool ascii = true;
+        for (char32_t& c : label) {
+            if (c >= U'A' && c <= U'Z') c += U'a' - U'A';
+            ascii = ascii && c < 0x80;
+        }
+        out += ascii ? std::string(label.begin(), label.end()) : "xn--" + Punycode(label);
+        if (dot < text.size()) out += '.';
+        at = dot + 1;
+    }
+    return out;
+}
+
+// Line 1 written as a number: blanks, a sign, digits with one '.' among them, blanks (GBK's
+// full-width forms read as ASCII, as webmon reads a period). *fraction: digits after the '.'.
+bool IsNumber(const char* line, bool* fraction) {
+    std::string folded;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(line); *p; ++p) {
+        const unsigned char ascii = p[0] >= 0x80 && p[1] ? core::FoldPair(p[0], p[1]) : 0;
+        folded += static_cast<char>(ascii ? ascii : *p);
+        p += ascii ? 1 : 0;
+    }
+    const std::size_t start = folded.find_first_not_of(" \t");
+    if (start == std::string::npos) return false;
+    std::string number = folded.substr(start, folded.find_last_not_of(" \t") + 1 - start);
+    if (number[0] == '+' || number[0] == '-') number.erase(0, 1);
+    const std::size_t point = number.find('.');
+    const std::string whole = number.substr(0, point);
+    const std::string part = point == std::string::npos ? "" : number.substr(point + 1);
+    auto digits = [](const std::string& t) {
+        return t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    *fraction = part.find_first_not_of('0') != std::string::npos;
+    return digits(whole) && digits(part) && !(whole + part).empty();
+}
+
 // What webmon reads, in a few words: its period and addresses.
 std::string Reads(const monitor::ListReading& list) {
     if (!list.text) return "nothing at all (it counts as empty)";
@@ -268,7 +399,7 @@ std::string Reads(const monitor::ListReading& list) {
     return out +
            (addresses == 1 ? " and one address, \""
                            : " and " + std::to_string(addresses) + " addresses, the first \"") +
-           Shown(first) + "\"";
+           ShownAddress(first) + "\"";
 }
 
 // Why webmon never requests address, and what to write instead.
@@ -291,7 +422,7 @@ std::string Refusal(const char* address, inet::AddressUse use) {
         return "it starts with a blank, before its scheme: remove the blank";
     }
     if (!colon || port || !std::isalpha(static_cast<unsigned char>(text[0]))) {
-        return "it has no scheme" + only + ": write http://" + Shown(address);
+        return "it has no scheme" + only + ": write http://" + ShownAddress(address);
     }
     if (use == inet::AddressUse::SchemeNotFetched) {
         return "its scheme " + text.substr(0, scheme) + ": is not one webmon fetches" + only;
@@ -302,13 +433,6 @@ std::string Refusal(const char* address, inet::AddressUse use) {
 void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
     const auto* b = rt::BinBytes(bytes);
     const std::int32_t n = rt::BinLength(bytes);
-    if (n == 0 && g_size > INT32_MAX) {
-        // webmon's reading of a file takes its length as a 32-bit count.
-        Warn("the list " + g_name + " is " + std::to_string(g_size) +
-             " bytes, more than webmon reads (2 GiB less a byte): webmon reads it as empty "
-             "and requests nothing");
-        return;
-    }
     if (n == 0) {
         Warn("the list " + g_name +
              " gave webmon nothing just now (another program may have it "
@@ -351,17 +475,38 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
         said = true;
     }
 
-    int bare = 0;  // LFs that end no line
+    // LFs inside a line: alone, or after a CR that webmon read as the second byte of a GBK
+    // character (a UTF-8 letter's last byte and the CR make one), joining the line to the next.
+    int bare = 0, joined = 0;
     for (std::int32_t i = 1; i <= list.lineCount; ++i) {
-        for (const char* p = Line(list, i); p && *p; ++p) bare += *p == '\n';
+        const char* line = Line(list, i);
+        for (const char* p = line; p && *p; ++p) {
+            if (*p == '\n') ++(p > line && p[-1] == '\r' ? joined : bare);
+        }
+    }
+    if (joined > 0) {
+        const auto* text = reinterpret_cast<const char*>(b);
+        const bool bom = n >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0;
+        const std::string gbk = ForShell(g_name + ".gbk");
+        Warn(std::to_string(joined) + " line(s) of the list " + g_name +
+             " end in a letter whose last byte webmon reads together with the CR as one GBK "
+             "character, so it reads each with the line after it as one line: the list is " +
+             (IsText("UTF-8", text, static_cast<std::size_t>(n))
+                  ? "UTF-8, not GBK. To convert it: " +
+                        (bom ? "tail -c +4 " + ForShell(g_name) + " | iconv -f UTF-8 -t GBK > "
+                             : "iconv -f UTF-8 -t GBK " + ForShell(g_name) + " > ") +
+                        gbk + " && mv " + gbk + " " + ForShell(g_name)
+                  : "not GBK: save it as GBK"));
+        said = true;
     }
     if (bare > 0) {
         std::string instead;
         if (list.lineCount <= 1) {
-            instead = list.firstAddressLine == 2
-                          ? "the whole file as one line, its period " +
-                                std::to_string(list.period) + " s, and no address at all"
-                          : "the whole file as one address (\"" + Shown(Line(list, 1)) + "\")";
+            instead =
+                list.firstAddressLine == 2
+                    ? "the whole file as one line, its period " + std::to_string(list.period) +
+                          " s, and no address at all"
+                    : "the whole file as one address (\"" + ShownAddress(Line(list, 1)) + "\")";
         } else {
             instead = "each run of such lines as one line";
         }
@@ -371,19 +516,53 @@ void CheckContent(const monitor::ListReading& list, rt::BinValue bytes) {
         said = true;
     }
 
-    int addresses = 0, refused = 0;
+    // A period that is no whole number above 0: webmon reads 0.5 or -5 as an address, 1.5 as 1.
+    bool fraction = false;
+    const char* first = Line(list, 1);
+    const bool period = first && !std::strchr(first, '\n') && IsNumber(first, &fraction);
+    if (period && (list.firstAddressLine == 1 || fraction)) {
+        Warn("the list " + g_name + ", line 1: the period \"" + ShownAddress(first) +
+             "\" is no whole number of seconds above 0: webmon " +
+             (list.firstAddressLine == 1
+                  ? "reads it as an address, which it never requests, and waits 60 s"
+                  : "waits " + std::to_string(list.period) + " s") +
+             " between passes. Write the period as a whole number of seconds, 1 or more (30)");
+        said = true;
+    }
+
+    int addresses = 0, refused = 0, foreign = 0;
     for (std::int32_t i = list.firstAddressLine; i <= list.lineCount; ++i) {
         const char* line = Line(list, i);
         if (!line) continue;
         ++addresses;
         inet::Target target;
         const inet::AddressUse use = inet::JudgeAddress(line, &target);
-        if (use == inet::AddressUse::Requested) continue;
         if (std::strchr(line, '\n')) continue;  // the LF warning said it
+        if (i == 1 && period) {
+            --addresses;  // the period's warning said it
+            continue;
+        }
+        const std::string host = target.host;
+        if (use == inet::AddressUse::Requested &&
+            std::any_of(host.begin(), host.end(), [](char c) { return c & 0x80; })) {
+            if (++foreign > kShownAddresses) continue;
+            const std::string ascii = AsciiHost(host);
+            Warn("the list " + g_name + ", line " + std::to_string(i) + ": the host of \"" +
+                 ShownAddress(line) +
+                 "\" is not ASCII: webmon sends its bytes as they are, which no name server "
+                 "knows. Write it in its xn-- form" +
+                 (ascii.empty() ? " (IDNA)" : ", " + ascii));
+            continue;
+        }
+        if (use == inet::AddressUse::Requested) continue;
         if (++refused <= kShownAddresses) {
             Warn("the list " + g_name + ", line " + std::to_string(i) +
-                 ": webmon never requests \"" + Shown(line) + "\": " + Refusal(line, use));
+                 ": webmon never requests \"" + ShownAddress(line) + "\": " + Refusal(line, use));
         }
+    }
+    if (foreign > kShownAddresses) {
+        Warn("the list " + g_name + ": " + std::to_string(foreign - kShownAddresses) +
+             " more address(es) whose host is not ASCII");
     }
     if (refused > kShownAddresses) {
         Warn("the list " + g_name + ": " + std::to_string(refused - kShownAddresses) +
@@ -409,7 +588,7 @@ void Show(const monitor::ListReading& list) {
         } else {
             const bool requested = inet::JudgeAddress(line, &target) == inet::AddressUse::Requested;
             std::printf("line %d %s %s\n", i, requested ? "request" : "refuse",
-                        Shown(line, std::strlen(line), SIZE_MAX).c_str());
+                        ShownAddress(line, SIZE_MAX).c_str());
         }
     }
 }
@@ -426,7 +605,8 @@ std::int32_t CheckEntry() {
                              : fd < 0   ? ""
                                         : "/proc/self/fd/" + std::to_string(fd);
     rt::BinValue bytes = nullptr;
-    monitor::ListReading list = monitor::ReadList(read.c_str(), &bytes);
+    monitor::ListReading list =
+        g_tooLarge ? monitor::ListReading{} : monitor::ReadList(read.c_str(), &bytes);
     if (fd >= 0) close(fd);
     if (g_readable) CheckContent(list, bytes);
     if (g_show) Show(list);
@@ -434,6 +614,7 @@ std::int32_t CheckEntry() {
     rt::kServices.free(bytes);
     rt::kServices.free(list.text);
     rt::FreeArray(rt::kTagText, list.lines);
+    if (g_warned) rt::kServices.exit(1);
     rt::kServices.endProgram();
     return 0;
 }

@@ -10,6 +10,8 @@
 //     begins with its priority, "<4>" (warning) for a failure's, "<6>" (info) for the others':
 //     the journal takes the prefix off, so the text it keeps is webmon's own, byte for byte,
 //     and no line of webmon's that happens to begin with "<" is ever read as a priority.
+//     An address's password, though, is written there as "***" (hide_password.h): the journal
+//     is read by others than the list's owner. Anywhere else every byte is written as it is.
 //  3. The key read sets the terminal raw for the keys it reads, and gives the terminal's mode
 //     back after each; a line read on the terminal is never pending meanwhile (the shared input
 //     reads a terminal's lines in their turn only).
@@ -34,6 +36,7 @@
 
 #include "platform/console_input.h"
 #include "platform/platform.h"
+#include "platform/posix/hide_password.h"
 #include "platform/posix/posix_internal.h"
 
 namespace plat {
@@ -130,7 +133,7 @@ void ConsoleWrite(Stream stream, const char* text) {
             const char* end = std::strchr(p, '\n');
             const std::size_t n = end ? static_cast<std::size_t>(end - p) + 1 : std::strlen(p);
             if (posix::g_outputLineStart) std::fwrite(priority, 1, 3, f);
-            write(p, n);
+            posix::WriteHidingPassword(p, n, write);
             posix::g_outputLineStart = end != nullptr;
             p += n;
         }

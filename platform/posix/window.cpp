@@ -3,7 +3,8 @@
 // There is no desktop: the box's text goes to standard error, and when that is the journal (a
 // service's), each of its lines at error priority, as an administrator filters them
 // (journalctl -p warning): the journal's own "<3>" before each line, which it takes off, so the
-// text it keeps is the box's, byte for byte. On a stack buffer: memory may be what ran out.
+// text it keeps is the box's, byte for byte, but for an address's password (hide_password.h).
+// On a stack buffer: memory may be what ran out.
 // The hidden owner window is a record of its handler: the main thread of a console program never retrieves window
 // messages, so a request from another thread is never handled.
 #include <unistd.h>
@@ -14,6 +15,7 @@
 
 #include "platform/error_box_seam.h"
 #include "platform/platform.h"
+#include "platform/posix/hide_password.h"
 #include "platform/posix/posix_internal.h"
 
 namespace plat {
@@ -34,14 +36,15 @@ void ShowErrorBox(const char* text, const char* caption) {
     }
     char lines[4096];
     std::size_t used = 0;
-    bool lineStart = true;
-    for (const char* p = text; *p && used + 4 < sizeof lines; ++p) {
-        if (lineStart) {
-            std::memcpy(lines + used, "<3>", 3);
-            used += 3;
-        }
-        lines[used++] = *p;
-        lineStart = *p == '\n';
+    auto append = [&lines, &used](const char* bytes, std::size_t n) {
+        for (std::size_t i = 0; i < n && used + 1 < sizeof lines; ++i) lines[used++] = bytes[i];
+    };
+    for (const char* p = text; *p && used + 4 < sizeof lines;) {
+        const char* end = std::strchr(p, '\n');
+        const std::size_t n = end ? static_cast<std::size_t>(end - p) + 1 : std::strlen(p);
+        append("<3>", 3);
+        posix::WriteHidingPassword(p, n, append);
+        p += n;
     }
     lines[used] = '\0';
     ConsoleWrite(Stream::Error, lines);

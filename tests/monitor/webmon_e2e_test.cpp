@@ -646,9 +646,15 @@ TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
         {"\xA3\xB3\xA3\xB0\r\n" + ok + "\r\n", {}},                  // full-width 30
         {"\xA3\xB1\xA3\xB2\xA1\xA1\xA3\xB3\r\n" + ok + "\r\n", {}},  // "１２　３": 12
         {"30abc\r\n" + ok + "\r\n", {}},
-        {"-30\r\n" + ok + "\r\n", {"line 1: webmon never requests \"-30\": it has no scheme"}},
+        // A period that is no whole number above 0: said as such, not as an address.
+        {"-30\r\n" + ok + "\r\n",
+         {"line 1: the period \"-30\" is no whole number", "reads it as an address"}},
         {"\xA3\xAD\xA3\xB1\xA3\xB2\r\n" + ok + "\r\n",  // "－１２": -12, an address
-         {"line 1: webmon never requests \"\\xa3\\xad", "it has no scheme"}},
+         {"line 1: the period \"\\xa3\\xad", "reads it as an address", "waits 60 s"}},
+        {" 0.5 \r\n" + ok + "\r\n", {"the period \" 0.5 \" is no whole number"}},
+        {"1.5\r\n" + ok + "\r\n", {"the period \"1.5\" is no whole number", "waits 1 s"}},
+        {"0.0.0.0:1/\r\n" + ok + "\r\n",
+         {"line 1: webmon never requests \"0.0.0.0:1/\": it has no scheme"}},
         {Utf16(utf16, false, true),
          {"is UTF-16 text", "\"\\xff\\xfe5\"", "iconv -f UTF-16 -t GBK"}},
         {Utf16(utf16, false, false), {"is UTF-16LE text", "iconv -f UTF-16LE -t GBK"}},
@@ -691,7 +697,7 @@ TEST_F(Webmon, TheListCheckReadsEveryListAsWebmonDoes) {
         ChildResult check =
             testing_support::RunChild(WEBMON_CHECK_LIST_EXE, {"--show", list}, options);
         SCOPED_TRACE(FirstBytes(row.bytes));
-        EXPECT_EQ(check.exitCode, 0);
+        EXPECT_EQ(check.exitCode, row.warned.empty() ? 0 : 1);
         std::string shown;  // without the check's line numbers
         for (std::size_t at = 0; at < check.out.size();) {
             std::size_t end = check.out.find('\n', at);
@@ -733,7 +739,7 @@ TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
         return testing_support::RunChild(WEBMON_CHECK_LIST_EXE, args, options);
     };
     ChildResult r = check({list});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "webmon: the list " + list +
                          " does not exist: webmon requests nothing. "
                          "An example: /usr/share/doc/webmon/examples/web.txt\n");
@@ -780,15 +786,61 @@ TEST_F(Webmon, TheListCheckSaysWhyAListCannotBeRead) {
         EXPECT_EQ(fixed.exitCode, 0) << command << ": " << fixed.err;
         EXPECT_EQ(check({shop}).err, "") << command;
     }
-    // A list past what webmon reads at all (a sparse file: it costs no room).
-    constexpr std::uintmax_t kPastWhatIsRead = std::uintmax_t{1} << 31;
+    // A list above 64 MiB is not read (sparse files: they cost no room); one of 64 MiB is.
     fs::copy_file(list, dir_ + "/huge.txt");
-    fs::resize_file(dir_ + "/huge.txt", kPastWhatIsRead);
-    EXPECT_EQ(check({dir_ + "/huge.txt"}).err,
-              "webmon: the list " + dir_ +
-                  "/huge.txt is 2147483648 bytes, more than webmon reads "
-                  "(2 GiB less a byte): webmon reads it as empty and requests nothing\n");
+    for (std::uintmax_t size : {(std::uintmax_t{1} << 31) - 129, (std::uintmax_t{64} << 20) + 1}) {
+        fs::resize_file(dir_ + "/huge.txt", size);
+        r = check({"--show", dir_ + "/huge.txt"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "empty\n");
+        EXPECT_EQ(r.err, "webmon: the list " + dir_ + "/huge.txt is " + std::to_string(size) +
+                             " bytes, more than a list may be (64 MiB, 67108864 bytes): it is not "
+                             "read here. The Debian package's service hands webmon an empty list "
+                             "in its place, so webmon requests nothing; webmon started from its "
+                             "own folder reads it whole all the same. Keep the list under 64 "
+                             "MiB\n");
+    }
+    fs::resize_file(dir_ + "/huge.txt", std::uintmax_t{64} << 20);
+    EXPECT_NE(check({dir_ + "/huge.txt"}).err.find("holds a zero byte at byte 4"),
+              std::string::npos);
     fs::remove(dir_ + "/huge.txt");
+    // A UTF-8 list whose line ends in a letter: its last byte and the CR are one GBK character
+    // to webmon, which joins the line to the next. The fix given converts it; then all is said.
+    const std::string utf8 = dir_ + "/utf8.txt";
+    for (const std::string& mark : {std::string(), std::string("\xEF\xBB\xBF")}) {
+        testing_support::WriteFile(utf8, mark + "http://a/\xE4\xB8\xAD\r\nhttp://a/ok\r\n");
+        r = check({utf8});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("1 line(s) of the list " + utf8 +
+                             " end in a letter whose last byte "
+                             "webmon reads together with the CR"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("LF alone"), std::string::npos) << r.err;
+        const std::string command = FixGiven(r.err);
+        EXPECT_EQ(testing_support::RunChild("/bin/sh", {"-c", command}, {}).exitCode, 0);
+        r = check({"--show", utf8});
+        EXPECT_EQ(r.out,
+                  "period 60\nline 1 request http://a/\\xd6\\xd0\nline 2 request http://a/ok\n");
+        EXPECT_EQ(r.exitCode, 0) << command << ": " << r.err;
+    }
+    // Hosts that are not ASCII (webmon sends their bytes and no name server knows them), in UTF-8
+    // and in GBK, each with its xn-- form; one neither reads as text.
+    testing_support::WriteFile(utf8,
+                               "30\r\nhttp://\xE5\x95\x86\xE5\xBA\x97.cn/\r\n"
+                               "https://B\xC3\xBC"
+                               "cher.de:8443/a\r\n"
+                               "http://\xC9\xCC\xB5\xEA.cn/\r\nhttp://\xFF\xFF/\r\n");
+    r = check({utf8});
+    EXPECT_EQ(r.exitCode, 1);
+    std::size_t at = 0;
+    for (const std::string part :
+         {"line 2: the host of \"http://\\xe5", "xn-- form, xn--czrs0t.cn\n", "line 3",
+          "xn-- form, xn--bcher-kva.de\n", "line 4", "xn-- form, xn--czrs0t.cn\n", "line 5",
+          "xn-- form (IDNA)\n"}) {
+        at = r.err.find(part, at);
+        ASSERT_NE(at, std::string::npos) << part << " in " << r.err;
+    }
     fs::create_directory(dir_ + "/folder");
     EXPECT_NE(check({dir_ + "/folder"}).err.find("is a folder, not a file"), std::string::npos);
     if (geteuid() != 0) {  // root reads whatever the mode

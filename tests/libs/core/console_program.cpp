@@ -90,12 +90,14 @@ int main(int argc, char** argv) {
         char* line = Input(1, MakeArg(kTagLogical, 0));
         std::printf("keys [%s] %s\n", line ? line : "", Hex(line).c_str());
     } else if (mode == "journal" || mode == "elsewhere") {
-        // A result line, a failure's, one that looks like a priority, one in three writes.
+        // A result line, a failure's, one that looks like a priority, one in three writes, one
+        // with a password.
         Output({NoArg(), TextArg("Success\xA3\xA1http://a/\r\n")});
         Output({IntArg(4), TextArg("Faild\xA3\xA1http://b/\r\n")});
         Output({NoArg(), TextArg("<3>x\nlf\r\n")});
         Output({IntArg(4), TextArg("cut "), TextArg("in ")});
         Output({NoArg(), TextArg("three\r\n")});
+        Output({IntArg(4), TextArg("Faild\xA3\xA1http://u:secret@c/\r\n")});
     } else if (mode == "linekeys") {
         // A line, keys without echo, a line, each asked for with a prompt ("line1> ").
         const char* names[] = {"line1", "keys", "line2"};

@@ -85,18 +85,19 @@ TEST(ConsoleUtf8, GbkIsWrittenAsUtf8AndUtf8IsReadAsGbk) {
 
 // Standard output that is the journal's stream: each line begins with its priority, which the
 // journal takes off (a failure's at warning, every other at info, also one that itself begins
-// with "<", and the line a failure's text began); the same bytes anywhere else.
+// with "<", and the line a failure's text began), an address's password as ***; the same bytes
+// anywhere else.
 TEST(StandardOutput, EachLineInTheJournalCarriesItsPriorityAndNowhereElse) {
     ChildResult r = Console("journal");
     EXPECT_EQ(r.out,
               "<6>Success\xA3\xA1http://a/\r\n<4>Faild\xA3\xA1http://b/\r\n<6><3>x\n"
-              "<6>lf\r\n<4>cut in three\r\n");
+              "<6>lf\r\n<4>cut in three\r\n<4>Faild\xA3\xA1http://u:***@c/\r\n");
     ChildOptions options;
     options.input = "";
     r = Console("elsewhere", options);
     EXPECT_EQ(r.out,
               "Success\xA3\xA1http://a/\r\nFaild\xA3\xA1http://b/\r\n<3>x\nlf\r\n"
-              "cut in three\r\n");
+              "cut in three\r\nFaild\xA3\xA1http://u:secret@c/\r\n");
     options.env = {"JOURNAL_STREAM=not a stream"};
     r = Console("output", options);
     EXPECT_EQ(r.out.find('<'), std::string::npos) << r.out;
