@@ -379,10 +379,17 @@ def watch_rows(c, http):
     for _ in range(6):
         c.run('systemctl restart %s' % shop)
         time.sleep(0.5)
+    # The watch's pause killed (by hand, or by a kill of every sleep on the machine): it
+    # watches on.
+    wait_for('the watch\'s sleep killed', lambda: c.run(
+        "watch=$(pgrep -f '^/bin/sh /usr/lib/webmon/webmon-watch-list watching shop$') && "
+        "pause=$(pgrep -x -P \"$watch\" sleep) && kill -KILL $pause && echo killed",
+        check=False).strip() == 'killed', 10)
     at = cursor(c, shop)
     write_list(c, '7\n%s\n' % http, path='/etc/webmon/shop/web.txt')
     wait_for('an edit after six restarts in force', lambda: periods(c, at, shop) == ['7'], 10)
-    print('systemd test: six restarts of webmon@shop in 3 s, then an edit: in force')
+    print('systemd test: six restarts of webmon@shop in 3 s, its watch\'s sleep killed, then '
+          'an edit: in force')
 
     # Ten instances run; an edit of the main list and a file beside it: not a line about them.
     for i in range(10):
