@@ -424,6 +424,15 @@ def name_rows(c, http):
     wait_for('the 16-letter name passes', lambda: 'Mission accomplished,2' in journal(c, unit), 30)
     print('systemd test: an instance named with 16 Chinese letters (a unit name of %d letters) '
           'runs' % len(unit))
+    # 20 letters make a unit name of 255, the longest systemd takes: it would run with every
+    # line it writes dropped by the journal, so it is refused and failed.
+    longest = 'webmon@%s.service' % escaped(c, name + '庚辛壬癸')
+    c.run("systemctl start '%s'" % longest)
+    wait_for('the 255-letter unit failed', lambda: sorted(c.run(
+        "systemctl show -p ActiveState,ExecMainStatus --value '%s'" % longest).split()) == [
+            '78', 'failed'], 20)
+    c.run("systemctl reset-failed '%s'" % longest)
+    print('systemd test: one of 20 (a unit name of 255 letters) refused and failed')
 
     for reloaded in ('webmon.service', unit):
         at = any_cursor(c)
