@@ -7,14 +7,14 @@
 #   /usr/lib/webmon/webmon-check-list the warnings in the journal about a list, before a start
 #                                     (built with webmon, from webmon's own reading of a list)
 #   /usr/lib/webmon/webmon-copy-list  hands a service its list (as root, before each start)
-#   /usr/lib/webmon/webmon-restart-changed  restarts a webmon whose list changed (path units)
+#   /usr/lib/webmon/webmon-list-path  the list of an instance, webmon@NAME
+#   /usr/lib/webmon/webmon-watch-list restarts a webmon whose list changed (a process of its own)
 #   /etc/webmon/web.txt               the list, a configuration file (empty when installed)
 #   /usr/bin/webmon                   a link to the program
-#   /lib/systemd/system/              webmon.service (the folder named), the path unit and its
-#                                     restart service; webmon@.service and its own two, for a
-#                                     list of its own in /etc/webmon/NAME/web.txt
-#   /usr/share/doc/webmon/, man1      README.Debian, an example list, copyright, changelog; the
-#                                     manual page
+#   /lib/systemd/system/              webmon.service (the folder named); webmon@.service, for
+#                                     a list of its own in /etc/webmon/NAME/web.txt
+#   /usr/share/doc/webmon/, man1      README.Debian, NEWS.Debian, an example list, copyright,
+#                                     changelog; the manual page
 #   /usr/share/lintian/overrides/     why two of lintian's notes stand
 # Its dependencies are read off the binary (dpkg-shlibdeps), never typed by hand.
 set -euo pipefail
@@ -40,7 +40,8 @@ for program in webmon webmon-check-list; do
   strip --strip-unneeded --remove-section=.comment --remove-section=.note \
     "$root/usr/lib/webmon/$program"
 done
-install -m 755 "$src/webmon-copy-list" "$src/webmon-restart-changed" "$root/usr/lib/webmon/"
+install -m 755 "$src/webmon-copy-list" "$src/webmon-list-path" "$src/webmon-watch-list" \
+  "$root/usr/lib/webmon/"
 ln -s ../lib/webmon/webmon "$root/usr/bin/webmon"
 ln -s /etc/webmon/web.txt "$root/usr/lib/webmon/web.txt"
 : > "$root/etc/webmon/web.txt"
@@ -50,69 +51,70 @@ chmod 644 "$root/etc/webmon/web.txt"
 # copy: root copies it at each start, from wherever a link leads, into the service's runtime
 # folder, readable by the service's user alone, so a list may be root's alone (chmod 600: it
 # may hold passwords). In the sandbox /etc/webmon holds that copy and nothing else: the list's
-# own name (which the check reads) and the one the program's link leads to.
+# own name (which the check reads) and the one the program's link leads to. The watch on the
+# list is a process of the service itself, started with webmon and ended with it.
 unit=$root/lib/systemd/system
 cat > "$work/list.conf" <<'LIST'
-# The list, copied by root (no sandbox: it reads what systemd would) before anything else.
+# The list, copied by root (no sandbox: it reads what systemd would) before anything else, and
+# watched while webmon runs: a change restarts it (webmon-watch-list).
+ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-watch-list mark
 ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list /etc/webmon/web.txt webmon
+ExecStartPost=+/bin/sh /usr/lib/webmon/webmon-watch-list watch
 TemporaryFileSystem=/etc/webmon
 BindReadOnlyPaths=-%t/webmon/web.txt:/etc/webmon/web.txt
 LIST
-# A restart that the watch on the list asks for waits until the watch's run has ended: an edit
-# that comes while that run ends (and starts no new one) is then still in the copy it makes.
-# Every start of webmon starts the watch too, also one that failed (a link loop as the list).
 sed -e 's|^Environment=WEBMON_DIR=.*|Environment=WEBMON_DIR=/usr/lib/webmon|' \
     -e 's|^Description=webmon URL monitor$|&\nDocumentation=man:webmon(1)|' \
-    -e 's|^After=network-online.target$|&\nAfter=webmon-reload.service\nWants=webmon-reload.path|' \
     -e '1i # webmon as a service of this package: see webmon(1).' -e '1,/^\[Unit\]/{/^\[Unit\]/!d}' \
     -e "/^RuntimeDirectory=webmon$/r $work/list.conf" \
     "$here/package/webmon.service" > "$unit/webmon.service"
 grep -q '^Environment=WEBMON_DIR=/usr/lib/webmon$' "$unit/webmon.service"
 grep -q '^ExecStartPre=+.*webmon-copy-list /etc/webmon/web.txt' "$unit/webmon.service"
-grep -q '^After=webmon-reload.service$' "$unit/webmon.service"
-grep -q '^Wants=webmon-reload.path$' "$unit/webmon.service"
-# An instance, webmon@NAME: the same service on the list /etc/webmon/NAME/web.txt, NAME as
-# systemd-escape writes a folder's name in a unit's (%I: the folder's own name), which the
-# sandbox shows at /etc/webmon/web.txt as well, where the program reads its list. A name that
-# would lead out of /etc/webmon is refused before anything starts. Its own input, its own tag in
-# the journal, its own watch on its list (started and stopped with it).
+grep -q '^ExecStartPost=+.*webmon-watch-list watch$' "$unit/webmon.service"
+# An instance, webmon@NAME: the same service on the list /etc/webmon/NAME/web.txt, NAME the
+# folder's name as the unit's name writes it (%i), its \xNN escapes decoded (webmon-list-path),
+# which the sandbox shows at /etc/webmon/web.txt, where the program reads its list. A name no
+# folder has is refused: the main process says why and exits 78, which fails the instance for
+# good. Its own input, its own tag in the journal, its own watch on its list.
 cat > "$work/instance.conf" <<'LIST'
-# The list /etc/webmon/NAME/web.txt, copied by root at each start, shown in the sandbox under its
-# own name and as /etc/webmon/web.txt, where webmon's link leads; a missing one: an empty copy,
-# and webmon waits.
+# The list of the folder NAME names, copied by root at each start and shown in the sandbox as
+# /etc/webmon/web.txt, where webmon's link leads; a missing one: an empty copy, and webmon waits.
 TemporaryFileSystem=/etc/webmon
 BindReadOnlyPaths=-%t/webmon-%i/web.txt:/etc/webmon/web.txt
-BindReadOnlyPaths=-%t/webmon-%i/web.txt:/etc/webmon/%I/web.txt
-# A name that leads out of /etc/webmon (a - in a unit's name is a /) is refused, once.
-ExecCondition=/bin/sh -c 'case "$$1" in */*|.|..) echo "<3>webmon@$$1: refused: its list /etc/webmon/$$1/web.txt would not be in a folder of /etc/webmon. A - in an instance name stands for /: name the folder with systemd-escape, as in systemctl enable --now webmon@$$(systemd-escape my-shop)" >&2; exit 1;; esac' webmon "%I"
-ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-copy-list "/etc/webmon/%I/web.txt" "webmon@%I"
+ExecStartPre=+/bin/sh /usr/lib/webmon/webmon-watch-list mark "%i"
+ExecStartPre=+/bin/sh -c 'list=$$(/bin/sh /usr/lib/webmon/webmon-list-path "$$1" 2>/dev/null) || exit 0; exec /bin/sh /usr/lib/webmon/webmon-copy-list "$$list" "webmon@$$1"' webmon "%i"
+ExecStartPost=+/bin/sh /usr/lib/webmon/webmon-watch-list watch "%i"
+RestartPreventExitStatus=78
 LIST
-sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, the list /etc/webmon/%I/web.txt|' \
-    -e 's|^Wants=webmon-reload.path$|Wants=webmon-reload@%i.path|' \
-    -e 's|^After=webmon-reload.service$|After=webmon-reload@%i.service|' \
+sed -e 's|^Description=webmon URL monitor$|Description=webmon URL monitor, instance %i|' \
     -e '/^# The list, copied by root/,/^BindReadOnlyPaths=/d' \
     -e "/^RuntimeDirectory=webmon$/r $work/instance.conf" \
     -e 's|^RuntimeDirectory=webmon$|RuntimeDirectory=webmon-%i|' \
-    -e 's|^ExecStartPre=\(.*\) ${WEBMON_DIR}/web.txt$|ExecStartPre=\1 "/etc/webmon/%I/web.txt"|' \
-    -e 's|^SyslogIdentifier=webmon$|SyslogIdentifier=webmon@%I|' \
+    -e 's|^ExecStartPre=-\(.*\) ${WEBMON_DIR}/web.txt$|ExecStartPre=-/bin/sh -c '"'"'list=$$(/bin/sh /usr/lib/webmon/webmon-list-path "$$1" 2>/dev/null) \&\& exec \1 /etc/webmon/web.txt "$$list"'"'"' webmon "%i"|' \
+    -e "s|^ExecStart=/bin/sh -c '|&/bin/sh /usr/lib/webmon/webmon-list-path \"\$\$1\" >/dev/null \|\| exit; |" \
+    -e "/^ExecStart=/s|\$| webmon \"%i\"|" \
+    -e 's|^SyslogIdentifier=webmon$|SyslogIdentifier=webmon@%i|' \
     -e 's|^# webmon as a service of this package: see webmon(1).$|# webmon@NAME: webmon on the list /etc/webmon/NAME/web.txt; see webmon(1).|' \
     -e '/^\[Install\]/,$d' "$unit/webmon.service" > "$unit/webmon@.service"
 printf '[Install]\nWantedBy=multi-user.target\n' >> "$unit/webmon@.service"
-for expected in 'ExecStartPre=+.* "/etc/webmon/%I/web.txt"' 'Wants=webmon-reload@%i.path' \
-    'After=webmon-reload@%i.service' \
-    'RuntimeDirectory=webmon-%i' 'ExecStartPre=.* "/etc/webmon/%I/web.txt"' 'ExecCondition=' \
-    'SyslogIdentifier=webmon@%I'; do
+for expected in 'ExecStartPre=+.*webmon-copy-list "$$list"' 'ExecStartPre=-.*webmon-check-list /etc/webmon/web.txt "$$list"' \
+    'ExecStart=/bin/sh -c ./bin/sh /usr/lib/webmon/webmon-list-path "$$1" >/dev/null || exit; .* webmon "%i"$' \
+    'ExecStartPost=+.*webmon-watch-list watch "%i"' 'RuntimeDirectory=webmon-%i' \
+    'SyslogIdentifier=webmon@%i'; do
   grep -q "^$expected" "$unit/webmon@.service" || { echo "deb: webmon@.service lacks $expected" >&2; exit 1; }
 done
-install -m 644 "$src/webmon-reload.path" "$src/webmon-reload.service" "$src/webmon-reload@.path" \
-  "$src/webmon-reload@.service" "$unit/"
+if grep -q '%I' "$unit/webmon@.service"; then
+  echo "deb: webmon@.service names a folder by %I, which reads - as /" >&2; exit 1
+fi
 chmod 644 "$unit/webmon.service" "$unit/webmon@.service"
 
 install -m 644 "$src/README.Debian" "$src/copyright" "$root/usr/share/doc/webmon/"
 install -m 644 "$here/monitor/web.txt.example" "$root/usr/share/doc/webmon/examples/web.txt"
 sed "s/@VERSION@/$version/" "$src/changelog.in" | gzip -9n > "$root/usr/share/doc/webmon/changelog.Debian.gz"
+sed "s/@VERSION@/$version/" "$src/NEWS.Debian.in" | gzip -9n > "$root/usr/share/doc/webmon/NEWS.Debian.gz"
 sed "s/@VERSION@/$version/" "$src/webmon.1" | gzip -9n > "$root/usr/share/man/man1/webmon.1.gz"
-chmod 644 "$root/usr/share/doc/webmon/changelog.Debian.gz" "$root/usr/share/man/man1/webmon.1.gz"
+chmod 644 "$root/usr/share/doc/webmon/changelog.Debian.gz" "$root/usr/share/doc/webmon/NEWS.Debian.gz" \
+  "$root/usr/share/man/man1/webmon.1.gz"
 
 # dpkg-shlibdeps reads a source package's control file: a minimal one in the work folder.
 mkdir -p "$work/debian"

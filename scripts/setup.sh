@@ -14,7 +14,7 @@ elif [ "${1:-test}" != run ]; then
   recommends=  # wine needs its recommended packages
   packages+=(clang clang-format libclang-rt-14-dev python3 openssl googletest libgtest-dev libbenchmark-dev nginx-light
              g++-mingw-w64-i686 wine wine32:i386 xvfb xauth locales systemd
-             systemd-container dpkg-dev lintian curl ca-certificates fiu-utils)
+             systemd-container dpkg-dev lintian piuparts curl ca-certificates fiu-utils)
 fi
 
 missing=()
