@@ -126,7 +126,7 @@ std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry) {
 std::int32_t ExitStep() {
     // The main thread's end (its input ended, say) while another thread reports a fatal error,
     // its box still up, is that error's end: no cleanup routine, and -1.
-    const bool fatal = FatalErrorUnderWay();
+    const bool fatal = plat::FatalEndUnderWay();
     if (fatal) Context().cleanupList.clear();
     ShutdownRuntime(0);
     return fatal ? -1 : 0;
