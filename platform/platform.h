@@ -38,8 +38,9 @@ namespace plat {
 // ---- Process ---------------------------------------------------------------------------------
 
 // The executable's full path in Windows form (D:\dir\webmon.exe; on Linux \home\u\webmon).
-// Windows: the module's name read whole, whatever its length, in the ANSI code page. Linux:
-// the whole real path. Empty when there is no path or it cannot be read whole.
+// Windows: the module's name read whole, whatever its length, in the ANSI code page; its short
+// form where a character of it is outside that code page. Linux: the whole real path. Empty
+// when there is no path, it cannot be read whole, or no form of it is exact in ANSI.
 std::string ExecutablePath();
 
 // Makes path (Windows form) the current directory. False when that fails (the empty path fails).

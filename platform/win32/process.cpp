@@ -33,12 +33,24 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 
 // ---- Process ---------------------------------------------------------------------------------
 
+namespace {
+// The wide name in the ANSI code page, when it holds every character of it: converted back, it
+// gives the same name. (A character outside the code page would be best-fit mapped, 'ā' to
+// 'a': another folder's name.)
+bool ExactlyAnsi(const std::wstring& wide, std::string* ansi) {
+    std::wstring back;
+    return win32::FromWide(CP_ACP, wide.data(), wide.size(), ansi) &&
+           win32::ToWide(CP_ACP, ansi->data(), ansi->size(), &back) && back == wide;
+}
+}  // namespace
+
 std::string ExecutablePath() {
     // Windows runs programs from paths past MAX_PATH bytes (about 130 Chinese characters in
-    // GBK): the name is read whole, as UTF-16 in a buffer that grows until it fits, then put in
-    // the ANSI code page, which is what GetModuleFileNameA does. (Wine's GetModuleFileNameA
-    // cuts such a path without saying so; the wide call tells a cut by its length.) A cut path
-    // would name another folder, so one that cannot be read whole is no path.
+    // GBK): the name is read whole, as UTF-16 in a buffer that grows until it fits. (Wine's
+    // GetModuleFileNameA cuts such a path without saying so; the wide call tells a cut by its
+    // length.) A cut path would name another folder, so one that cannot be read whole is no
+    // path; nor is one that the ANSI code page cannot hold, where no short form (8.3, ASCII)
+    // holds it either.
     constexpr DWORD kLongest = 32768;  // UTF-16 units in the longest path Windows has
     std::wstring wide(MAX_PATH, L'\0');
     for (;;) {
@@ -53,7 +65,15 @@ std::string ExecutablePath() {
         wide.resize(size * 2);
     }
     std::string path;
-    return win32::FromWide(CP_ACP, wide.data(), wide.size(), &path) ? path : "";
+    if (ExactlyAnsi(wide, &path)) return path;
+    // The short form, which may be longer: its size first (with the terminator), then itself.
+    const DWORD size = ::GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (size == 0 || size > kLongest) return "";
+    std::wstring brief(size, L'\0');
+    const DWORD n = ::GetShortPathNameW(wide.c_str(), brief.data(), size);
+    if (n == 0 || n >= size) return "";
+    brief.resize(n);
+    return ExactlyAnsi(brief, &path) ? path : "";
 }
 
 bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path) != 0; }

@@ -47,6 +47,9 @@ struct ChildOptions {
     double timeoutSeconds = 20;
     std::vector<std::string> env;  // extra NAME=value entries
     std::string workDir;           // empty: the parent's
+    // Windows: the program by its wide name, one that the ANSI code page cannot hold (program,
+    // args and workDir are then not used).
+    std::wstring wideProgram;
     OutputReader output;
     // Texts looked for in the output as it comes: when each first appeared is in
     // ChildResult::seenAt. With closeInputOnceSeen, the input ends once all have appeared

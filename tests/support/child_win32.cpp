@@ -86,9 +86,23 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                             environment.empty() ? nullptr : environment.data(),
-                             options.workDir.empty() ? nullptr : options.workDir.c_str(), &si, &pi);
+    BOOL ok = FALSE;
+    if (options.wideProgram.empty()) {
+        ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                            environment.empty() ? nullptr : environment.data(),
+                            options.workDir.empty() ? nullptr : options.workDir.c_str(), &si, &pi);
+    } else {
+        STARTUPINFOW wide{};
+        wide.cb = sizeof wide;
+        wide.dwFlags = si.dwFlags;
+        wide.hStdInput = in;
+        wide.hStdOutput = out;
+        wide.hStdError = err;
+        std::wstring line = L"\"" + options.wideProgram + L"\"";
+        ok =
+            CreateProcessW(options.wideProgram.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                           environment.empty() ? nullptr : environment.data(), nullptr, &wide, &pi);
+    }
     if (in) CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
