@@ -183,7 +183,6 @@ bool ReadOneLine(std::string* line, int size) {
 
 bool ReadLineInTurn(std::string* line, int size) { return ReadOneLine(line, size); }
 bool EndRequested() { return false; }
-
 }  // namespace input
 
 int ConsoleReadKey() {
