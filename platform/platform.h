@@ -129,9 +129,11 @@ enum class Stream { Output, Error, OutputWarning };
 // is not a terminal, so a log holds every line as soon as the call returns. A write waits while
 // the stream's reader does not read; when the reader has left (a pipe or socket closed: EPIPE on
 // Linux, ERROR_NO_DATA or ERROR_BROKEN_PIPE on Windows), the output has nowhere to go and the
-// process ends with 0, as at the end of input. Other output errors are ignored. A console shows it
-// as Chinese whatever its character set: Windows writes a console in UTF-16, Linux converts for
-// a UTF-8 locale. Redirected, the bytes are written as they are.
+// process ends with 0, as at the end of input (so it does while ConsoleReadLine waits for a line
+// and nothing is written: a pipe's or a Linux socket's reader that leaves is seen then too).
+// Other output errors are ignored. A console shows it as Chinese whatever its character set:
+// Windows writes a console in UTF-16, Linux converts for a UTF-8 locale. Redirected, the bytes
+// are written as they are.
 void ConsoleWrite(Stream stream, const char* text);
 // One line of standard input into buffer, as one fgets of size bytes reads it: at most size - 1
 // bytes, through the first line end; the rest of a longer line comes with the next call. False

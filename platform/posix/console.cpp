@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -167,10 +168,35 @@ bool WaitRaised(Signal* signal) {
 
 bool InputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+namespace {
+// fd when it is a pipe or a socket, whose reader can leave; -1 (which poll passes over) for a
+// terminal, a file or the null device, which never leave.
+int Leavable(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) ? fd : -1;
+}
+
+// Waits until standard input has something to read (bytes, its end or an error). Meanwhile a
+// reader of standard output or error that leaves ends webmon, as the next write would: a pipe
+// whose reader closed polls as an error, a socket whose peer closed as a hang-up. So webmon
+// waiting for input, its worker idle, still ends at once when nobody is left to read it.
+void AwaitInput() {
+#ifdef __GLIBC__
+    if (stdin->_IO_read_ptr < stdin->_IO_read_end) return;  // the stream holds bytes already
+#endif
+    pollfd fds[] = {{STDIN_FILENO, POLLIN, 0},
+                    {Leavable(STDOUT_FILENO), 0, 0},
+                    {Leavable(STDERR_FILENO), 0, 0}};
+    while (poll(fds, 3, -1) < 0 && errno == EINTR) {}
+    if ((fds[1].revents | fds[2].revents) & (POLLERR | POLLHUP)) ExitProcess(0);
+}
+}  // namespace
+
 bool ReadOneLine(std::string* line, int size) {
     constexpr int kLineBuffer = 4096;  // the longest line read at once (callers ask for 2049)
     char buffer[kLineBuffer];
     if (size > kLineBuffer) size = kLineBuffer;
+    AwaitInput();
     if (!std::fgets(buffer, size, stdin)) return false;
     if (posix::ConsoleIsUtf8()) {
         // GBK never takes more bytes than UTF-8 for the same text; unconverted bytes keep theirs.

@@ -4,7 +4,8 @@
 // Every way webmon ends on Linux, and its exit status:
 //  1. The end of input: the start-up routine returns and RunProgram ends the process: 0.
 //  2. The output's reader gone (a write to standard output or error meets EPIPE: the pipe or
-//     socket closed; console.cpp): 0, as at the end of input.
+//     socket closed; or, while webmon waits for input, poll tells the same; console.cpp): 0,
+//     as at the end of input.
 //  3. A fatal error (a runtime error, memory run out, the worker that cannot start): its text on
 //     standard error, then 255 (-1). Once BeginFatalEnd is said, every other end, on any thread,
 //     is that error's 255.

@@ -11,6 +11,7 @@
 // while dispatching) and console_read.cpp (the line and key reads).
 #include "platform/win32/win32_internal.h"
 #include <io.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +38,34 @@ bool ReaderGone() {
            error == ERROR_PIPE_NOT_CONNECTED;
 }
 }  // namespace
+
+bool OutputReaderLeft() {
+    // A pipe's state, which its writer can ask without writing (a null write would hand its
+    // reader an empty read, which a C runtime takes for the end): NtQueryInformationFile's
+    // FilePipeLocalInformation, "closing" once the other end has been closed. A socket, a
+    // console, a file or the null device is no pipe here: none of them is watched.
+    struct PipeLocal {
+        ULONG type, configuration, maximumInstances, currentInstances, inboundQuota,
+            readDataAvailable, outboundQuota, writeQuotaAvailable, state, end;
+    };
+    constexpr int kFilePipeLocalInformation = 24;
+    constexpr ULONG kFilePipeClosingState = 4;
+    using Query = LONG(WINAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    if (!query) return false;
+    for (FILE* f : {stdout, stderr}) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+        if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_PIPE) continue;
+        PipeLocal pipe{};
+        IO_STATUS_BLOCK status;
+        if (query(handle, &status, &pipe, sizeof pipe, kFilePipeLocalInformation) == 0 &&
+            pipe.state == kFilePipeClosingState) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void InitConsole() {
     InitConsoleEvents();

@@ -5,7 +5,8 @@
 //  1. The end of input (Ctrl-Z Enter, the end of a redirected input): the start-up routine
 //     returns and RunProgram ends the process: 0.
 //  2. The output's reader gone (a write to a pipe fails with ERROR_BROKEN_PIPE or ERROR_NO_DATA;
-//     wine: ERROR_PIPE_NOT_CONNECTED; console.cpp): 0, as at the end of input.
+//     wine: ERROR_PIPE_NOT_CONNECTED; console.cpp; or, while the main thread waits for input, the
+//     pipe's state tells it, console_wait.cpp): 0, as at the end of input.
 //  3. A fatal error (a runtime error, memory run out, the worker that cannot start): its box,
 //     then -1. Once BeginFatalEnd is said, every other end, on any thread, is that error's -1.
 //  4. Ctrl+C, Ctrl+Break, the close button, logoff and shutdown end the input (1); should the

@@ -44,6 +44,9 @@ bool IsConsole(HANDLE handle);
 // the text cannot be converted or a write fails; unwritten (when given) then holds what was not
 // written, as GBK, and is empty after a whole write.
 bool WriteConsoleText(HANDLE console, const char* text, std::string* unwritten = nullptr);
+// True when standard output's or error's reader has left: a pipe whose other end was closed,
+// told without writing to it (console.cpp).
+bool OutputReaderLeft();
 enum class ConsoleRead { NotAConsole, Line, End };
 // Reads one typed line from console as GBK, its line end "\n". End at the end of input (Ctrl-Z
 // Enter, or a console that cannot be read).

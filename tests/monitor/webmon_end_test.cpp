@@ -76,8 +76,9 @@ TEST_F(Webmon, WebmonsStartedTogetherFromOneFolderAllMonitor) {
 // The output's reader decides: every line read is answered and reaches a reader that keeps
 // reading, however slowly, and webmon then ends within 3 s of the last byte read; while the
 // reader reads nothing webmon waits, the input ended or not, as any program does; once the
-// reader leaves (its end closed) webmon ends within 3 s, 0, also while its input goes on. An
-// input far past the read-ahead's 64 KiB is read no further meanwhile: memory stays bounded.
+// reader leaves (its end closed) webmon ends within 3 s, 0, also while its input goes on, and
+// while it writes nothing (its worker waiting out a 60 s period, no line coming in). An input
+// far past the read-ahead's 64 KiB is read no further meanwhile: memory stays bounded.
 // With no thread to spare (Linux: a user limited to three, the main thread, the worker and the
 // reader), the end still comes.
 TEST_F(Webmon, TheOutputsReaderHoldsWebmonAndItsLeavingEndsIt) {
@@ -90,6 +91,7 @@ TEST_F(Webmon, TheOutputsReaderHoldsWebmonAndItsLeavingEndsIt) {
     while (goesOn.size() < 60000) goesOn += "y\n";
     const std::string failing = "1\r\n" + Closed() + "\r\n";
     const std::string quiet = "1000\r\n" + Closed() + "\r\n";
+    const std::string waits = "60\r\n" + Closed() + "\r\n";  // one pass, then 60 s of wait
     const auto reader = [](std::size_t piece, double every, double stopsAfter, double leavesAfter,
                            const std::string& leavesOnce, int count) {
         return testing_support::OutputReader{true,        piece,      every, stopsAfter,
@@ -117,10 +119,14 @@ TEST_F(Webmon, TheOutputsReaderHoldsWebmonAndItsLeavingEndsIt) {
          reader(0, 0, never, never, kUsage, 5), 5, false},
         {"a reader that closes after the first failure, no input", failing, "", 60,
          reader(0, 0, never, never, kFaild, 1), 0, false},
+        {"a reader that leaves during a 60 s period wait, the input open", waits, "", 60,
+         reader(0, 0, never, never, Closing(1), 1), 0, false},
 #if !defined(_WIN32) && !defined(__SANITIZE_THREAD__)
         // (Not under the thread sanitizer: its own thread takes the one left for the worker.)
         {"no thread to spare, a reader that stops, then closes", quiet, lines, 1.0,
          reader(0, 0, 0, 5, "", 0), 0, true},
+        {"no thread to spare, a reader that leaves during a 60 s period wait", waits, "", 60,
+         reader(0, 0, never, never, Closing(1), 1), 0, true},
 #endif
     };
     for (const auto& row : kRows) {
