@@ -175,28 +175,30 @@ int Leavable(int fd) {
     struct stat st;
     return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) ? fd : -1;
 }
+}  // namespace
 
-// Waits until standard input has something to read (bytes, its end or an error). Meanwhile a
-// reader of standard output or error that leaves ends webmon, as the next write would: a pipe
-// whose reader closed polls as an error, a socket whose peer closed as a hang-up. So webmon
-// waiting for input, its worker idle, still ends at once when nobody is left to read it.
-void AwaitInput() {
-#ifdef __GLIBC__
-    if (stdin->_IO_read_ptr < stdin->_IO_read_end) return;  // the stream holds bytes already
-#endif
-    pollfd fds[] = {{STDIN_FILENO, POLLIN, 0},
-                    {Leavable(STDOUT_FILENO), 0, 0},
-                    {Leavable(STDERR_FILENO), 0, 0}};
+// Waits until fd (standard input, or the terminal for a key) has something to read: bytes, its
+// end or an error. Meanwhile a reader of standard output or error that leaves ends webmon, as
+// the next write would: a pipe whose reader closed polls as an error, a socket whose peer
+// closed as a hang-up. So webmon waiting for input, its worker idle, still ends at once when
+// nobody is left to read it.
+void AwaitReadable(int fd) {
+    pollfd fds[] = {
+        {fd, POLLIN, 0}, {Leavable(STDOUT_FILENO), 0, 0}, {Leavable(STDERR_FILENO), 0, 0}};
     while (poll(fds, 3, -1) < 0 && errno == EINTR) {}
     if ((fds[1].revents | fds[2].revents) & (POLLERR | POLLHUP)) ExitProcess(0);
 }
-}  // namespace
 
 bool ReadOneLine(std::string* line, int size) {
     constexpr int kLineBuffer = 4096;  // the longest line read at once (callers ask for 2049)
     char buffer[kLineBuffer];
     if (size > kLineBuffer) size = kLineBuffer;
-    AwaitInput();
+#ifdef __GLIBC__
+    const bool buffered = stdin->_IO_read_ptr < stdin->_IO_read_end;  // bytes read already
+#else
+    const bool buffered = true;  // not known here: no wait, the read blocks as before
+#endif
+    if (!buffered) AwaitReadable(STDIN_FILENO);
     if (!std::fgets(buffer, size, stdin)) return false;
     if (posix::ConsoleIsUtf8()) {
         // GBK never takes more bytes than UTF-8 for the same text; unconverted bytes keep theirs.
@@ -228,6 +230,7 @@ int ConsoleReadKey() {
     tcsetattr(fd, TCSANOW, &raw);
     unsigned char byte = 0;
     std::size_t got = 0;
+    input::AwaitReadable(fd);
     const bool read = posix::ReadFully(fd, &byte, 1, &got);
     tcsetattr(fd, TCSANOW, &saved);
     posix::ReleaseTerminal();
