@@ -316,12 +316,12 @@ def input_bound(exe, launcher=()):
         samples.append(tree_rss_kb(fed.pid))
     yes.kill()
     yes.wait()
+    os.close(read_end)  # the reader leaves: webmon ends
     try:
-        fed.wait(timeout=10)  # the input's end: webmon ends, its output still unread
+        fed.wait(timeout=10)
     except subprocess.TimeoutExpired:
         fed.kill()
         fed.wait()
-    os.close(read_end)
     shutil.rmtree(home, ignore_errors=True)
     print('yes | webmon | (nobody reads): resident %s MB at 5, 15, 30 s; idle %.1f MB; '
           'target <= idle + the %d KiB read-ahead, give or take the allocator'

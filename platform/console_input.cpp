@@ -1,22 +1,19 @@
 // The console's line input on both sides: lines read ahead within a bound, and the end of input.
 //
 // Invariants:
-//  1. Standard input that is no terminal is read ahead by a thread of its own, so that its end
-//     is seen while the main thread is held in a write (a full pipe, a stopped reader, the
-//     worker holding the stream). The queue holds at most kAheadBytes of lines (one block,
-//     allocated once), or one longer line; when it is full the reader stops reading, and the input's writer then waits as it would for any program that
-//     reads no more: the memory stays bounded whatever the input and the output do.
+//  1. Standard input that is no terminal is read ahead by a thread of its own, which only reads:
+//     one thread for the whole input, where the main thread must not block in a read itself
+//     (Windows dispatches window messages while it waits for a line). The queue holds at most kAheadBytes of lines (one block, allocated once), or one longer
+//     line; when it is full the reader stops reading, and the input's writer then waits as it
+//     would for any program that reads no more: the memory stays bounded whatever the input
+//     and the output do.
 //  2. A terminal's lines are read in their turn, never ahead: a key read without echo then gets
 //     every key typed after it, and no pending line read takes or echoes them.
-//  3. At the end of input every line read before it is still handed out, and the main thread
-//     ends webmon as always. The reader forces the end (code 0) only when the main thread
-//     cannot go on: held in one console write for kStillMs, without a line taken and without a
-//     byte taken by the output's reader. A slow reader of the output is no stopped one, and a
-//     main thread that works (or sleeps) between its reads is not held.
+//  3. At the end of input every line read before it is still handed out; the main thread then
+//     ends webmon as always. Nothing here ends the process: a main thread held in a write waits
+//     for the output's reader, as any program does.
 //  4. Only the main thread calls ConsoleReadLine.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -33,48 +30,14 @@ struct Reader {
     int size = 0;
     Signal* news = nullptr;  // raised for each line queued and at the end
     std::mutex lock;
-    std::condition_variable changed;  // the main thread took a line, or took the end
+    std::condition_variable changed;  // the main thread took a line
     // The lines read ahead, each ended by a zero byte (a line read holds none), from head on.
     std::string queued;
     std::size_t head = 0;
-    bool ended = false;       // the reader met the end of input
-    bool endTaken = false;    // the main thread has been told the end
-    std::uint64_t taken = 0;  // lines the main thread took: its progress
+    bool ended = false;  // the reader met the end of input
 
     std::size_t Held() const { return queued.size() - head; }
 };
-
-// The thread that reads lines (the main thread), set by its first read; and its console writes,
-// counted as they begin and as they end: odd while it is in one.
-std::atomic<std::uint32_t> g_lineThread{0};
-std::atomic<std::uint64_t> g_lineThreadWrites{0};
-
-// Set once by the reader, before it ends the process for the main thread.
-std::atomic<bool> g_still{false};
-std::chrono::steady_clock::time_point g_stillSince;
-
-// After the end: waits while the main thread or the output moves (invariant 3).
-void WatchTheEnd(Reader& reader, std::unique_lock<std::mutex>& hold) {
-    std::uint64_t taken = reader.taken;
-    std::uint64_t mark = OutputMark();
-    std::uint64_t writes = g_lineThreadWrites.load();
-    for (;;) {
-        g_stillSince = std::chrono::steady_clock::now();
-        reader.changed.wait_for(hold, std::chrono::milliseconds(kStillMs),
-                                [&] { return reader.endTaken || reader.taken != taken; });
-        if (reader.endTaken) return;  // the main thread ends webmon itself
-        const std::uint64_t now = OutputMark();
-        const std::uint64_t nowWrites = g_lineThreadWrites.load();
-        const bool heldInOneWrite = nowWrites == writes && nowWrites % 2 == 1;
-        if (reader.taken == taken && now == mark && heldInOneWrite) break;
-        taken = reader.taken;
-        mark = now;
-        writes = nowWrites;
-    }
-    hold.unlock();
-    g_still.store(true);
-    if (!Ending()) ExitProcess(0);
-}
 
 std::uint32_t ReadAhead(std::uintptr_t parameter) {
     Reader& reader = *reinterpret_cast<Reader*>(parameter);
@@ -85,7 +48,6 @@ std::uint32_t ReadAhead(std::uintptr_t parameter) {
         if (!got) {
             reader.ended = true;
             Raise(reader.news);
-            WatchTheEnd(reader, hold);
             return 0;
         }
         // A full queue: wait for room (invariant 1). One line always fits.
@@ -127,19 +89,7 @@ Reader* StartReader(int size) {
 }
 }  // namespace
 
-void WriteBegins() {
-    if (CurrentThreadId() == g_lineThread.load()) g_lineThreadWrites.fetch_add(1);
-}
-void WriteEnds() {
-    if (CurrentThreadId() == g_lineThread.load()) g_lineThreadWrites.fetch_add(1);
-}
-
-std::chrono::steady_clock::time_point StillSince() {
-    return g_still.load() ? g_stillSince : std::chrono::steady_clock::now();
-}
-
 bool NextLine(std::string* line, int size) {
-    if (g_lineThread.load() == 0) g_lineThread.store(CurrentThreadId());
     static Reader* const reader = StartReader(size);
     if (EndRequested()) return false;
     if (!reader) return ReadLineInTurn(line, size);
@@ -149,15 +99,10 @@ bool NextLine(std::string* line, int size) {
             const std::size_t end = reader->queued.find('\0', reader->head);
             line->assign(reader->queued, reader->head, end - reader->head);
             reader->head = end + 1;
-            ++reader->taken;
             reader->changed.notify_all();
             return true;
         }
-        if (reader->ended) {
-            reader->endTaken = true;
-            reader->changed.notify_all();
-            return false;
-        }
+        if (reader->ended) return false;
         hold.unlock();
         if (!WaitRaised(reader->news)) return false;  // a console end event
         hold.lock();

@@ -1,9 +1,8 @@
 // The console's line input, one design for both sides (not part of the platform interface):
-// the reading ahead, its bounded queue and the end of input are console_input.cpp's; each side
-// gives the primitives below (posix/console.cpp, win32/console_read.cpp and win32/process.cpp).
+// the reading ahead and its bounded queue are console_input.cpp's; each side gives the
+// primitives below (posix/console.cpp, win32/console_read.cpp).
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,9 +12,6 @@ namespace plat::input {
 // What the read-ahead holds at most: the lines' bytes with one byte each to end them, in one
 // block allocated once. One line being read and the C stream's buffer come on top.
 constexpr std::size_t kAheadBytes = 64 * 1024;
-// The end waits for the main thread, and for the streams' reader, while either moves: it
-// forces the end only after this long without either.
-constexpr int kStillMs = 400;
 
 // ---- Each side's primitives ----------------------------------------------------------------
 
@@ -32,8 +28,6 @@ bool ReadOneLine(std::string* line, int size);
 bool ReadLineInTurn(std::string* line, int size);
 // True once a console end event came (Windows); never on Linux, where those are signals.
 bool EndRequested();
-// True once the process has begun to end (ExitProcess called, or the fatal box shown).
-bool Ending();
 
 // A flag that the reader raises and the main thread waits for. The wait dispatches window
 // messages on Windows, and answers false when a console end event came first.
@@ -43,20 +37,7 @@ void FreeSignal(Signal* signal);
 void Raise(Signal* signal);
 bool WaitRaised(Signal* signal);  // lowers it again before it returns
 
-// A mark that changes whenever the standard streams take bytes: a text written whole, or (where
-// the system tells it) the bytes their reader took. Equal marks 400 ms apart: nobody reads.
-std::uint64_t OutputMark();
-
 // ---- The shared reader (console_input.cpp) -------------------------------------------------
-
-// Around each ConsoleWrite (both sides call them): the end of input is forced only while the
-// thread that reads lines is held in a write, never while it works between its reads.
-void WriteBegins();
-void WriteEnds();
-
-// Since when the reader has seen neither the main thread nor the output move, when it ends the
-// process for the main thread; now otherwise. ExitProcess counts its wait from there.
-std::chrono::steady_clock::time_point StillSince();
 
 // The next line for ConsoleReadLine: read ahead on a thread of its own when standard input is no
 // terminal (and a thread can be made), else read now. False at the end of input.

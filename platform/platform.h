@@ -17,8 +17,8 @@
 //            shutdown), console_wait.cpp (waiting while dispatching) and console_read.cpp
 //            (the line and key reads).
 // fetch_phases.h names a request's phases alike on both sides; error_box_seam.cpp serves both,
-// and so does console_input.cpp: the line input's reading ahead, its bound and its end, over
-// each side's primitives (console_input.h).
+// and so does console_input.cpp: the line input's reading ahead and its bound, over each side's
+// primitives (console_input.h).
 //
 // Invariants:
 //  1. Paths and texts crossing this interface are GBK / ANSI bytes in Windows form ("C:\a\b");
@@ -38,8 +38,9 @@ namespace plat {
 // ---- Process ---------------------------------------------------------------------------------
 
 // The executable's full path in Windows form (D:\dir\webmon.exe; on Linux \home\u\webmon).
-// Windows: the module's name read whole, whatever its length, in the ANSI code page. Linux:
-// the whole real path. Empty when there is no path or it cannot be read whole.
+// Windows: the module's name read whole, whatever its length, in the ANSI code page; its short
+// form where a character of it is outside that code page. Linux: the whole real path. Empty
+// when there is no path, it cannot be read whole, or no form of it is exact in ANSI.
 std::string ExecutablePath();
 
 // Makes path (Windows form) the current directory. False when that fails (the empty path fails).
@@ -47,11 +48,16 @@ bool SetCurrentDirectory(const char* path);
 
 std::uint32_t CurrentThreadId();
 
-// Ends the process with code: standard streams flushed, no static destructors, no library
-// clean-up, other threads stopped where they stand, but never in the middle of a text they
-// write. The end waits while the streams' reader takes bytes, and at most 0.4 s once it takes
-// none; what a stream could not take by then is left behind.
+// The one way out of the process (each side's process.cpp lists every way webmon ends): the
+// standard streams flushed, no static destructors, no library clean-up, other threads stopped
+// where they stand, but never in the middle of a text they write: a text under way ends whole
+// first, and waits for the streams' reader as any write does. Once a fatal error is under way
+// the code is -1, whatever the caller asked.
 [[noreturn]] void ExitProcess(std::int32_t code);
+// Says that a fatal error is under way (its report has begun; its box may be up on any thread):
+// set once, never cleared. FatalEndUnderWay tells it.
+void BeginFatalEnd();
+bool FatalEndUnderWay();
 
 // Called once by main() before anything else: binary standard output and error on Windows,
 // SIGPIPE ignored and the console character set read on Linux.
@@ -120,9 +126,14 @@ void CloseFile(FileHandle file);
 // others' at info; anywhere else it is Output, byte for byte.
 enum class Stream { Output, Error, OutputWarning };
 // Writes the zero-terminated GBK text with one locked stream call; the stream is flushed when it
-// is not a terminal, so a log holds every line as soon as the call returns. A console shows it
-// as Chinese whatever its character set: Windows writes a console in UTF-16, Linux converts for
-// a UTF-8 locale. Redirected, the bytes are written as they are.
+// is not a terminal, so a log holds every line as soon as the call returns. A write waits while
+// the stream's reader does not read; when the reader has left (a pipe or socket closed: EPIPE on
+// Linux, ERROR_NO_DATA or ERROR_BROKEN_PIPE on Windows), the output has nowhere to go and the
+// process ends with 0, as at the end of input (so it does while ConsoleReadLine waits for a line
+// and nothing is written: a pipe's or a Linux socket's reader that leaves is seen then too).
+// Other output errors are ignored. A console shows it as Chinese whatever its character set:
+// Windows writes a console in UTF-16, Linux converts for a UTF-8 locale. Redirected, the bytes
+// are written as they are.
 void ConsoleWrite(Stream stream, const char* text);
 // One line of standard input into buffer, as one fgets of size bytes reads it: at most size - 1
 // bytes, through the first line end; the rest of a longer line comes with the next call. False
@@ -130,11 +141,8 @@ void ConsoleWrite(Stream stream, const char* text);
 // UTF-16; Linux: converted from a UTF-8 locale); redirected input keeps its bytes. Main thread
 // only.
 //  - From a pipe or a file, lines are read ahead by a thread of their own, at most 64 KiB of
-//    them (platform/console_input.h), so that the end of input is seen while the caller is held
-//    in a write. Every line read before the end is still handed out; the process is ended
-//    there (code 0) only when the caller is held in one ConsoleWrite for 0.4 s in which it
-//    takes no line and the output takes no byte; a caller that works between reads is not.
-//    Past the bound the input waits, as for any program that stops reading.
+//    them (platform/console_input.h); every line read before the end is handed out. Past the
+//    bound the input waits, as for any program that stops reading.
 //  - From a terminal or console, each line is read in its turn and never ahead, so that a
 //    ConsoleReadKey after any number of line reads gets every key typed after it.
 bool ConsoleReadLine(char* buffer, int size);

@@ -13,6 +13,10 @@ namespace {
 
 const ProgramHeader* g_header = nullptr;  // set by StartupStep, read by InitRuntime
 
+// 取程序所在目录失败! (the program's own folder could not be had), GBK.
+constexpr char kNoProgramDirectory[] =
+    "\xC8\xA1\xB3\xCC\xD0\xF2\xCB\xF9\xD4\xDA\xC4\xBF\xC2\xBC\xCA\xA7\xB0\xDC!";
+
 // The no-op provider of the component hooks: every lookup finds nothing.
 std::intptr_t NoOpOpen(ComponentHook*) { return 0; }
 void* NoOpLookup(const char*) { return nullptr; }
@@ -126,7 +130,7 @@ std::int32_t StartupStep(const ProgramHeader& header, ProgramEntryFn entry) {
 std::int32_t ExitStep() {
     // The main thread's end (its input ended, say) while another thread reports a fatal error,
     // its box still up, is that error's end: no cleanup routine, and -1.
-    const bool fatal = FatalErrorUnderWay();
+    const bool fatal = plat::FatalEndUnderWay();
     if (fatal) Context().cleanupList.clear();
     ShutdownRuntime(0);
     return fatal ? -1 : 0;
@@ -151,8 +155,13 @@ void InitRuntime() {
         plat::OleInitialize();
         ctx.oleInitialized = true;
     }
+    // Every file the program reads beside itself is found from this folder: without it, a path
+    // joined to "" would name another folder's file (the root of the drive's). That ends
+    // webmon as a fatal error, whose text says why.
+    const std::string path = plat::ExecutablePath();
+    if (path.empty()) ReportFatalError(kNoProgramDirectory, 0);
     std::string directory, fileName;
-    SplitExecutablePath(plat::ExecutablePath().c_str(), &directory, &fileName);
+    SplitExecutablePath(path.c_str(), &directory, &fileName);
     SvcFree(ctx.programDirectory);
     SvcFree(ctx.programFileName);
     ctx.programDirectory = NeverNullCopy(directory);

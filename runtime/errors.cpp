@@ -60,8 +60,9 @@ constexpr const char* kMessages[] = {
 };
 
 std::atomic<ErrorHook> g_hook{nullptr};
-// The thread reporting a fatal error, 0 while none is. (An atomic, not a thread_local: a
-// thread_local may itself be allocated on first use, and the heap may be what ran out.)
+// The thread reporting a fatal error, 0 while none is: one report at a time. (That a fatal
+// error is under way is plat::FatalEndUnderWay's to say.) An atomic, not a thread_local: a
+// thread_local may itself be allocated on first use, and the heap may be what ran out.
 std::atomic<std::uint32_t> g_reporter{0};
 std::atomic<bool> g_hookRunning{false};  // set by the reporting thread around its hook call
 
@@ -106,8 +107,6 @@ std::string FatalErrorText(const char* text, std::int32_t code) {
 
 void SetErrorHook(ErrorHook hook) { g_hook.store(hook); }
 
-bool FatalErrorUnderWay() { return g_reporter.load() != 0; }
-
 void ReportFatalError(const char* text, std::int32_t code) {
     // One report at a time. A fatal error on the way out of a report (a library's end, an
     // allocation) ends the process at once rather than recurse; one inside the error hook shows
@@ -123,6 +122,7 @@ void ReportFatalError(const char* text, std::int32_t code) {
         if (!g_hookRunning.load()) plat::ExitProcess(-1);
         fromHook = true;
     }
+    plat::BeginFatalEnd();  // every end from now on, on any thread, is this error's -1
     RuntimeContext& ctx = Context();
     ctx.eventSuppression.fetch_add(1);
     bool handled = false;

@@ -49,8 +49,4 @@ std::string FatalErrorText(const char* text, std::int32_t code);
 using ErrorHook = std::int32_t (*)(std::int32_t code, const char* text);
 void SetErrorHook(ErrorHook hook);
 
-// True once a fatal error is being reported (its box may still be up on another thread): the
-// process's end is then that error's -1, whatever else ends it meanwhile.
-bool FatalErrorUnderWay();
-
 }  // namespace rt

@@ -1,6 +1,6 @@
 // POSIX console: standard streams with the GBK <-> UTF-8 conversion of a UTF-8 locale, the
 // unechoed key read from the controlling terminal, and the primitives of the shared line input
-// (platform/console_input.cpp: reading ahead, its bound, the end of input).
+// (platform/console_input.cpp: reading ahead and its bound).
 //
 // Invariants:
 //  1. A write takes nothing from the heap: the text is converted piece by piece on the stack,
@@ -18,8 +18,8 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -45,7 +45,6 @@ namespace {
 std::atomic<bool> g_utf8{false};
 bool g_outputIsJournal = false;  // set once in InitProcess (invariant 2)
 bool g_outputLineStart = true;   // under stdout's lock: the next byte there begins a line
-std::atomic<std::uint64_t> g_textsWritten{0};  // texts written whole: the output moves
 // GBK -> UTF-8 for each output stream, opened once at start (used under the stream's lock).
 iconv_t g_toUtf8[2] = {reinterpret_cast<iconv_t>(-1), reinterpret_cast<iconv_t>(-1)};
 
@@ -95,7 +94,9 @@ std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8) {
 }  // namespace posix
 
 void InitProcess() {
-    signal(SIGPIPE, SIG_IGN);  // a closed pipe must not end the monitor
+    // A closed pipe or socket is met as the write's EPIPE, which ends webmon with 0 (ConsoleWrite)
+    // or fails a fetch's send: never as a signal that kills.
+    signal(SIGPIPE, SIG_IGN);
     // Nor a file-size limit (ulimit -f): a write past it fails with EFBIG, an output failure
     // like any other, and webmon goes on.
     signal(SIGXFSZ, SIG_IGN);
@@ -114,16 +115,17 @@ void ConsoleWrite(Stream stream, const char* text) {
     FILE* f = error ? stderr : stdout;
     iconv_t cd = posix::g_toUtf8[error ? 1 : 0];
     const bool convert = posix::ConsoleIsUtf8() && cd != reinterpret_cast<iconv_t>(-1);
-    auto write = [f, cd, convert](const char* bytes, std::size_t n) {
+    bool gone = false;  // the stream's reader has left: the output has nowhere to go
+    auto put = [f, &gone](const char* bytes, std::size_t n) {
+        if (std::fwrite(bytes, 1, n, f) < n && errno == EPIPE) gone = true;
+    };
+    auto write = [cd, convert, &put](const char* bytes, std::size_t n) {
         if (convert) {
-            posix::ConvertInPieces(cd, bytes, n, [f](const char* piece, std::size_t size) {
-                std::fwrite(piece, 1, size, f);
-            });
+            posix::ConvertInPieces(cd, bytes, n, put);
         } else {
-            std::fwrite(bytes, 1, n, f);
+            put(bytes, n);
         }
     };
-    input::WriteBegins();  // also while this waits for the stream's lock
     flockfile(f);
     if (!error && posix::g_outputIsJournal) {
         // Line by line, each begun with its priority (invariant 2). LF is never the second
@@ -140,10 +142,10 @@ void ConsoleWrite(Stream stream, const char* text) {
     } else {
         write(text, std::strlen(text));
     }
-    if (!isatty(fileno(f))) std::fflush(f);  // a log or a pipe gets each line at once
-    posix::g_textsWritten.fetch_add(1);
+    // A log or a pipe gets each line at once.
+    if (!isatty(fileno(f)) && std::fflush(f) != 0 && errno == EPIPE) gone = true;
     funlockfile(f);
-    input::WriteEnds();
+    if (gone) ExitProcess(0);  // with the lock let go: the end takes every stream's lock
 }
 
 namespace input {
@@ -169,10 +171,37 @@ bool WaitRaised(Signal* signal) {
 
 bool InputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+namespace {
+// fd when it is a pipe or a socket, whose reader can leave; -1 (which poll passes over) for a
+// terminal, a file or the null device, which never leave.
+int Leavable(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) ? fd : -1;
+}
+}  // namespace
+
+// Waits until fd (standard input, or the terminal for a key) has something to read: bytes, its
+// end or an error. Meanwhile a reader of standard output or error that leaves ends webmon, as
+// the next write would: a pipe whose reader closed polls as an error, a socket whose peer
+// closed as a hang-up. So webmon waiting for input, its worker idle, still ends at once when
+// nobody is left to read it.
+void AwaitReadable(int fd) {
+    pollfd fds[] = {
+        {fd, POLLIN, 0}, {Leavable(STDOUT_FILENO), 0, 0}, {Leavable(STDERR_FILENO), 0, 0}};
+    while (poll(fds, 3, -1) < 0 && errno == EINTR) {}
+    if ((fds[1].revents | fds[2].revents) & (POLLERR | POLLHUP)) ExitProcess(0);
+}
+
 bool ReadOneLine(std::string* line, int size) {
     constexpr int kLineBuffer = 4096;  // the longest line read at once (callers ask for 2049)
     char buffer[kLineBuffer];
     if (size > kLineBuffer) size = kLineBuffer;
+#ifdef __GLIBC__
+    const bool buffered = stdin->_IO_read_ptr < stdin->_IO_read_end;  // bytes read already
+#else
+    const bool buffered = true;  // not known here: no wait, the read blocks as before
+#endif
+    if (!buffered) AwaitReadable(STDIN_FILENO);
     if (!std::fgets(buffer, size, stdin)) return false;
     if (posix::ConsoleIsUtf8()) {
         // GBK never takes more bytes than UTF-8 for the same text; unconverted bytes keep theirs.
@@ -185,23 +214,6 @@ bool ReadOneLine(std::string* line, int size) {
 
 bool ReadLineInTurn(std::string* line, int size) { return ReadOneLine(line, size); }
 bool EndRequested() { return false; }
-bool Ending() { return posix::ProcessEnding(); }
-
-std::uint64_t OutputMark() {
-    std::uint64_t mark = posix::g_textsWritten.load();
-    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-        // What the stream's reader has yet to take: a pipe tells it as its unread bytes, a
-        // terminal or a socket as its output queue. A file never holds a writer back.
-        struct stat st;
-        int pending = 0;
-        if (fstat(fd, &st) == 0) {
-            const unsigned long request = S_ISFIFO(st.st_mode) ? FIONREAD : TIOCOUTQ;
-            if (ioctl(fd, request, &pending) != 0) pending = 0;
-        }
-        mark = mark * 1000003u + static_cast<std::uint32_t>(pending);
-    }
-    return mark;
-}
 }  // namespace input
 
 int ConsoleReadKey() {
@@ -221,6 +233,7 @@ int ConsoleReadKey() {
     tcsetattr(fd, TCSANOW, &raw);
     unsigned char byte = 0;
     std::size_t got = 0;
+    input::AwaitReadable(fd);
     const bool read = posix::ReadFully(fd, &byte, 1, &got);
     tcsetattr(fd, TCSANOW, &saved);
     posix::ReleaseTerminal();

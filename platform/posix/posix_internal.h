@@ -39,10 +39,6 @@ std::string NativePath(const char* windowsPath);
 bool ReadFully(int fd, void* into, std::size_t count, std::size_t* got);
 // GBK -> UTF-8 (toUtf8) or UTF-8 -> GBK; bytes that do not convert pass unchanged.
 std::string ConvertConsoleText(const char* text, std::size_t n, bool toUtf8);
-// True once the process has begun to end: ExitProcess called, or the error box shown (a fatal
-// end under way). A thread that would end the process another way then leaves it alone.
-bool ProcessEnding();
-void MarkProcessEnding();
 // The terminal's mode while webmon changes it (the key read turns echo and line editing off):
 // HoldTerminal records the mode to put back, ReleaseTerminal says it is back. Every way out
 // puts a held mode back: ExitProcess, std::terminate, abort and the signals that end the

@@ -1,24 +1,38 @@
-// POSIX stand-ins for the process, its heap, modules, COM and Windows Sockets.
+// POSIX stand-ins for the process, its heap, modules, COM and Windows Sockets; and the one way
+// out of the process, ExitProcess.
+//
+// Every way webmon ends on Linux, and its exit status:
+//  1. The end of input: the start-up routine returns and RunProgram ends the process: 0.
+//  2. The output's reader gone (a write to standard output or error meets EPIPE: the pipe or
+//     socket closed; or, while webmon waits for input, poll tells the same; console.cpp): 0,
+//     as at the end of input.
+//  3. A fatal error (a runtime error, memory run out, the worker that cannot start): its text on
+//     standard error, then 255 (-1). Once BeginFatalEnd is said, every other end, on any thread,
+//     is that error's 255.
+//  4. A signal that ends by default (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, the faults): the
+//     terminal's mode back, then the signal's own end. SIGPIPE and SIGXFSZ are ignored: they
+//     come back as the write's error (2, or an output error that is ignored).
+//  5. An exception that nobody catches, on any thread: the terminal's mode back, the C++
+//     library's report, then abort (4).
+//  6. SIGKILL: no code of webmon's runs.
+// 1 to 3 go through ExitProcess; 4 and 5 through the handlers that InitWaysOut installs.
 //
 // Where Linux has no counterpart the stand-in keeps what the runtime relies on:
 //  - the heap is the C library's; a request above 2 GB fails as it does in a 32-bit process;
 //  - COM and Windows Sockets need no start-up.
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
-#include "platform/console_input.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -97,33 +111,6 @@ __attribute__((constructor(101))) void HoldStandardDescriptors() {
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
 namespace {
-std::atomic<bool> g_flushed{false};
-// Flushes the standard streams and keeps their locks until the process has ended: a text under
-// way ends whole before the flush, and none starts after it, so the end cuts no line.
-void FlushAndHold() {
-    flockfile(stdout);
-    std::fflush(stdout);
-    flockfile(stderr);
-    std::fflush(stderr);
-    g_flushed.store(true);
-}
-void* FlushStreams(void*) {
-    FlushAndHold();
-    return nullptr;
-}
-// FlushAndHold without a thread to run it on: only when no other thread holds a stream.
-bool TryFlushAndHold() {
-    if (ftrylockfile(stdout) != 0) return false;
-    if (ftrylockfile(stderr) != 0) {
-        funlockfile(stdout);
-        return false;
-    }
-    FlushAndHold();  // the locks are recursive: taken once more, and all kept
-    return true;
-}
-}  // namespace
-
-namespace {
 // The leak checker's exit code: a run that leaked ends with it, whatever the program's code was.
 [[maybe_unused]] constexpr std::int32_t kLeakedExitCode = 23;
 
@@ -136,11 +123,11 @@ std::int32_t LeakCheckedExitCode(std::int32_t code) {
 #endif
     return code;
 }
-std::atomic<bool> g_ending{false};
+std::atomic<bool> g_fatal{false};  // BeginFatalEnd's
 }  // namespace
 
-bool posix::ProcessEnding() { return g_ending.load(); }
-void posix::MarkProcessEnding() { g_ending.store(true); }
+void BeginFatalEnd() { g_fatal.store(true); }
+bool FatalEndUnderWay() { return g_fatal.load(); }
 
 // ---- Ways out: the terminal's mode put back ----------------------------------------------------
 
@@ -202,32 +189,18 @@ void posix::InitWaysOut() {
 }
 
 void ExitProcess(std::int32_t code) {
-    g_ending.store(true);
     posix::RestoreTerminal();
-    // The streams are flushed on a thread of their own (or, with none to spare, here as soon as
-    // no other thread holds them): a reader that stopped reading leaves a write blocked, maybe
-    // another thread's holding the stream's lock, and such a stream must not keep the process
-    // alive. The end waits while the streams' reader takes bytes, and kStillMs once it takes
-    // none; what the streams could not take then is left behind: the process is ending.
-    pthread_t flusher;
-    const bool threaded = pthread_create(&flusher, nullptr, FlushStreams, nullptr) == 0;
-    if (threaded) pthread_detach(flusher);
-    std::uint64_t mark = input::OutputMark();
-    auto movedAt = input::StillSince();
-    while (!g_flushed.load() && !(!threaded && TryFlushAndHold())) {
-        usleep(1000);
-        const std::uint64_t now = input::OutputMark();
-        if (now != mark) {
-            mark = now;
-            movedAt = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - movedAt >=
-                   std::chrono::milliseconds(input::kStillMs)) {
-            break;
-        }
-    }
+    // The streams' locks are taken and kept until the end: a text under way on another thread
+    // ends whole first (it waits for the stream's reader, as any write does), and none starts
+    // after it. A writer whose reader has left lets go of its lock before it comes here.
+    flockfile(stdout);
+    std::fflush(stdout);
+    flockfile(stderr);
+    std::fflush(stderr);
+    if (FatalEndUnderWay()) code = -1;  // also when the error came while this waited
     // The end by the system call itself: a wrapped _exit (a sanitizer's, say) may flush the
-    // streams once more and wait on a stream that is blocked or held.
-    syscall(SYS_exit_group, g_flushed.load() ? LeakCheckedExitCode(code) : code);
+    // streams once more, or wait for a lock another thread holds.
+    syscall(SYS_exit_group, LeakCheckedExitCode(code));
     _exit(code);
 }
 

@@ -28,7 +28,6 @@ struct HiddenWindow {
 }  // namespace
 
 void ShowErrorBox(const char* text, const char* caption) {
-    posix::MarkProcessEnding();  // a fatal end: the end of input must not turn it into code 0
     if (ShowThroughErrorBoxSeam(text, caption)) return;
     if (!posix::IsTheJournal(STDERR_FILENO)) {
         ConsoleWrite(Stream::Error, text);  // no desktop: the box's text goes to standard error

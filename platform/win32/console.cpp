@@ -11,14 +11,14 @@
 // while dispatching) and console_read.cpp (the line and key reads).
 #include "platform/win32/win32_internal.h"
 #include <io.h>
+#include <winternl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "platform/console_input.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -27,11 +27,45 @@ namespace win32 {
 namespace {
 constexpr DWORD kConsolePiece = 8192;  // UTF-16 units a console call takes at once
 constexpr wchar_t kCtrlZ = 0x1A;
-constexpr std::size_t kPipePiece = 4096;  // bytes a redirected write takes at once
-std::atomic<std::uint64_t> g_piecesWritten{0};
+
+// After a failed write of a redirected stream: true when the pipe's reader has left (the
+// system's error for the write, which the C runtime keeps in _doserrno). Windows answers the
+// first write after the reader's close with ERROR_BROKEN_PIPE and later ones with
+// ERROR_NO_DATA; wine answers ERROR_PIPE_NOT_CONNECTED, "no process is on the other end".
+bool ReaderGone() {
+    const unsigned long error = _doserrno;
+    return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA ||
+           error == ERROR_PIPE_NOT_CONNECTED;
+}
 }  // namespace
 
-std::uint64_t TextsWritten() { return g_piecesWritten.load(); }
+bool OutputReaderLeft() {
+    // A pipe's state, which its writer can ask without writing (a null write would hand its
+    // reader an empty read, which a C runtime takes for the end): NtQueryInformationFile's
+    // FilePipeLocalInformation, "closing" once the other end has been closed. A socket, a
+    // console, a file or the null device is no pipe here: none of them is watched.
+    struct PipeLocal {
+        ULONG type, configuration, maximumInstances, currentInstances, inboundQuota,
+            readDataAvailable, outboundQuota, writeQuotaAvailable, state, end;
+    };
+    constexpr int kFilePipeLocalInformation = 24;
+    constexpr ULONG kFilePipeClosingState = 4;
+    using Query = LONG(WINAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    if (!query) return false;
+    for (FILE* f : {stdout, stderr}) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+        if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_PIPE) continue;
+        PipeLocal pipe{};
+        IO_STATUS_BLOCK status;
+        if (query(handle, &status, &pipe, sizeof pipe, kFilePipeLocalInformation) == 0 &&
+            pipe.state == kFilePipeClosingState) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void InitConsole() {
     InitConsoleEvents();
@@ -91,7 +125,7 @@ ConsoleRead ReadConsoleLine(HANDLE console, std::string* line) {
 
 void ConsoleWrite(Stream stream, const char* text) {
     FILE* f = stream == Stream::Error ? stderr : stdout;
-    input::WriteBegins();  // also while this waits for the stream's lock
+    bool gone = false;  // the stream's reader has left: the output has nowhere to go
     _lock_file(f);
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
     if (win32::IsConsole(handle)) {
@@ -102,20 +136,13 @@ void ConsoleWrite(Stream stream, const char* text) {
             std::fflush(f);
         }
     } else {
-        // A log or a pipe gets each line at once, in pieces that each tell the end that the
-        // output still moves (a slow reader is no stopped one).
-        for (std::size_t left = std::strlen(text); left > 0;) {
-            const std::size_t piece = std::min<std::size_t>(left, win32::kPipePiece);
-            std::fwrite(text, 1, piece, f);
-            std::fflush(f);
-            win32::g_piecesWritten.fetch_add(1);
-            text += piece;
-            left -= piece;
-        }
+        // A log or a pipe gets each line at once.
+        const std::size_t n = std::strlen(text);
+        if (std::fwrite(text, 1, n, f) < n) gone = win32::ReaderGone();
+        if (std::fflush(f) != 0) gone = gone || win32::ReaderGone();
     }
-    win32::g_piecesWritten.fetch_add(1);
     _unlock_file(f);
-    input::WriteEnds();
+    if (gone) ExitProcess(0);  // with the lock let go: the end takes every stream's lock
 }
 
 }  // namespace plat

@@ -6,8 +6,8 @@
 //     program that loads user32 no control event for those) end the input for good: the main
 //     thread's read answers "end", and webmon ends the way the end of input ends it.
 //  2. Should the main thread not come to read, the process ends from the event itself, after
-//     kEndGraceMs, without the libraries' detach either: with code 0, or -1 while the fatal
-//     error's box is shown (the box holds the main thread, or a worker's box is up).
+//     kEndGraceMs, through ExitProcess: with code 0, which is -1 once a fatal error is under
+//     way (its box holds the main thread, or a worker's box is up).
 #include "platform/win32/win32_internal.h"
 
 #include "platform/platform.h"
@@ -20,8 +20,7 @@ constexpr DWORD kEndGraceMs = 3000;  // how long an end event leaves the main th
 void EndInput() {
     ::SetEvent(InputEnded());
     ::Sleep(kEndGraceMs);  // the main thread ends the process meanwhile
-    // Still here: the main thread is held, maybe by the fatal error's box, whose end is -1.
-    plat::ExitProcess(FatalEnding() ? -1 : 0);
+    plat::ExitProcess(0);  // still here: the main thread is held, maybe by a fatal error's box
 }
 
 BOOL WINAPI OnControl(DWORD event) {

@@ -84,9 +84,6 @@ bool ReadLineInTurn(std::string* line, int size) {
 }
 
 bool EndRequested() { return ::WaitForSingleObject(win32::InputEnded(), 0) == WAIT_OBJECT_0; }
-bool Ending() { return win32::ProcessEnding(); }
-
-std::uint64_t OutputMark() { return win32::TextsWritten(); }
 
 }  // namespace input
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/platform.h"
+
 namespace plat::win32 {
 
 namespace {
@@ -31,9 +33,18 @@ DWORD WINAPI RunJob(LPVOID p) {
 bool DispatchingForConsole() { return g_dispatchingForConsole; }
 
 bool WaitDispatching(HANDLE done) {
+    // The main thread waits here whenever webmon waits for input. Meanwhile it looks twice a
+    // second whether the output's reader has left, which ends webmon as a write would find it:
+    // with nothing written (the worker waiting out its period) nothing else would tell.
+    constexpr DWORD kReaderLookMs = 500;
     const HANDLE waited[] = {done, InputEnded()};
     for (;;) {
-        const DWORD woke = ::MsgWaitForMultipleObjects(2, waited, FALSE, INFINITE, QS_ALLINPUT);
+        const DWORD woke =
+            ::MsgWaitForMultipleObjects(2, waited, FALSE, kReaderLookMs, QS_ALLINPUT);
+        if (woke == WAIT_TIMEOUT) {
+            if (OutputReaderLeft()) plat::ExitProcess(0);
+            continue;
+        }
         if (woke == WAIT_OBJECT_0) return true;
         if (woke == WAIT_OBJECT_0 + 1) return false;
         if (woke == WAIT_OBJECT_0 + 2) {

@@ -1,4 +1,21 @@
-// Win32 process, heap, module, COM and Windows Sockets services.
+// Win32 process, heap, module, COM and Windows Sockets services; and the one way out of the
+// process, ExitProcess.
+//
+// Every way webmon ends on Windows, and its exit code:
+//  1. The end of input (Ctrl-Z Enter, the end of a redirected input): the start-up routine
+//     returns and RunProgram ends the process: 0.
+//  2. The output's reader gone (a write to a pipe fails with ERROR_BROKEN_PIPE or ERROR_NO_DATA;
+//     wine: ERROR_PIPE_NOT_CONNECTED; console.cpp; or, while the main thread waits for input, the
+//     pipe's state tells it, console_wait.cpp): 0, as at the end of input.
+//  3. A fatal error (a runtime error, memory run out, the worker that cannot start): its box,
+//     then -1. Once BeginFatalEnd is said, every other end, on any thread, is that error's -1.
+//  4. Ctrl+C, Ctrl+Break, the close button, logoff and shutdown end the input (1); should the
+//     main thread not end webmon within 3 s, the event's thread does, with 0 (or 3's -1)
+//     (console_events.cpp).
+//  5. A crash, an exception that nobody catches, abort: the console's mode back, then the C
+//     runtime's and Windows' own end (console_mode.cpp).
+//  6. TerminateProcess from outside (taskkill /F): no code of webmon's runs.
+// 1 to 4 go through ExitProcess.
 #include <winsock2.h>
 #include "platform/win32/win32_internal.h"
 #include <fcntl.h>
@@ -8,9 +25,7 @@
 #include <cstdio>
 
 #include <atomic>
-#include <chrono>
 
-#include "platform/console_input.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -19,12 +34,24 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 
 // ---- Process ---------------------------------------------------------------------------------
 
+namespace {
+// The wide name in the ANSI code page, when it holds every character of it: converted back, it
+// gives the same name. (A character outside the code page would be best-fit mapped, 'ā' to
+// 'a': another folder's name.)
+bool ExactlyAnsi(const std::wstring& wide, std::string* ansi) {
+    std::wstring back;
+    return win32::FromWide(CP_ACP, wide.data(), wide.size(), ansi) &&
+           win32::ToWide(CP_ACP, ansi->data(), ansi->size(), &back) && back == wide;
+}
+}  // namespace
+
 std::string ExecutablePath() {
     // Windows runs programs from paths past MAX_PATH bytes (about 130 Chinese characters in
-    // GBK): the name is read whole, as UTF-16 in a buffer that grows until it fits, then put in
-    // the ANSI code page, which is what GetModuleFileNameA does. (Wine's GetModuleFileNameA
-    // cuts such a path without saying so; the wide call tells a cut by its length.) A cut path
-    // would name another folder, so one that cannot be read whole is no path.
+    // GBK): the name is read whole, as UTF-16 in a buffer that grows until it fits. (Wine's
+    // GetModuleFileNameA cuts such a path without saying so; the wide call tells a cut by its
+    // length.) A cut path would name another folder, so one that cannot be read whole is no
+    // path; nor is one that the ANSI code page cannot hold, where no short form (8.3, ASCII)
+    // holds it either.
     constexpr DWORD kLongest = 32768;  // UTF-16 units in the longest path Windows has
     std::wstring wide(MAX_PATH, L'\0');
     for (;;) {
@@ -39,7 +66,15 @@ std::string ExecutablePath() {
         wide.resize(size * 2);
     }
     std::string path;
-    return win32::FromWide(CP_ACP, wide.data(), wide.size(), &path) ? path : "";
+    if (ExactlyAnsi(wide, &path)) return path;
+    // The short form, which may be longer: its size first (with the terminator), then itself.
+    const DWORD size = ::GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (size == 0 || size > kLongest) return "";
+    std::wstring brief(size, L'\0');
+    const DWORD n = ::GetShortPathNameW(wide.c_str(), brief.data(), size);
+    if (n == 0 || n >= size) return "";
+    brief.resize(n);
+    return ExactlyAnsi(brief, &path) ? path : "";
 }
 
 bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path) != 0; }
@@ -47,51 +82,22 @@ bool SetCurrentDirectory(const char* path) { return ::SetCurrentDirectoryA(path)
 std::uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 namespace {
-std::atomic<bool> g_flushed{false};
-// Flushes the standard streams and keeps their locks until the process has ended: a text under
-// way ends whole before the flush, and none starts after it, so the end cuts no line.
-DWORD WINAPI FlushStreams(LPVOID) {
+std::atomic<bool> g_fatal{false};  // BeginFatalEnd's
+}  // namespace
+
+void BeginFatalEnd() { g_fatal.store(true); }
+bool FatalEndUnderWay() { return g_fatal.load(); }
+
+void ExitProcess(std::int32_t code) {
+    win32::RestoreConsole();
+    // The streams' locks are taken and kept until the end: a text under way on another thread
+    // ends whole first (it waits for the pipe's reader, as any write does), and none starts
+    // after it. A writer whose reader has left lets go of its lock before it comes here.
     _lock_file(stdout);
     std::fflush(stdout);
     _lock_file(stderr);
     std::fflush(stderr);
-    g_flushed.store(true);
-    return 0;
-}
-}  // namespace
-
-namespace {
-std::atomic<bool> g_ending{false};
-std::atomic<bool> g_fatal{false};
-}  // namespace
-bool win32::ProcessEnding() { return g_ending.load() || g_fatal.load(); }
-void win32::MarkProcessEnding() { g_fatal.store(true); }
-bool win32::FatalEnding() { return g_fatal.load(); }
-
-void ExitProcess(std::int32_t code) {
-    g_ending.store(true);
-    // The streams are flushed on a thread of their own: a reader that stopped reading leaves a
-    // write blocked (maybe another thread's, holding the stream's lock), and such a stream must
-    // not keep the process alive. The end waits while the output moves, and kStillMs once it
-    // does not; what it could not take then is left behind: the process is ending. With no
-    // thread to spare nothing is flushed here: every text was flushed as it was written.
-    if (HANDLE flusher = ::CreateThread(nullptr, 0, FlushStreams, nullptr, 0, nullptr)) {
-        std::uint64_t mark = input::OutputMark();
-        auto movedAt = input::StillSince();
-        while (!g_flushed.load()) {
-            ::WaitForSingleObject(flusher, 10);
-            const std::uint64_t now = input::OutputMark();
-            if (now != mark) {
-                mark = now;
-                movedAt = std::chrono::steady_clock::now();
-            } else if (std::chrono::steady_clock::now() - movedAt >=
-                       std::chrono::milliseconds(input::kStillMs)) {
-                break;
-            }
-        }
-        ::CloseHandle(flusher);
-    }
-    win32::RestoreConsole();
+    if (FatalEndUnderWay()) code = -1;  // also when the error came while this waited
     // Immediate: no DLL detach runs while the worker may sit inside WinINet holding its locks.
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
     ::ExitProcess(static_cast<UINT>(code));

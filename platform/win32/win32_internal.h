@@ -44,9 +44,9 @@ bool IsConsole(HANDLE handle);
 // the text cannot be converted or a write fails; unwritten (when given) then holds what was not
 // written, as GBK, and is empty after a whole write.
 bool WriteConsoleText(HANDLE console, const char* text, std::string* unwritten = nullptr);
-// A count that grows with every text and every piece of one written to the standard streams:
-// the output still moves (console.cpp).
-std::uint64_t TextsWritten();
+// True when standard output's or error's reader has left: a pipe whose other end was closed,
+// told without writing to it (console.cpp).
+bool OutputReaderLeft();
 enum class ConsoleRead { NotAConsole, Line, End };
 // Reads one typed line from console as GBK, its line end "\n". End at the end of input (Ctrl-Z
 // Enter, or a console that cannot be read).
@@ -61,13 +61,6 @@ void RestoreConsole();
 // Set once by an end event (Ctrl+C, the close button, logoff, shutdown), never reset: every
 // console read from then on answers "end" (console_events.cpp).
 HANDLE InputEnded();
-// True once the process has begun to end: ExitProcess called, or the error box shown (a fatal
-// end under way). A thread that would end the process another way then leaves it alone.
-bool ProcessEnding();
-void MarkProcessEnding();  // the error box's: a fatal end under way
-// True once the error box has been shown: an end from elsewhere (a control event) is then the
-// fatal error's, with -1.
-bool FatalEnding();
 // True while the main thread dispatches messages as it waits for the console: a thread that
 // asks it to end the program then ends it itself, as when the main thread dispatched nothing.
 bool DispatchingForConsole();

@@ -28,7 +28,6 @@ LRESULT CALLBACK HiddenOwnerProc(HWND window, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 void ShowErrorBox(const char* text, const char* caption) {
-    win32::MarkProcessEnding();  // a fatal end: the end of input must not turn it into code 0
     if (ShowThroughErrorBoxSeam(text, caption)) return;
     ::MessageBoxA(nullptr, text, caption, MB_ICONERROR | MB_OK);
 }

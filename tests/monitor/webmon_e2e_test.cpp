@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -451,6 +452,30 @@ TEST_F(Webmon, WebTxtBesideTheExecutableInAFolderPastTwoHundredSixtyBytes) {
 #endif
     ChildResult r = Run("", 1.0, options);
     EXPECT_EQ(r.out, Banner("30") + Closing(1)) << r.err << " exit " << r.exitCode;
+}
+
+// A folder whose name holds a letter that the ANSI code page lacks ('ā', which code page 1252
+// best-fits to 'a') beside the folder of that best fit: webmon reads its own folder's list.
+TEST_F(Webmon, WebTxtOfItsOwnFolderWhoseNameIsOutsideTheCodePage) {
+    namespace fs = std::filesystem;
+    const fs::path own = fs::path(dir_) / fs::path(u8"\u0101"), beside = fs::path(dir_) / "a";
+    std::error_code made;
+    fs::create_directory(own, made);
+    if (made) GTEST_SKIP() << "this locale cannot name the folder: monitor_ansi_path_test";
+    fs::create_directory(beside);
+    const fs::path exe = own / fs::path(exe_).filename();
+    fs::copy_file(exe_, exe);
+    std::ofstream(own / "web.txt", std::ios::binary) << "7\r\n";
+    std::ofstream(beside / "web.txt", std::ios::binary) << "9\r\n";
+    ChildOptions options;
+#ifdef _WIN32
+    options.wideProgram = exe.wstring();
+    options.env = {"LC_ALL=C.UTF-8"};  // wine's code page, and its names of files, by the locale
+#else
+    exe_ = exe.string();
+#endif
+    ChildResult r = Run("", 1.0, options);
+    EXPECT_EQ(r.out, Banner("7") + Closing(1)) << r.err << " exit " << r.exitCode;
 }
 
 #ifdef _WIN32

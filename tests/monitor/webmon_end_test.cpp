@@ -73,44 +73,67 @@ TEST_F(Webmon, WebmonsStartedTogetherFromOneFolderAllMonitor) {
     }
 }
 
-// A reader that stops reading: the worker's writes block with the stream's lock held, and the
-// end of input must still end webmon at once, also when a line typed meanwhile has the main
-// thread wait for that lock to answer it, and when many lines come before the end (as long as
-// they fit the read-ahead's 64 KiB). An input far past that bound is read no further than it,
-// as a plain writer blocked in its write reads nothing: webmon stays, its memory bounded.
-// With no thread to spare for the end's flusher (Linux: a user limited to three, the main
-// thread, the worker and the reader), the end still comes. (Windows has no such limit to set:
-// there the end flushes nothing without a thread, each text having been flushed as written.)
-TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
-    std::string lines = "1\r\n";
-    const std::string address = Closed() + "/" + std::string(200, 'x');
-    for (int i = 0; i < 400; ++i) lines += address + "\r\n";  // far more than a pipe holds
-    WebTxt(lines);
-    std::string manyLines, pastTheBound;
-    for (int i = 0; i < 2000; ++i) manyLines += "line " + std::to_string(i) + "\n";
+// The output's reader decides: every line read is answered and reaches a reader that keeps
+// reading, however slowly, and webmon then ends within 3 s of the last byte read; while the
+// reader reads nothing webmon waits, the input ended or not, as any program does; once the
+// reader leaves (its end closed) webmon ends within 3 s, 0, also while its input goes on, and
+// while it writes nothing (its worker waiting out a 60 s period, no line coming in). An input
+// far past the read-ahead's 64 KiB is read no further meanwhile: memory stays bounded.
+// With no thread to spare (Linux: a user limited to three, the main thread, the worker and the
+// reader), the end still comes.
+TEST_F(Webmon, TheOutputsReaderHoldsWebmonAndItsLeavingEndsIt) {
+    std::string lines, fewer;
+    for (int i = 0; i < 1000; ++i) lines += "line " + std::to_string(i) + "\n";
+    for (int i = 0; i < 300; ++i) fewer += "line " + std::to_string(i) + "\n";
+    std::string pastTheBound;
     while (pastTheBound.size() < 4 * 1024 * 1024) pastTheBound += "y\n";
+    std::string goesOn;  // fits the input pipe: the test never waits to write it
+    while (goesOn.size() < 60000) goesOn += "y\n";
+    const std::string failing = "1\r\n" + Closed() + "\r\n";
+    const std::string quiet = "1000\r\n" + Closed() + "\r\n";
+    const std::string waits = "60\r\n" + Closed() + "\r\n";  // one pass, then 60 s of wait
+    const auto reader = [](std::size_t piece, double every, double stopsAfter, double leavesAfter,
+                           const std::string& leavesOnce, int count) {
+        return testing_support::OutputReader{true,        piece,      every, stopsAfter,
+                                             leavesAfter, leavesOnce, count};
+    };
+    const double never = 1e9;
     const struct {
         const char* what;
-        const std::string& input;
-        double typedAt;     // seconds after the start: the pipe is full long before
-        double endAt;       // the end of input; 0: the input is a file, which ends where it ends
-        double endsWithin;  // seconds after the end; 0: webmon stays
+        const std::string& webTxt;
+        std::string input;
+        double endAt;  // the end of input; 0: the input is a file, which ends where it ends
+        testing_support::OutputReader output;
+        int answers;  // usage texts read, at least; -1: all the lines of the input
         bool noThreadToSpare;
     } kRows[] = {
-        {"no line", "", 0, 3.0, 1.5, false},
-        {"a line typed once the output is blocked", "line\n", 2.0, 3.0, 1.5, false},
-        {"2,000 lines, then the end", manyLines, 0, 2.0, 1.0, false},
-        {"4 MB of lines from a file", pastTheBound, 0, 0, 0, false},
+        {"a slow reader, 700 bytes every 0.1 s", quiet, fewer, 1.0,
+         reader(700, 0.1, never, never, "", 0), -1, false},
+        {"a reader that empties the pipe every 1.5 s", quiet, lines, 1.0,
+         reader(0, 1.5, never, never, "", 0), -1, false},
+        {"a reader that stops, then closes", quiet, lines, 1.0, reader(0, 0, 0, 8, "", 0), 0,
+         false},
+        {"4 MB of lines from a file, a reader that stops, then closes", quiet, pastTheBound, 0,
+         reader(0, 0, 0, 5, "", 0), 0, false},
+        {"a reader that closes after five answers, the input going on", quiet, goesOn, 60,
+         reader(0, 0, never, never, kUsage, 5), 5, false},
+        {"a reader that closes after the first failure, no input", failing, "", 60,
+         reader(0, 0, never, never, kFaild, 1), 0, false},
+        {"a reader that leaves during a 60 s period wait, the input open", waits, "", 60,
+         reader(0, 0, never, never, Closing(1), 1), 0, false},
 #if !defined(_WIN32) && !defined(__SANITIZE_THREAD__)
         // (Not under the thread sanitizer: its own thread takes the one left for the worker.)
-        {"no thread to spare", "", 0, 3.0, 1.5, true},
+        {"no thread to spare, a reader that stops, then closes", quiet, lines, 1.0,
+         reader(0, 0, 0, 5, "", 0), 0, true},
+        {"no thread to spare, a reader that leaves during a 60 s period wait", waits, "", 60,
+         reader(0, 0, never, never, Closing(1), 1), 0, true},
 #endif
     };
     for (const auto& row : kRows) {
+        WebTxt(row.webTxt);
         ChildOptions options;
-        options.outputUnread = true;
-        options.timeoutSeconds = row.endsWithin > 0 ? 30 : 4;
-        options.writeInputAfter = row.typedAt;
+        options.output = row.output;
+        options.timeoutSeconds = 60;
         ChildResult r;
         if (!row.noThreadToSpare) {
             r = Run(row.input, row.endAt, options);
@@ -131,15 +154,31 @@ TEST_F(Webmon, EndOfInputEndsWhileOutputIsBlocked) {
                                            "/usr/bin/prlimit", "--nproc=3", exe_},
                                           options);
         }
-        if (row.endsWithin == 0) {
-            EXPECT_TRUE(r.timedOut)
-                << row.what << ": ended after " << r.seconds << " s, code " << r.exitCode;
-            EXPECT_EQ(r.err, "") << row.what;
-            continue;
+        std::size_t usage = 0;
+        for (auto at = r.out.find(kUsage); at != std::string::npos;
+             at = r.out.find(kUsage, at + kUsage.size())) {
+            ++usage;
         }
-        EXPECT_FALSE(r.timedOut) << row.what;
-        EXPECT_EQ(r.exitCode, 0) << row.what << ": " << r.err.substr(0, 300);
-        EXPECT_LT(r.seconds, row.endAt + row.endsWithin) << row.what;
+        const std::string seen =
+            std::string(row.what) + ": over after " + std::to_string(r.seconds) +
+            " s, last read at " + std::to_string(r.lastReadAt) + " s, left at " +
+            std::to_string(r.leftAt) + " s, " + std::to_string(usage) + " answers";
+        EXPECT_FALSE(r.timedOut) << seen;
+        EXPECT_EQ(r.exitCode, 0) << seen << ": " << r.err.substr(0, 300);
+        if (row.answers < 0) {
+            EXPECT_EQ(usage, static_cast<std::size_t>(
+                                 std::count(row.input.begin(), row.input.end(), '\n')))
+                << seen;
+        } else {
+            EXPECT_GE(usage, static_cast<std::size_t>(row.answers)) << seen;
+        }
+        if (row.output.leavesAfter == never && row.output.leavesOnceSeen.empty()) {
+            EXPECT_LT(r.seconds, r.lastReadAt + 3.0) << seen;
+        } else {
+            // A reader that stopped holds webmon, past its end of input, until it leaves.
+            EXPECT_GE(r.leftAt, 0) << seen << ": webmon ended before its reader left";
+            EXPECT_LT(r.seconds, r.leftAt + 3.0) << seen;
+        }
     }
 }
 
@@ -165,9 +204,11 @@ TEST_F(Webmon, TheEndOfInputLosesNoAnswerAndCutsNoLine) {
     for (const auto& row : kRows) {
         WebTxt(row.webTxt);
         ChildOptions options;
-        options.outputReadSlowly = row.slowReader;
         options.timeoutSeconds = 60;
         if (row.slowReader) {  // the end comes once the line is under way, not before it began
+            options.output.piped = true;  // 1,024 bytes every 10 ms: 100 KB a second
+            options.output.piece = 1024;
+            options.output.every = 0.01;
             options.watch = {kFaild + Closed()};
             options.closeInputOnceSeen = true;
         }

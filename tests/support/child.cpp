@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace testing_support {
 
@@ -46,6 +47,42 @@ bool Overridden(const std::string& entry, const std::vector<std::string>& extra)
         if (e.compare(0, name.size(), name) == 0) return true;
     }
     return false;
+}
+
+void ReadOutput(const OutputReader& how, const std::string& outPath,
+                std::chrono::steady_clock::time_point start, const std::atomic<bool>& ended,
+                const ReadCall& read, ChildResult* result) {
+    const auto since = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    std::ofstream to(outPath, std::ios::binary);
+    std::vector<char> piece(how.piece > 0 ? how.piece : 1 << 16);
+    std::string seen;  // what came, while leavesOnceSeen is looked for
+    int count = 0;
+    while (since() < how.leavesAfter) {
+        if (since() >= how.stopsAfter) {
+            if (ended.load()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        const long n = read(piece.data(), piece.size());
+        if (n <= 0) return;  // the child and all its threads have ended
+        to.write(piece.data(), n);
+        to.flush();
+        result->lastReadAt = since();
+        if (!how.leavesOnceSeen.empty()) {
+            seen.append(piece.data(), static_cast<std::size_t>(n));
+            for (std::size_t at; (at = seen.find(how.leavesOnceSeen)) != std::string::npos;) {
+                seen.erase(0, at + how.leavesOnceSeen.size());
+                ++count;
+            }
+            if (count >= how.leavesOnceCount) break;
+            if (seen.size() > how.leavesOnceSeen.size())
+                seen.erase(0, seen.size() - how.leavesOnceSeen.size());
+        }
+        if (how.every > 0) std::this_thread::sleep_for(std::chrono::duration<double>(how.every));
+    }
+    result->leftAt = since();
 }
 
 bool Watch(const std::string& outPath, const ChildOptions& options, double secondsSinceStart,

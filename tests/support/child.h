@@ -3,7 +3,9 @@
 // (child_posix.cpp, child_win32.cpp) starts and waits; child.cpp holds what they share.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,22 @@ struct ChildResult {
     std::string out;             // standard output bytes
     std::string err;             // standard error bytes
     std::vector<double> seenAt;  // per ChildOptions::watch: seconds from the start, -1: never
+    double lastReadAt = -1;      // ChildOptions::output: when the reader last took bytes
+    double leftAt = -1;          // and when it left (closed its end), -1: never
+};
+
+// Standard output as a pipe that a reader of the test's reads into ChildResult::out (a file
+// otherwise). It takes piece bytes (0: all the pipe holds) every `every` seconds; it stops
+// reading after stopsAfter seconds, and leaves, closing its end, after leavesAfter seconds or
+// once leavesOnceSeen has come in leavesOnceCount times, whichever is first.
+struct OutputReader {
+    bool piped = false;
+    std::size_t piece = 0;
+    double every = 0;
+    double stopsAfter = 1e9;
+    double leavesAfter = 1e9;
+    std::string leavesOnceSeen;
+    int leavesOnceCount = 1;
 };
 
 struct ChildOptions {
@@ -27,12 +45,12 @@ struct ChildOptions {
     double writeInputAfter = 0;  // with closeInputAfter: the input is written this long after
                                  // the start instead of at once
     double timeoutSeconds = 20;
-    std::vector<std::string> env;   // extra NAME=value entries
-    std::string workDir;            // empty: the parent's
-    bool outputUnread = false;      // true: standard output is a pipe that nobody reads (out stays
-                                    // empty), so the child's writes block once it is full
-    bool outputReadSlowly = false;  // true: standard output is a pipe read 1,024 bytes every
-                                    // 10 ms (100 KB a second) into out
+    std::vector<std::string> env;  // extra NAME=value entries
+    std::string workDir;           // empty: the parent's
+    // Windows: the program by its wide name, one that the ANSI code page cannot hold (program,
+    // args and workDir are then not used).
+    std::wstring wideProgram;
+    OutputReader output;
     // Texts looked for in the output as it comes: when each first appeared is in
     // ChildResult::seenAt. With closeInputOnceSeen, the input ends once all have appeared
     // (closeInputAfter, when set, is then the latest it ends).
@@ -91,6 +109,13 @@ struct ChildFiles {
 void Run(const std::string& program, const std::vector<std::string>& args,
          const ChildOptions& options, const ChildFiles& files,
          std::chrono::steady_clock::time_point start, ChildResult* result);
+// The reader of OutputReader, on a thread of the platform's part: reads through read (bytes
+// read, 0 or less at the end) into outPath until the child has ended (ended) or the reader
+// leaves; the caller then closes its end. Sets result's lastReadAt and leftAt.
+using ReadCall = std::function<long(char* into, std::size_t size)>;
+void ReadOutput(const OutputReader& how, const std::string& outPath,
+                std::chrono::steady_clock::time_point start, const std::atomic<bool>& ended,
+                const ReadCall& read, ChildResult* result);
 // True when entry ("NAME=value") names a variable that one of the extra entries sets.
 bool Overridden(const std::string& entry, const std::vector<std::string>& extra);
 // While a child runs: what its output (in outPath) shows of the watched texts, recorded in

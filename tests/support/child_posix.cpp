@@ -50,7 +50,7 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
         posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
     }
     int outPipe[2] = {-1, -1};
-    if (options.outputUnread || options.outputReadSlowly) {
+    if (options.output.piped) {
         if (pipe2(outPipe, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_addclose(&actions, outPipe[0]);
@@ -81,18 +81,17 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     posix_spawn_file_actions_destroy(&actions);
     if (inPipe[0] >= 0) close(inPipe[0]);
     if (outPipe[1] >= 0) close(outPipe[1]);
-    std::thread slowReader;
-    if (spawned == 0 && options.outputReadSlowly) {
-        slowReader = std::thread([from = outPipe[0], outPath] {
-            const int to = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            char piece[1024];
-            for (;;) {
-                const ssize_t n = read(from, piece, sizeof piece);
-                if (n <= 0) break;  // the child and all its threads have ended
-                if (write(to, piece, static_cast<std::size_t>(n)) < 0) {}
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            close(to);
+    std::thread reader;
+    std::atomic<bool> ended{false};
+    if (outPipe[0] >= 0) {  // the reader owns the pipe's end, and closes it when it leaves
+        reader = std::thread([&, from = outPipe[0]] {
+            ReadOutput(
+                options.output, outPath, start, ended,
+                [from](char* into, std::size_t size) {
+                    return static_cast<long>(read(from, into, size));
+                },
+                &result);
+            close(from);
         });
     }
     const auto since = [&start] {
@@ -138,8 +137,8 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     if (inPipe[1] >= 0) close(inPipe[1]);
-    if (slowReader.joinable()) slowReader.join();
-    if (outPipe[0] >= 0) close(outPipe[0]);
+    ended.store(true);
+    if (reader.joinable()) reader.join();
 }
 
 }  // namespace testing_support

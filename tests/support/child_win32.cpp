@@ -54,8 +54,8 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
                          nullptr);
     }
     HANDLE out = nullptr, outRead = nullptr;
-    if (options.outputUnread || options.outputReadSlowly) {
-        CreatePipe(&outRead, &out, &inherit, 4096);
+    if (options.output.piped) {
+        CreatePipe(&outRead, &out, &inherit, 1 << 16);  // as much as a pipe holds on Linux
         SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     } else {
         out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
@@ -86,26 +86,41 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                             environment.empty() ? nullptr : environment.data(),
-                             options.workDir.empty() ? nullptr : options.workDir.c_str(), &si, &pi);
+    BOOL ok = FALSE;
+    if (options.wideProgram.empty()) {
+        ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                            environment.empty() ? nullptr : environment.data(),
+                            options.workDir.empty() ? nullptr : options.workDir.c_str(), &si, &pi);
+    } else {
+        STARTUPINFOW wide{};
+        wide.cb = sizeof wide;
+        wide.dwFlags = si.dwFlags;
+        wide.hStdInput = in;
+        wide.hStdOutput = out;
+        wide.hStdError = err;
+        std::wstring line = L"\"" + options.wideProgram + L"\"";
+        ok =
+            CreateProcessW(options.wideProgram.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                           environment.empty() ? nullptr : environment.data(), nullptr, &wide, &pi);
+    }
     if (in) CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
     hold.unlock();
-    std::thread slowReader;
-    if (ok && options.outputReadSlowly) {
-        slowReader = std::thread([from = outRead, outPath] {
-            const HANDLE to = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                          CREATE_ALWAYS, 0, nullptr);
-            char piece[1024];
-            DWORD n = 0;
-            while (::ReadFile(from, piece, sizeof piece, &n, nullptr) && n > 0) {
-                DWORD written = 0;
-                ::WriteFile(to, piece, n, &written, nullptr);
-                Sleep(10);
-            }
-            CloseHandle(to);  // the child and all its threads have ended
+    std::thread reader;
+    std::atomic<bool> ended{false};
+    if (outRead) {  // the reader owns the pipe's end, and closes it when it leaves
+        reader = std::thread([&, from = outRead] {
+            ReadOutput(
+                options.output, outPath, start, ended,
+                [from](char* into, std::size_t size) {
+                    DWORD got = 0;
+                    return ::ReadFile(from, into, static_cast<DWORD>(size), &got, nullptr)
+                               ? static_cast<long>(got)
+                               : -1L;
+                },
+                &result);
+            CloseHandle(from);
         });
     }
     const auto since = [&start] {
@@ -144,8 +159,8 @@ void detail::Run(const std::string& program, const std::vector<std::string>& arg
         CloseHandle(pi.hThread);
     }
     if (inWrite) CloseHandle(inWrite);
-    if (slowReader.joinable()) slowReader.join();
-    if (outRead) CloseHandle(outRead);
+    ended.store(true);
+    if (reader.joinable()) reader.join();
 }
 
 struct RunningChild::Output {

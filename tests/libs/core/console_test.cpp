@@ -39,8 +39,7 @@ TEST(StandardInput, LinesTrimmedButNeverEmptiedAndEndOfInputEmptyEveryTime) {
               "end null null\n");
 }
 
-// The end of input read ahead ends no program that works between its reads: only one held in a
-// write that nobody reads is ended there.
+// Lines read ahead reach a program that works between its reads, every one before the end.
 TEST(StandardInput, EveryLineReachesAProgramThatWorksBetweenItsReads) {
     ChildOptions options;
     options.input = "a\nb\nc\n";
