@@ -32,6 +32,17 @@ def start(argv, stdin, stdout):
                             env=dict(os.environ, LC_ALL='C'))
 
 
+def ended(p):
+    """webmon's exit code and the seconds it took to end from now (killed past 30 s)."""
+    t = time.monotonic()
+    try:
+        code = p.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        code = p.wait()
+    return code, time.monotonic() - t
+
+
 def paced(exe, launcher, lines, piece, every, name):
     """lines lines, then the end of input; the output read piece bytes (None: all there is)
     every `every` seconds. Answers counted; webmon's end timed from the last byte read before
@@ -80,15 +91,10 @@ def stopped_then_closed(exe, launcher):
     time.sleep(8)
     alive = p.poll() is None
     os.close(r)
-    t = time.monotonic()
-    try:
-        code = p.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        code = p.wait()
+    code, took = ended(p)
     shutil.rmtree(home, ignore_errors=True)
     print('%-40s alive 8 s after the end of input: %s; closed: exit %d after %.2f s'
-          % ('a reader that stops, then closes', alive, code, time.monotonic() - t))
+          % ('a reader that stops, then closes', alive, code, took))
 
 
 def leaves_after_five(exe, launcher):
@@ -100,13 +106,7 @@ def leaves_after_five(exe, launcher):
     while seen.count(USAGE_HEAD) < 5:
         seen += p.stdout.read1(4096)
     p.stdout.close()
-    t = time.monotonic()
-    try:
-        code = p.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        code = p.wait()
-    took = time.monotonic() - t
+    code, took = ended(p)
     yes.kill()
     yes.wait()
     shutil.rmtree(home, ignore_errors=True)
@@ -122,13 +122,7 @@ def grep_first_failure(exe, launcher):
                             stdout=subprocess.DEVNULL)
     p.stdout.close()
     grep.wait(timeout=120)
-    t = time.monotonic()
-    try:
-        code = p.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        code = p.wait()
-    took = time.monotonic() - t
+    code, took = ended(p)
     sleeper.kill()
     sleeper.wait()
     shutil.rmtree(home, ignore_errors=True)
